@@ -1,0 +1,19 @@
+#pragma once
+
+#include "discovery/ZelHidDisplayList.h"
+
+// Owns the display list for the whole run and runs discovery.
+class HidDisplayManager {
+public:
+    HidDisplayManager();
+    ~HidDisplayManager();
+    HidDisplayManager(const HidDisplayManager&) = delete;
+    HidDisplayManager& operator=(const HidDisplayManager&) = delete;
+
+    bool initialise();
+    ZelHidDisplayList& list() { return displayList; }
+
+private:
+    ZelHidDisplayList displayList;  // built before the body runs, destroyed after
+    bool init = false;
+};

@@ -1,0 +1,72 @@
+// The monitors found on the machine: the supported-identifier tables, the two walks, and
+// ownership of every device object.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "devices/DeviceLevels.h"
+#include "devices/ZelHidFlash.h"
+#include "devices/ZelUsbFlash.h"
+#include "hid/HidTypes.h"
+
+struct HidInterfaceId {
+    uint16_t vid;
+    uint16_t pid;
+    uint16_t usagePage;
+    uint16_t usage;
+};
+
+struct UsbDeviceId {
+    uint16_t vid;
+    uint16_t pid;
+};
+
+struct SupportedIds {
+    std::vector<HidInterfaceId> hidInterfaceIds;
+    std::vector<UsbDeviceId> hubIds;
+    std::vector<UsbDeviceId> usbDeviceIds;
+};
+
+inline constexpr int kDspCodeNoDevice = 5;
+
+class ZelHidDisplayList {
+public:
+    ZelHidDisplayList();
+    ~ZelHidDisplayList();
+    ZelHidDisplayList(const ZelHidDisplayList&) = delete;
+    ZelHidDisplayList& operator=(const ZelHidDisplayList&) = delete;
+
+    void clear();
+    // Backend walks: the Windows one over SetupAPI, the simulated one over the simulated bus.
+    bool enumerateHid();
+    bool enumerateUsb();
+    int getAllFirmwareLevels(std::vector<DeviceLevels>& result);
+
+    bool addZelHidFlash(HidHandle probeHandle, HidPreparsedData preparsedData,
+                        const std::wstring& devicePath);
+    bool addZelUsbFlash(uint16_t vid, uint16_t pid, uint16_t bcdDevice, std::wstring serial,
+                        std::wstring second);
+
+    // Shared by the walks: the first table entry matching the interface, logging the
+    // "found supported flash chip" line on a match.
+    bool matchHidInterface(uint16_t vid, uint16_t pid, uint16_t usagePage, uint16_t usage) const;
+    bool isSupportedHub(uint16_t vid, uint16_t pid) const;
+    bool isSupportedUsbDevice(uint16_t vid, uint16_t pid) const;
+
+    const std::vector<ZelHidFlash*>& hidDevices() const { return hidDevices_; }
+    const SupportedIds& supportedIds() const { return supportedIds_; }
+
+private:
+    std::vector<ZelHidFlash*> hidDevices_;  // owned; deleted through the virtual destructor
+    std::vector<ZelUsbFlash*> usbDevices_;  // owned
+    SupportedIds supportedIds_;
+};
+
+// The hub placement rule: an interface 0x04E7:0x0030 counts only below the hub
+// 0x04B3:0x4675; every other interface is accepted without looking at its hub.
+// hubFound is false when no hub ancestor could be found.
+bool hubPlacementAccepts(uint16_t vid, uint16_t pid, bool hubFound, uint16_t hubVid,
+                         uint16_t hubPid);

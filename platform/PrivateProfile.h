@@ -1,0 +1,26 @@
+// Private-profile (INI) access. On Windows ProfileReadString/ProfileWriteString are the
+// real GetPrivateProfileStringW/WritePrivateProfileStringW; elsewhere they are the portable
+// implementation below, which the Windows tests compare with the real functions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// GetPrivateProfileStringW(section, key, no default, 260-character buffer, path):
+// section and key match without regard to case, the value is trimmed of surrounding
+// blanks, and a missing file, section, key or value gives "" and 0. Returns the count of
+// characters stored in value.
+uint32_t ProfileReadString(const std::wstring& section, const std::wstring& key,
+                           const std::wstring& path, std::wstring& value);
+
+// WritePrivateProfileStringW(section, key, value, path). Returns false and the platform's
+// error code when the file could not be written.
+bool ProfileWriteString(const std::wstring& section, const std::wstring& key,
+                        const std::wstring& value, const std::wstring& path, uint32_t& error);
+
+namespace portable_profile {
+uint32_t ReadString(const std::wstring& section, const std::wstring& key,
+                    const std::wstring& path, std::wstring& value);
+bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                 const std::wstring& path, uint32_t& error);
+}  // namespace portable_profile

@@ -1,0 +1,19 @@
+// Text conversions. Wide strings are UTF-16 on Windows (wchar_t) and UTF-32 on POSIX;
+// never hand a wide string to a printf-style format: convert it with Narrow() and use %s.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+#include "log/Log.h"  // MARVANE_PRINTF
+
+// Wide to narrow: the system's ANSI code page on Windows, UTF-8 elsewhere.
+std::string Narrow(std::wstring_view text);
+// Narrow to wide, the reverse of Narrow. ASCII is unchanged on every platform.
+std::wstring Widen(std::string_view text);
+// UTF-16 code units (as HID string descriptors and INI files carry them) to a wide string.
+std::wstring FromUtf16(const char16_t* units, size_t count);
+
+std::string FormatString(const char* format, ...) MARVANE_PRINTF(1, 2);
+std::string FormatStringV(const char* format, va_list args);
