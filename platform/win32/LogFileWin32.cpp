@@ -1,0 +1,30 @@
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
+#include "platform/LogFile.h"
+
+int OpenLogFile(const std::string& fileName) {
+    int fd = -1;
+    if (_sopen_s(&fd, fileName.c_str(), _O_WRONLY | _O_BINARY | _O_CREAT | _O_APPEND, _SH_DENYNO,
+                 _S_IREAD | _S_IWRITE) != 0) {
+        return -1;
+    }
+    return fd;
+}
+
+bool LogFileSize(int fd, uint64_t& size) {
+    const __int64 length = _filelengthi64(fd);
+    if (length < 0) {
+        return false;
+    }
+    size = static_cast<uint64_t>(length);
+    return true;
+}
+
+void WriteLogFile(int fd, const char* data, size_t length) {
+    [[maybe_unused]] const int written = _write(fd, data, static_cast<unsigned>(length));
+}
+
+void CloseLogFile(int fd) { _close(fd); }

@@ -1,0 +1,28 @@
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "platform/Paths.h"
+
+std::wstring ExecutablePath() {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    return std::wstring(buffer, length);
+}
+
+std::wstring ExecutableDirectory() {
+    const std::wstring path = ExecutablePath();
+    const size_t last = path.find_last_of(kPathSeparator);
+    return last == std::wstring::npos ? std::wstring() : path.substr(0, last);
+}
+
+bool PathIsRelative(const std::wstring& path) { return PathIsRelativeW(path.c_str()) != FALSE; }
+
+bool QueryFileAttributes(const std::wstring& path, uint32_t& attributes, uint32_t& error) {
+    const DWORD result = GetFileAttributesW(path.c_str());
+    if (result == INVALID_FILE_ATTRIBUTES) {
+        error = GetLastError();
+        return false;
+    }
+    attributes = result;
+    return true;
+}
