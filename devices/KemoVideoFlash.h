@@ -51,6 +51,9 @@ public:
     std::optional<uint8_t> commandReportId() const;
 
 private:
+    // Sends a record write or the commit and checks the status of its answer.
+    bool sendWriteReport(const std::array<uint8_t, kOutputReportLength>& report);
+
     HidValueCaps inputValueCaps{};
     HidValueCaps outputValueCaps{};
     HidValueCaps featureValueCaps{};

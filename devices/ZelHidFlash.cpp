@@ -1,0 +1,11 @@
+#include "devices/ZelHidFlash.h"
+
+#include "log/Log.h"
+
+ZelHidFlash::ZelHidFlash() {
+    LogWriteText(LogDebug, "ZelHidFlash Constructed");
+}
+
+ZelHidFlash::~ZelHidFlash() {
+    LogWriteText(LogDebug, "ZelHidFlash Destroyed");
+}

@@ -1,0 +1,11 @@
+#include "devices/ZelUsbFlash.h"
+
+#include "log/Log.h"
+
+ZelUsbFlash::ZelUsbFlash() {
+    LogWriteText(LogDebug, "ZelUsbFlash Constructed");
+}
+
+ZelUsbFlash::~ZelUsbFlash() {
+    LogWriteText(LogDebug, "ZelUsbFlash Destroyed");
+}
