@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every build and runs every test: native, with
+# AddressSanitizer and UBSan, the Windows build under Wine, and a bounded fuzzing run.
+# Exits non-zero when anything fails to build or any test fails.
+set -u
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" || exit 1
+
+failed=()
+step() {
+    local name=$1
+    shift
+    echo "=== $name"
+    if ! "$@"; then
+        failed+=("$name")
+    fi
+}
+
+native() {
+    local preset=$1
+    cmake --preset "$preset" >/dev/null &&
+        cmake --build --preset "$preset" -j2 &&
+        ctest --preset "$preset" -j2
+}
+
+windows() {
+    cmake --preset windows >/dev/null && cmake --build --preset windows -j2 || return 1
+    # One persistent wineserver for the whole run, detached from our pipes, so that
+    # every test does not pay Wine's start-up and ctest does not wait on inherited pipes.
+    export WINEPREFIX="$PWD/build/windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    mkdir -p "$WINEPREFIX"
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+    ctest --preset windows -j2
+    local result=$?
+    wineserver -k </dev/null >/dev/null 2>&1
+    return $result
+}
+
+fuzz() {
+    cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 && bash fuzz/run.sh build/fuzz
+}
+
+step "native tests" native linux
+step "sanitizer tests" native linux-asan
+step "windows tests (wine)" windows
+step "fuzzing" fuzz
+
+if [ ${#failed[@]} -ne 0 ]; then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
+echo "All builds and tests passed."
