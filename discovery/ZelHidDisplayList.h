@@ -68,5 +68,7 @@ private:
 // The hub placement rule: an interface 0x04E7:0x0030 counts only below the hub
 // 0x04B3:0x4675; every other interface is accepted without looking at its hub.
 // hubFound is false when no hub ancestor could be found.
+// The walks look for the hub only when the rule applies to the interface.
+bool hubPlacementRuleApplies(uint16_t vid, uint16_t pid);
 bool hubPlacementAccepts(uint16_t vid, uint16_t pid, bool hubFound, uint16_t hubVid,
                          uint16_t hubPid);

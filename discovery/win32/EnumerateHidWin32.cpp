@@ -1,0 +1,192 @@
+// The HID interface walk over SetupAPI: finds the monitors' video controllers among the
+// present HID interfaces and hands each accepted one to the list.
+#include <windows.h>
+// windows.h first
+#include <cfgmgr32.h>
+#include <setupapi.h>
+
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "discovery/DeviceIdParsing.h"
+#include "discovery/ZelHidDisplayList.h"
+#include "discovery/win32/SetupApiWin32.h"
+#include "hid/HidLib.h"
+#include "log/Log.h"
+#include "platform/Console.h"
+#include "platform/Text.h"
+
+namespace {
+
+using namespace discovery_win32;
+
+// Released through the bound library, and only when the library handed one out.
+class PreparsedData {
+public:
+    PreparsedData() = default;
+    ~PreparsedData() {
+        if (data != nullptr) {
+            HidLib::functions().HidD_FreePreparsedData(data);
+        }
+    }
+    PreparsedData(const PreparsedData&) = delete;
+    PreparsedData& operator=(const PreparsedData&) = delete;
+
+    HidPreparsedData* out() { return &data; }
+    HidPreparsedData get() const { return data; }
+
+private:
+    HidPreparsedData data = nullptr;
+};
+
+// Walks up the device tree from devInst to the first ancestor whose description names a
+// hub, and reads that hub's ids from its instance id.
+bool findHubAncestor(DEVINST devInst, uint16_t& hubVid, uint16_t& hubPid) {
+    DEVINST current = devInst;
+    std::wstring hubId;
+    for (;;) {
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, current, 0) != CR_SUCCESS) {
+            return false;
+        }
+        wchar_t instanceId[MAX_PATH] = {};
+        if (CM_Get_Device_IDW(parent, instanceId, MAX_PATH, 0) != CR_SUCCESS) {
+            return false;
+        }
+        DevInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        if (!set.valid()) {
+            return false;
+        }
+        SP_DEVINFO_DATA devInfo{};
+        devInfo.cbSize = sizeof(devInfo);
+        if (!SetupDiOpenDeviceInfoW(set.get(), instanceId, nullptr, 0, &devInfo)) {
+            return false;
+        }
+        wchar_t description[MAX_PATH] = {};
+        if (!SetupDiGetDeviceRegistryPropertyW(set.get(), &devInfo, SPDRP_DEVICEDESC, nullptr,
+                                               reinterpret_cast<PBYTE>(description),
+                                               sizeof(description), nullptr)) {
+            return false;
+        }
+        const std::wstring text(description, wcsnlen(description, MAX_PATH));
+        if (text.size() >= 3 && text.find(L"Hub") != std::wstring::npos) {
+            hubId.assign(instanceId, wcsnlen(instanceId, MAX_PATH));
+            break;
+        }
+        ULONG depth = 0;  // stays 0, and ends the climb, if the depth cannot be read
+        CM_Get_Depth(&depth, parent, 0);
+        if (depth <= 1) {
+            return false;
+        }
+        current = parent;
+    }
+    return parseInstanceIdVidPid(hubId, hubVid, hubPid);
+}
+
+bool checkHubPlacement(HDEVINFO set, DWORD index, uint16_t vid, uint16_t pid) {
+    if (!hubPlacementRuleApplies(vid, pid)) {
+        return true;
+    }
+    SP_DEVINFO_DATA devInfo{};
+    devInfo.cbSize = sizeof(devInfo);
+    if (!SetupDiEnumDeviceInfo(set, index, &devInfo)) {
+        return false;
+    }
+    uint16_t hubVid = 0;
+    uint16_t hubPid = 0;
+    const bool hubFound = findHubAncestor(devInfo.DevInst, hubVid, hubPid);
+    return hubPlacementAccepts(vid, pid, hubFound, hubVid, hubPid);
+}
+
+}  // namespace
+
+bool ZelHidDisplayList::enumerateHid() {
+    HidGuid hidGuid{};
+    HidLib::functions().HidD_GetHidGuid(&hidGuid);
+    GUID guid;
+    static_assert(sizeof(guid) == sizeof(hidGuid));
+    std::memcpy(&guid, &hidGuid, sizeof(guid));
+
+    DevInfoSet set(
+        SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.valid()) {
+        LogMessage(LogError,
+                   "ZelHidDisplayList::enumerateHid - SetupDiGetClassDevs failed, error=0x%08x",
+                   static_cast<unsigned>(GetLastError()));
+        return false;
+    }
+
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
+    interfaceData.cbSize = sizeof(interfaceData);
+    for (DWORD index = 0;
+         SetupDiEnumDeviceInterfaces(set.get(), nullptr, &guid, index, &interfaceData); ++index) {
+        InterfaceDetail detail;
+        switch (detail.read(set.get(), interfaceData)) {
+            case InterfaceDetail::Result::SizeQueryFailed:
+                LogMessage(LogDebug,
+                           "ZelHidDisplayList::enumerateHid - SetupDiGetDeviceInterfaceDetail(0) "
+                           "failed, error=0x%08x - continuing ...",
+                           static_cast<unsigned>(detail.error()));
+                continue;
+            case InterfaceDetail::Result::ReadFailed:
+                LogMessage(LogDebug,
+                           "ZelHidDisplayList::enumerateHid - SetupDiGetDeviceInterfaceDetail(1) "
+                           "failed, error=0x%08x - continuing ...",
+                           static_cast<unsigned>(detail.error()));
+                continue;
+            case InterfaceDetail::Result::Ok:
+                break;
+        }
+        const std::wstring path = detail.devicePath();
+
+        // Query-only open: enough for attributes and capabilities, even on devices that
+        // others hold open.
+        FileHandle probe(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        if (!probe.valid()) {
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerateHid - CreateFile(%s) failed, "
+                       "error=0x%08x - continuing ...",
+                       Narrow(path).c_str(), static_cast<unsigned>(GetLastError()));
+            continue;
+        }
+
+        const HidFunctions& hid = HidLib::functions();
+        PreparsedData preparsed;
+        const bool havePreparsed =
+            hid.HidD_GetPreparsedData(probe.get(), preparsed.out()) && preparsed.get() != nullptr;
+        HidAttributes attributes{};
+        attributes.Size = sizeof(attributes);
+        const bool haveAttributes = hid.HidD_GetAttributes(probe.get(), &attributes);
+        // An interface that cannot be read is simply not ours.
+        if (!havePreparsed || !haveAttributes) {
+            continue;
+        }
+        HidCaps caps{};
+        if (hid.HidP_GetCaps(preparsed.get(), &caps) != kHidpStatusSuccess) {
+            continue;
+        }
+
+        if (matchHidInterface(attributes.VendorID, attributes.ProductID, caps.UsagePage,
+                              caps.Usage) &&
+            checkHubPlacement(set.get(), index, attributes.VendorID, attributes.ProductID)) {
+            addZelHidFlash(probe.get(), preparsed.get(), path);
+        }
+    }
+
+    const DWORD error = GetLastError();
+    if (error == ERROR_NO_MORE_ITEMS) {
+        return true;
+    }
+    LogMessage(LogError,
+               "ZelHidDisplayList::enumerateHid - SetupDiEnumDeviceInterfaces failed, "
+               "error=0x%08x",
+               static_cast<unsigned>(error));
+    ConsolePrintf(
+        "ZelHidDisplayList::enumerateHid - SetupDiEnumDeviceInterfaces failed, error=0x%08x\n",
+        static_cast<unsigned>(error));
+    return false;
+}
