@@ -11,11 +11,16 @@
 // status. main() is a thin shell around it.
 int RunCfgUtil(int argc, char* argv[]);
 
-// The modes over the discovered devices, in discovery order. Each returns the exit status.
+// The modes over the discovered devices, in discovery order. Each returns the exit status:
+// 0 when the job asked for was done, 1 when it was not (unknown serial, no INI file
+// written, an update that failed).
 int ListDevices(const std::vector<ZelHidFlash*>& devices);
 int WriteCurrentIni(const std::vector<ZelHidFlash*>& devices, const std::string& iniFileName,
                     const std::string& serial);
+// Writes the defaults through a freshly constructed KemoVideoFlash; no device is opened.
 int WriteDefaultIni(const std::string& iniFileName);
+// The same with the device object given (the one above passes its own KemoVideoFlash).
+int WriteDefaultIni(ZelHidFlash& device, const std::string& iniFileName);
 int UpdateFromIni(const std::vector<ZelHidFlash*>& devices, const std::string& iniFileName,
                   const std::string& serial);
 // True when a device's serial equals the given one exactly (same length, same units).

@@ -1,6 +1,7 @@
 // Command-line parsing into exactly one run mode.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 enum class RunMode : int {
@@ -17,10 +18,15 @@ inline constexpr size_t kMaxArgumentLength = 259;
 
 // Traditional single-character option scanner with the program's own messages.
 // State is process-wide, like the C library's; getoptReset() starts a new scan.
-extern int optind;
-extern const char* optarg;
+// Kept in its own namespace so that it never meets the C library's getopt, optind and
+// optarg from <unistd.h> or <getopt.h>.
+namespace cmdline {
+extern int optind;          // index of the next argument word
+extern int optpos;          // position inside the current word
+extern const char* optarg;  // argument of the option just returned, or null
 int getopt(int argc, char* const argv[]);
 void getoptReset();
+}  // namespace cmdline
 
 struct CommandLine {
     RunMode mode = RunMode::None;
@@ -31,4 +37,5 @@ struct CommandLine {
 
 // Parses the options. Returns true with the command line filled when a mode is to run;
 // false when the run ends here, with exitStatus set and the usage or help already printed.
+// -l sets the log settings and -v the verbose flag as soon as they are parsed.
 bool ParseCommandLine(int argc, char* argv[], CommandLine& commandLine, int& exitStatus);

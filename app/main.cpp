@@ -1,3 +1,5 @@
 #include "app/Driver.h"
 
-int main(int argc, char* argv[]) { return RunCfgUtil(argc, argv); }
+int main(int argc, char* argv[]) {
+    return RunCfgUtil(argc, argv);
+}

@@ -1,0 +1,160 @@
+#include "app/Options.h"
+
+#include <cstring>
+
+#include "app/Help.h"
+#include "log/Log.h"
+
+namespace cmdline {
+
+int optind = 1;
+int optpos = 1;
+const char* optarg = nullptr;
+
+void getoptReset() {
+    optind = 1;
+    optpos = 1;
+    optarg = nullptr;
+}
+
+int getopt(int argc, char* const argv[]) {
+    if (optpos == 1) {
+        if (optind >= argc || argv[optind] == nullptr || argv[optind][0] != '-' ||
+            argv[optind][1] == '\0') {
+            return -1;
+        }
+        if (std::strcmp(argv[optind], "--") == 0) {
+            ++optind;
+            return -1;
+        }
+    }
+
+    const char* word = argv[optind];
+    const char c = word[optpos];
+    const char* spec = (c == ':') ? nullptr : std::strchr(kOptionString, c);
+    if (spec == nullptr) {
+        LogMessage(LogError, "opalquix: illegal option -- %c\n", c);
+        if (word[++optpos] == '\0') {
+            ++optind;
+            optpos = 1;
+        }
+        return '?';
+    }
+
+    if (spec[1] == ':') {
+        if (word[optpos + 1] != '\0') {
+            optarg = &word[optpos + 1];  // -ofile.ini
+            ++optind;
+        } else if (++optind >= argc) {
+            LogMessage(LogError, "opalquix: option requires an argument -- %c\n", c);
+            optpos = 1;
+            return '?';
+        } else {
+            optarg = argv[optind++];
+        }
+        optpos = 1;
+        return c;
+    }
+
+    if (word[++optpos] == '\0') {
+        ++optind;
+        optpos = 1;
+    }
+    optarg = nullptr;
+    return c;
+}
+
+}  // namespace cmdline
+
+namespace {
+
+void PrintFullHelp() {
+    PrintUsage();
+    PrintExamples();
+    PrintSettingsDefinition();
+}
+
+// An option argument that is missing, looks like another option, or does not fit the
+// program's 260-character buffers.
+bool BadArgument(const char* argument) {
+    return argument == nullptr || argument[0] == '-' || std::strlen(argument) > kMaxArgumentLength;
+}
+
+}  // namespace
+
+bool ParseCommandLine(int argc, char* argv[], CommandLine& commandLine, int& exitStatus) {
+    commandLine = CommandLine{};
+    RunMode pending = RunMode::None;
+
+    int option = cmdline::getopt(argc, argv);
+    if (option == -1) {
+        PrintUsage();
+        exitStatus = 1;
+        return false;
+    }
+
+    for (; option != -1; option = cmdline::getopt(argc, argv)) {
+        const char* argument = cmdline::optarg;
+        switch (option) {
+            case 'L':
+                pending = RunMode::ListDevices;
+                break;
+            case 'o':
+            case 'g':
+            case 'i':
+                // A refused argument ends the run with 1 for every option: -o included, as
+                // nothing was written.
+                if (BadArgument(argument)) {
+                    PrintUsage();
+                    exitStatus = 1;
+                    return false;
+                }
+                pending = option == 'o'   ? RunMode::WriteCurrentIni
+                          : option == 'g' ? RunMode::WriteDefaultIni
+                                          : RunMode::UpdateFromIni;
+                commandLine.iniFileName = argument;
+                break;
+            case 's':
+                if (BadArgument(argument)) {
+                    PrintUsage();
+                    exitStatus = 1;
+                    return false;
+                }
+                commandLine.serial = argument;
+                break;
+            case 'l':
+                if (BadArgument(argument)) {
+                    PrintUsage();
+                    exitStatus = 1;
+                    return false;
+                }
+                commandLine.logFileName = argument;
+                GetLogSettings().fileName = commandLine.logFileName;
+                GetLogSettings().level = LogTrace;
+                break;
+            case 'v':
+                VerboseFlag() = 1;
+                break;
+            default:  // '?': asked for, or a parse error already logged
+                PrintFullHelp();
+                exitStatus = 1;
+                return false;
+        }
+
+        if (commandLine.mode == RunMode::None) {
+            commandLine.mode = pending;
+        } else if (pending != commandLine.mode) {
+            PrintUsage();
+            exitStatus = 1;
+            return false;
+        }
+    }
+
+    if (commandLine.mode == RunMode::None) {
+        PrintUsage();
+        exitStatus = 1;
+        return false;
+    }
+    exitStatus = 0;
+    return true;
+}
