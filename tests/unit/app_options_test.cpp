@@ -213,58 +213,26 @@ TEST_F(OptionsTest, ArgumentsLongerThanTheBuffersAreRefused) {
     EXPECT_EQ(glued.exitStatus, 1);
 }
 
-TEST_F(OptionsTest, LogOptionSetsTheLogSettingsAtOnce) {
-    TempDir dir;
-    const std::string logPath = dir.file("run.log");
-    const ParseResult result = Parse({"-l", logPath, "-L"});
-    ASSERT_TRUE(result.run);
-    EXPECT_EQ(result.commandLine.logFileName, logPath);
-    EXPECT_EQ(GetLogSettings().fileName, logPath);
-    EXPECT_EQ(GetLogSettings().level, LogTrace);
-}
-
 // A parser message reaches the log file when -l came earlier, and nothing is written
 // (no file is even created) when it came later.
 TEST_F(OptionsTest, ParserMessagesAreLoggedOnlyAfterTheLogOption) {
     TempDir dir;
     const std::string logPath = dir.file("run.log");
 
-    Parse({"-l", logPath, "-x"});
+    const ParseResult withLog = Parse({"-l", logPath, "-x"});
+    EXPECT_EQ(withLog.commandLine.logFileName, logPath);
+    EXPECT_EQ(GetLogSettings().fileName, logPath);
+    EXPECT_EQ(GetLogSettings().level, LogTrace);
     CloseLogHandler();
     const std::string logged = ReadFileBytes(logPath);
     EXPECT_NE(logged.find("\tError\topalquix: illegal option -- x\n\r\n"), std::string::npos)
         << logged;
 
     const std::string laterPath = dir.file("later.log");
-    const ParseResult later = Parse({"-i", "-l", laterPath});
+    const ParseResult later = Parse({"-x", "-l", laterPath});
     EXPECT_EQ(later.exitStatus, 1);
     CloseLogHandler();
     EXPECT_FALSE(FileExists(laterPath));
-}
-
-TEST_F(OptionsTest, ScannerStopsAtTheFirstNonOptionWordAndAfterDoubleDash) {
-    Argv stop({"-v", "file", "-L"});
-    EXPECT_EQ(cmdline::getopt(stop.argc(), stop.argv()), 'v');
-    EXPECT_EQ(cmdline::getopt(stop.argc(), stop.argv()), -1);
-    EXPECT_EQ(cmdline::optind, 2);
-    EXPECT_EQ(cmdline::getopt(stop.argc(), stop.argv()), -1);  // stays put
-
-    cmdline::getoptReset();
-    Argv dashes({"-v", "--", "-L"});
-    EXPECT_EQ(cmdline::getopt(dashes.argc(), dashes.argv()), 'v');
-    EXPECT_EQ(cmdline::getopt(dashes.argc(), dashes.argv()), -1);
-    EXPECT_EQ(cmdline::optind, 3);
-
-    cmdline::getoptReset();
-    Argv glued({"-vos.ini", "-i", "t.ini"});
-    EXPECT_EQ(cmdline::getopt(glued.argc(), glued.argv()), 'v');
-    EXPECT_EQ(cmdline::optarg, nullptr);
-    EXPECT_EQ(cmdline::getopt(glued.argc(), glued.argv()), 'o');
-    EXPECT_STREQ(cmdline::optarg, "s.ini");
-    EXPECT_EQ(cmdline::getopt(glued.argc(), glued.argv()), 'i');
-    EXPECT_STREQ(cmdline::optarg, "t.ini");
-    EXPECT_EQ(cmdline::getopt(glued.argc(), glued.argv()), -1);
-    EXPECT_EQ(cmdline::optind, 4);
 }
 
 }  // namespace
