@@ -1,0 +1,103 @@
+// hid.dll is bound at run time rather than linked, so that a machine without the HID class
+// library still starts the program and the driver can refuse with its own message.
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <type_traits>
+
+#include "hid/HidLib.h"
+#include "log/Log.h"
+
+namespace {
+
+struct ModuleUnloader {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using ModuleHandle = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleUnloader>;
+
+struct HidLibState {
+    bool initialised = false;
+    ModuleHandle module;
+    HidFunctions functions{};
+};
+
+// Constant-initialised, so it is usable from any static initialiser. Its destructor is a
+// safety net only: the release below runs first and leaves nothing to unload.
+HidLibState state;
+
+// Looks up one export and stores it in its typed table slot.
+template <typename Function>
+bool BindExport(HMODULE module, const char* name, Function& slot) {
+    const FARPROC address = GetProcAddress(module, name);
+    if (address == nullptr) {
+        return false;
+    }
+    // Through the generic function pointer type: the compiler accepts any function pointer
+    // conversion from it without a cast-function-type warning.
+    slot = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+    return true;
+}
+
+// The library stays loaded for the whole run; device objects destroyed during exit may
+// still be using it until then.
+void ReleaseHidLibrary() {
+    if (state.initialised && state.module) {
+        state.module.reset();
+        state.initialised = false;
+    }
+}
+
+void LogReady() {
+    LogMessage(LogDebug, "HidLib::initialise - hid library ready");
+}
+
+}  // namespace
+
+bool HidLib::initialise() {
+    if (state.initialised) {
+        LogReady();
+        return true;
+    }
+
+    ModuleHandle module(LoadLibraryW(L"hid.dll"));
+    if (!module) {
+        return false;
+    }
+
+    // In this order, stopping at the first missing name. HidD_SetOutputReport is never
+    // called, but a library without it is not one this program was built against.
+    HidFunctions& table = state.functions;
+    const HMODULE m = module.get();
+    const bool bound =
+        BindExport(m, "HidD_GetHidGuid", table.HidD_GetHidGuid) &&
+        BindExport(m, "HidD_GetPreparsedData", table.HidD_GetPreparsedData) &&
+        BindExport(m, "HidD_FreePreparsedData", table.HidD_FreePreparsedData) &&
+        BindExport(m, "HidD_GetAttributes", table.HidD_GetAttributes) &&
+        BindExport(m, "HidD_FlushQueue", table.HidD_FlushQueue) &&
+        BindExport(m, "HidD_SetNumInputBuffers", table.HidD_SetNumInputBuffers) &&
+        BindExport(m, "HidD_GetSerialNumberString", table.HidD_GetSerialNumberString) &&
+        BindExport(m, "HidD_GetFeature", table.HidD_GetFeature) &&
+        BindExport(m, "HidD_SetOutputReport", table.HidD_SetOutputReport) &&
+        BindExport(m, "HidP_GetCaps", table.HidP_GetCaps) &&
+        BindExport(m, "HidP_GetValueCaps", table.HidP_GetValueCaps);
+    if (!bound) {
+        // No pointer into the library survives its unloading.
+        table = HidFunctions{};
+        return false;  // the module unloads here
+    }
+
+    state.module = std::move(module);
+    std::atexit(ReleaseHidLibrary);
+    state.initialised = true;
+    LogReady();
+    return true;
+}
+
+bool HidLib::isInitialised() {
+    return state.initialised;
+}
+
+const HidFunctions& HidLib::functions() {
+    return state.functions;
+}
