@@ -19,8 +19,15 @@ bool ProfileWriteString(const std::wstring& section, const std::wstring& key,
                         const std::wstring& value, const std::wstring& path, uint32_t& error);
 
 namespace portable_profile {
-uint32_t ReadString(const std::wstring& section, const std::wstring& key,
-                    const std::wstring& path, std::wstring& value);
+uint32_t ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& path,
+                    std::wstring& value);
 bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  const std::wstring& path, uint32_t& error);
+
+// The same on the bytes of a file, without touching any file. WriteStringToBytes returns
+// false (and the bytes unchanged) when the file already holds that value.
+uint32_t ReadStringFromBytes(const std::string& bytes, const std::wstring& section,
+                             const std::wstring& key, std::wstring& value);
+bool WriteStringToBytes(const std::string& bytes, const std::wstring& section,
+                        const std::wstring& key, const std::wstring& value, std::string& result);
 }  // namespace portable_profile

@@ -21,7 +21,8 @@ public:
     // unchanged, when no answer is held or it is shorter than 71 bytes: the image then holds
     // nothing read from the device.
     bool LoadCurrentCfg();
-    // True once LoadCurrentCfg has filled the image from a device answer.
+    // True once LoadCurrentCfg has filled the image from a device answer, until a new answer
+    // is stored or an INI file is read into the image.
     bool HasDeviceCfg() const { return deviceCfgLoaded; }
 
     static bool CheckItemMinMax(uint8_t value, const wchar_t* name, uint8_t min, uint8_t max,
@@ -34,9 +35,11 @@ public:
     bool ReadINIFile(const std::wstring& path);
     bool SetCfgBytes(const std::wstring& path);
 
-    // Returns the platform write's result: nonzero on success.
+    // Returns the platform write's result: nonzero on success; on failure the platform's
+    // error code goes to *error when given.
     static int WriteINIValue(const std::wstring& section, const std::wstring& key, uint8_t value,
-                             const std::wstring& path);
+                             const std::wstring& path, uint32_t* error = nullptr);
+    // False, after printing and logging why, when a write fails; the writes stop there.
     bool CreateINIFile(const std::wstring& path, bool useCurrent);
 
     const std::array<uint8_t, kCfgBlockSize>& CfgBlock() const { return cfgBlock; }
