@@ -1,22 +1,41 @@
 // The simulated machine behind marvanecfgutil-sim and the tests: HID interfaces (monitors'
 // video controllers and unrelated devices), a device tree with USB hubs, a virtual clock
 // and a transcript of every report exchanged. Process-wide, like the hardware it stands for.
+//
+// The video controller model (SimController.cpp), in short:
+// - firmware query (selector FF 00 01) and configuration query (01 00 00): answered with
+//   status 0x01; the following feature fetch returns the monitor's featureReportLength
+//   bytes: byte 0 as the caller left it, bytes 1-2 the payload length, bytes 3-5 the
+//   selector, from byte 7 the component table (16 bytes) or the configuration (64 bytes),
+//   cut off at the report's end;
+// - reset mode 1 flags 0 enters update mode, mode 0 flags 0x40 leaves it; both answer 0x01
+//   and drop any records not committed;
+// - record writes are staged (status 0x00) and the commit (status 0x00) applies the staged
+//   records whose address is 10 00 <offset> to the 64 configuration bytes; other addresses
+//   are accepted and ignored;
+// - records and commits outside update mode, records reaching past the 64 bytes, unknown
+//   or malformed reports (bytes beyond the report's fields must be zero) are refused with
+//   status 0x80, which fails both status rules, and change nothing.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace sim {
 
 // A fault for one exchange: the nth output report a monitor receives in this run (counting
-// from 1, the firmware query of discovery included).
+// from 1, the firmware query of discovery included). Every write that reaches the monitor
+// counts, refused or not.
 enum class FaultKind {
-    NoAnswer,      // the report goes out, no input report comes back (the read times out)
-    Status,        // the answer carries `status` instead of the model's own
+    NoAnswer,      // the report goes out and is acted on, its answer is lost (read times out)
+    Status,        // the answer carries `status` instead of the model's own; the controller
+                   // acts on the report only when both statuses pass the report's rule
     Disconnect,    // the write fails with error 1167, and every transfer after it
-    FeatureFails,  // the answer is good but fetching the feature report fails
+    FeatureFails,  // the answer is good but fetching the feature report fails (error 31)
 };
 
 struct ScriptedFault {
@@ -24,6 +43,28 @@ struct ScriptedFault {
     FaultKind kind = FaultKind::NoAnswer;
     uint8_t status = 0;
 };
+
+// Status bytes the model answers with.
+inline constexpr uint8_t kStatusQueryOk = 0x01;  // queries and resets
+inline constexpr uint8_t kStatusWriteOk = 0x00;  // records and commits
+inline constexpr uint8_t kStatusRefused = 0x80;  // fails both rules
+
+// Windows error codes the simulated transfers report.
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorInvalidHandle = 6;
+inline constexpr uint32_t kErrorGenFailure = 31;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorNoMoreItems = 259;
+
+// One record write staged in update mode, waiting for the commit.
+struct StagedRecord {
+    std::array<uint8_t, 3> address{};
+    uint8_t length = 0;
+    std::array<uint8_t, 16> data{};
+};
+
+enum class PendingFeature { None, FirmwareLevels, Configuration };
 
 // A monitor's video controller. The identity and capability fields are settings of the
 // model; the rest is its state.
@@ -38,20 +79,26 @@ struct SimMonitor {
     uint16_t outputReportLength = 264;
     uint16_t featureReportLength = 128;  // below 23: no component table; below 71: no config
     bool outputValueCapsMatch = true;    // false: its output value capability has usage 0xA002
+    bool secondCollection = false;       // set by SimBus::addSecondCollection
     std::array<uint8_t, 16> componentTable{};  // 4 x (number, gen, rev, flags)
     std::array<uint8_t, 64> config{};          // the controller's configuration bytes
     std::vector<ScriptedFault> faults;
 
-    // State of the model.
+    // State of the model, as after power-up until the run changes it.
     bool updateMode = false;
-    std::vector<std::array<uint8_t, 3 + 16 + 1>> stagedRecords;  // see SimMonitor.cpp
-    uint32_t exchanges = 0;
+    std::vector<StagedRecord> stagedRecords;
+    uint32_t exchanges = 0;  // output reports received in this run
+    uint32_t commits = 0;    // commits applied in this run
     bool disconnected = false;
-    bool open = false;
+    bool open = false;  // a channel holds it open
+    std::deque<std::array<uint8_t, 9>> inputQueue;
+    PendingFeature pendingFeature = PendingFeature::None;
+    bool featureFails = false;
 };
 
-// A HID interface on the bus. monitor >= 0 makes it the video controller of that monitor;
-// other interfaces answer attribute and capability queries only.
+// A HID interface on the bus. monitor >= 0 makes it the video controller of that monitor
+// (identity and usage then come from the monitor); other interfaces answer attribute and
+// capability queries only.
 struct SimInterface {
     std::wstring path;
     uint16_t vid = 0;
@@ -59,7 +106,7 @@ struct SimInterface {
     uint16_t usagePage = 0;
     uint16_t usage = 0;
     int monitor = -1;
-    int parentNode = -1;  // index into nodes
+    int parentNode = -1;  // index into nodes: the device node the interface belongs to
 };
 
 // A node of the device tree (for the hub placement rule and the USB hub walk).
@@ -71,19 +118,34 @@ struct SimNode {
     std::wstring interfacePath;
 };
 
+// Preparsed data handed out by HidD_GetPreparsedData; owned by the bus until freed.
+struct SimPreparsed {
+    int interfaceIndex = -1;
+};
+
 class SimBus {
 public:
     static SimBus& instance();
 
-    // An empty machine: no interfaces, clock at 0, empty transcript.
+    // An empty machine: no interfaces, clock at 0, empty transcript, HID library unbound.
     void reset();
     // The default machine of marvanecfgutil-sim: two monitors (serials "41-A0001" and
     // "41-A0002", default configuration), a second collection of the first monitor, a
     // 0x03EB:0x212C interface, a keyboard, a root hub and an external hub.
     void loadDefault();
+    // The machine of marvanecfgutil-sim for the given monitors: the keyboard and the
+    // 0x03EB:0x212C interface, then each monitor (with its second collection when its
+    // secondCollection is set). Run state of the monitors starts afresh.
+    void loadMonitors(const std::vector<SimMonitor>& list);
     // Adds a monitor with the default configuration and its interface below the external
-    // hub; returns its index.
+    // hub (made, with a root hub, when missing); returns its index.
     int addMonitor(const std::wstring& serial);
+    int addMonitor(const SimMonitor& monitor);
+    // A second top-level collection of a monitor (usage page 0xFF45, usage 0xA100) that
+    // answers nothing.
+    void addSecondCollection(int monitor);
+    void addKeyboard();         // 0x046D:0xC31C, usage page 0x01 usage 0x06, below the root hub
+    void addTouchController();  // 0x03EB:0x212C, usage page 0xFF00 usage 0x0001, external hub
 
     std::vector<SimMonitor> monitors;
     std::vector<SimInterface> interfaces;
@@ -91,12 +153,57 @@ public:
 
     // Every report in both directions, one line each: "<serial> OUT <hex>",
     // "<serial> IN <hex>", "<serial> FEATURE <hex>", bytes as two lower-case hex digits
-    // separated by spaces.
+    // separated by spaces. OUT lines are the reports the monitor received (a write that
+    // fails records nothing), IN lines the answers the host read, FEATURE lines the feature
+    // reports fetched.
     std::vector<std::string> transcript;
     uint64_t clockMs = 0;
+
+    // The thread's last-error value of the simulated platform.
+    uint32_t lastError = 0;
+    // Open simulated file handles (probe handles and channel handles), for leak checks.
+    int openHandles = 0;
+    std::vector<std::unique_ptr<SimPreparsed>> preparsed;
+    // False makes HidLib::initialise fail (as when hid.dll lacks an export).
+    bool hidLibraryAvailable = true;
+    // Nonzero: the walk fails with this error, the interface set not obtained (...SetError)
+    // or the enumeration stopping after the last interface (...WalkError).
+    uint32_t hidSetError = 0;
+    uint32_t hidWalkError = 0;
+    uint32_t usbSetError = 0;
+    uint32_t usbWalkError = 0;
+
+    // Lookups.
+    int findInterface(const std::wstring& path) const;  // -1 when no interface has the path
+    int monitorInterface(int monitor) const;            // -1 when the monitor has none
+    int interfaceIndexOf(const void* handle) const;     // -1 unless &interfaces[i]
+    int nodeDepth(int node) const;                      // 0 for a node without parent
+
+    // The controller model. Each returns 0 or the Windows error code of the transfer.
+    uint32_t writeReport(int interfaceIndex, const uint8_t* data, uint32_t length);
+    // kErrorIoPending (997) when no input report is waiting.
+    uint32_t readReport(int interfaceIndex, uint8_t* buffer9);
+    uint32_t flushQueue(int interfaceIndex);
+    uint32_t getFeature(int interfaceIndex, uint8_t* buffer, uint32_t length);
+
+private:
+    int addNode(const std::wstring& instanceId, const std::wstring& description, int parent);
+    int ensureRootHub();
+    int ensureExternalHub();
+    void record(const SimMonitor& monitor, const char* kind, const uint8_t* data, size_t n);
+    uint32_t nextId = 0;  // makes instance ids unique
 };
 
-// The factory configuration bytes of a simulated monitor.
+// The factory configuration bytes of a simulated monitor: every setting at its default,
+// the constant bytes as the configuration records write them, the rest 0.
 std::array<uint8_t, 64> DefaultMonitorConfig();
+// Component table of a monitor added without one: MCU 0105, HW_CFG 0002, SCALAR 0210,
+// CAPSENSE 0107.
+std::array<uint8_t, 16> DefaultComponentTable();
+// The two monitors of the default machine (the first with its second collection).
+std::vector<SimMonitor> DefaultMonitors();
+
+// Hex text of bytes as the transcript writes them.
+std::string HexBytes(const uint8_t* data, size_t n);
 
 }  // namespace sim

@@ -1,0 +1,294 @@
+// The model of a monitor's video controller: how it answers the reports of the host.
+#include <algorithm>
+#include <cstring>
+
+#include "hid/HidTypes.h"
+#include "platform/Text.h"
+#include "sim/SimBus.h"
+
+namespace sim {
+
+namespace {
+
+enum class ReportKind { Query, Reset, Record, Commit, Unknown };
+
+struct Decoded {
+    ReportKind kind = ReportKind::Unknown;
+    std::array<uint8_t, 3> selector{};  // query selector or record address
+    uint8_t mode = 0;
+    uint8_t flags = 0;
+    uint8_t length = 0;  // record data length
+    const uint8_t* data = nullptr;
+};
+
+// Reads the fields of an output report. Anything that is not one of the four reports the
+// controller knows, laid out exactly, is Unknown: a host that sends stray bytes finds out.
+Decoded Decode(const uint8_t* report, uint32_t length) {
+    Decoded d;
+    if (length < 5) {
+        return d;
+    }
+    const uint32_t size = report[1] | (report[2] << 8);
+    uint32_t end = 0;
+    if (size == 4) {
+        d.kind = ReportKind::Reset;
+        d.mode = report[3];
+        d.flags = report[4];
+        end = 5;
+    } else if (length >= 9 && size == 6 && report[3] == 0x20 && report[4] == 0 &&
+               report[5] == 0xFF) {
+        d.kind = ReportKind::Query;
+        std::copy(report + 6, report + 9, d.selector.begin());
+        end = 9;
+    } else if (length >= 12 && size == 5 && report[3] == 0x02 && report[4] == 0 && report[5] == 0 &&
+               report[6] == 0 && report[7] == 0 && report[8] == 0) {
+        d.kind = ReportKind::Commit;  // bytes 9 to 11: the commit bytes, taken as they come
+        end = 12;
+    } else if (size >= 6 && size <= 5 + 16 && report[3] == 0x02 && report[4] == 0 &&
+               report[5] == size - 5 && length >= 9 + size - 5) {
+        d.kind = ReportKind::Record;
+        d.length = report[5];
+        std::copy(report + 6, report + 9, d.selector.begin());
+        d.data = report + 9;
+        end = 9 + d.length;
+    } else {
+        return d;
+    }
+    for (uint32_t i = end; i < length; ++i) {
+        if (report[i] != 0) {
+            d.kind = ReportKind::Unknown;
+            break;
+        }
+    }
+    return d;
+}
+
+bool Passes(ReportKind kind, uint8_t status) {
+    switch (kind) {
+        case ReportKind::Query:
+        case ReportKind::Reset:
+            return (status & 0x01) != 0;
+        case ReportKind::Record:
+        case ReportKind::Commit:
+            return (status & 0xC0) == 0;
+        case ReportKind::Unknown:
+            break;
+    }
+    return false;
+}
+
+// The controller's own answer, without acting on the report.
+uint8_t Evaluate(const SimMonitor& m, const Decoded& d) {
+    switch (d.kind) {
+        case ReportKind::Query:
+            if (d.selector == std::array<uint8_t, 3>{0xFF, 0x00, 0x01} ||
+                d.selector == std::array<uint8_t, 3>{0x01, 0x00, 0x00}) {
+                return kStatusQueryOk;
+            }
+            return kStatusRefused;
+        case ReportKind::Reset:
+            if ((d.mode == 1 && d.flags == 0) || (d.mode == 0 && d.flags == 0x40)) {
+                return kStatusQueryOk;
+            }
+            return kStatusRefused;
+        case ReportKind::Record:
+            if (!m.updateMode) {
+                return kStatusRefused;
+            }
+            if (d.selector[0] == 0x10 && d.selector[1] == 0x00 &&
+                static_cast<size_t>(d.selector[2]) + d.length > m.config.size()) {
+                return kStatusRefused;
+            }
+            return kStatusWriteOk;
+        case ReportKind::Commit:
+            return m.updateMode ? kStatusWriteOk : kStatusRefused;
+        case ReportKind::Unknown:
+            break;
+    }
+    return kStatusRefused;
+}
+
+void Act(SimMonitor& m, const Decoded& d, bool featureFails) {
+    switch (d.kind) {
+        case ReportKind::Query:
+            m.pendingFeature = d.selector[0] == 0xFF ? PendingFeature::FirmwareLevels
+                                                     : PendingFeature::Configuration;
+            m.featureFails = featureFails;
+            break;
+        case ReportKind::Reset:
+            // Entering update mode starts a fresh set of records; the reset drops any that
+            // were never committed.
+            m.updateMode = d.mode == 1;
+            m.stagedRecords.clear();
+            break;
+        case ReportKind::Record: {
+            StagedRecord r;
+            r.address = d.selector;
+            r.length = d.length;
+            std::copy(d.data, d.data + d.length, r.data.begin());
+            m.stagedRecords.push_back(r);
+            break;
+        }
+        case ReportKind::Commit:
+            for (const StagedRecord& r : m.stagedRecords) {
+                if (r.address[0] == 0x10 && r.address[1] == 0x00) {
+                    std::copy(r.data.begin(), r.data.begin() + r.length,
+                              m.config.begin() + r.address[2]);
+                }
+            }
+            m.stagedRecords.clear();
+            ++m.commits;
+            break;
+        case ReportKind::Unknown:
+            break;
+    }
+}
+
+}  // namespace
+
+void SimBus::record(const SimMonitor& monitor, const char* kind, const uint8_t* data, size_t n) {
+    transcript.push_back(Narrow(monitor.serial) + " " + kind + " " + HexBytes(data, n));
+}
+
+uint32_t SimBus::writeReport(int interfaceIndex, const uint8_t* data, uint32_t length) {
+    if (interfaceIndex < 0 || static_cast<size_t>(interfaceIndex) >= interfaces.size()) {
+        return kErrorInvalidHandle;
+    }
+    const int monitorIndex = interfaces[static_cast<size_t>(interfaceIndex)].monitor;
+    if (monitorIndex < 0) {
+        return kErrorInvalidParameter;  // a collection without output reports
+    }
+    SimMonitor& m = monitors[static_cast<size_t>(monitorIndex)];
+    if (m.disconnected) {
+        return kErrorDeviceNotConnected;
+    }
+    ++m.exchanges;
+    const ScriptedFault* fault = nullptr;
+    for (const ScriptedFault& f : m.faults) {
+        if (f.exchange == m.exchanges) {
+            fault = &f;
+            break;
+        }
+    }
+    if (fault != nullptr && fault->kind == FaultKind::Disconnect) {
+        m.disconnected = true;
+        m.inputQueue.clear();
+        m.pendingFeature = PendingFeature::None;
+        return kErrorDeviceNotConnected;
+    }
+    // The HID class driver takes only whole reports of the declared length, for a report
+    // id the device declares.
+    if (data == nullptr || length != m.outputReportLength || length == 0 || data[0] != m.reportId) {
+        return kErrorInvalidParameter;
+    }
+    record(m, "OUT", data, length);
+
+    // Every report replaces the answer a feature fetch would get.
+    m.pendingFeature = PendingFeature::None;
+    m.featureFails = false;
+    const Decoded decoded = Decode(data, length);
+    const uint8_t own = Evaluate(m, decoded);
+    uint8_t status = own;
+    if (fault != nullptr && fault->kind == FaultKind::Status) {
+        status = fault->status;
+    }
+    if (Passes(decoded.kind, own) && Passes(decoded.kind, status)) {
+        Act(m, decoded, fault != nullptr && fault->kind == FaultKind::FeatureFails);
+    }
+    if (fault == nullptr || fault->kind != FaultKind::NoAnswer) {
+        std::array<uint8_t, 9> answer{};
+        answer[0] = m.reportId;
+        answer[1] = status;
+        // The read handle keeps 128 reports; older ones are lost, as in the HID driver.
+        if (m.inputQueue.size() >= 128) {
+            m.inputQueue.pop_front();
+        }
+        m.inputQueue.push_back(answer);
+    }
+    return 0;
+}
+
+uint32_t SimBus::readReport(int interfaceIndex, uint8_t* buffer9) {
+    if (interfaceIndex < 0 || static_cast<size_t>(interfaceIndex) >= interfaces.size()) {
+        return kErrorInvalidHandle;
+    }
+    const int monitorIndex = interfaces[static_cast<size_t>(interfaceIndex)].monitor;
+    if (monitorIndex < 0) {
+        return kErrorIoPending;  // nothing ever arrives
+    }
+    SimMonitor& m = monitors[static_cast<size_t>(monitorIndex)];
+    if (m.disconnected) {
+        return kErrorDeviceNotConnected;
+    }
+    if (m.inputQueue.empty()) {
+        return kErrorIoPending;
+    }
+    const std::array<uint8_t, 9> answer = m.inputQueue.front();
+    m.inputQueue.pop_front();
+    std::memcpy(buffer9, answer.data(), answer.size());
+    record(m, "IN", answer.data(), answer.size());
+    return 0;
+}
+
+uint32_t SimBus::flushQueue(int interfaceIndex) {
+    if (interfaceIndex < 0 || static_cast<size_t>(interfaceIndex) >= interfaces.size()) {
+        return kErrorInvalidHandle;
+    }
+    const int monitorIndex = interfaces[static_cast<size_t>(interfaceIndex)].monitor;
+    if (monitorIndex < 0) {
+        return 0;
+    }
+    SimMonitor& m = monitors[static_cast<size_t>(monitorIndex)];
+    if (m.disconnected) {
+        return kErrorDeviceNotConnected;
+    }
+    m.inputQueue.clear();
+    return 0;
+}
+
+uint32_t SimBus::getFeature(int interfaceIndex, uint8_t* buffer, uint32_t length) {
+    if (interfaceIndex < 0 || static_cast<size_t>(interfaceIndex) >= interfaces.size()) {
+        return kErrorInvalidHandle;
+    }
+    const int monitorIndex = interfaces[static_cast<size_t>(interfaceIndex)].monitor;
+    if (monitorIndex < 0) {
+        return kErrorGenFailure;
+    }
+    SimMonitor& m = monitors[static_cast<size_t>(monitorIndex)];
+    if (m.disconnected) {
+        return kErrorDeviceNotConnected;
+    }
+    if (m.pendingFeature == PendingFeature::None || m.featureFails) {
+        return kErrorGenFailure;
+    }
+    if (length < m.featureReportLength || (buffer == nullptr && m.featureReportLength != 0)) {
+        return kErrorInvalidParameter;
+    }
+    std::vector<uint8_t> report(m.featureReportLength, 0);
+    if (!report.empty()) {
+        report[0] = buffer[0];  // the report id the caller asked for
+    }
+    const bool levels = m.pendingFeature == PendingFeature::FirmwareLevels;
+    std::vector<uint8_t> payload;
+    if (levels) {
+        payload.assign(m.componentTable.begin(), m.componentTable.end());
+    } else {
+        payload.assign(m.config.begin(), m.config.end());
+    }
+    const std::array<uint8_t, 6> head{static_cast<uint8_t>(payload.size()),       0x00,
+                                      static_cast<uint8_t>(levels ? 0xFF : 0x01), 0x00,
+                                      static_cast<uint8_t>(levels ? 0x01 : 0x00), 0x00};
+    for (size_t i = 0; i < head.size() && 1 + i < report.size(); ++i) {
+        report[1 + i] = head[i];
+    }
+    for (size_t i = 0; i < payload.size() && 7 + i < report.size(); ++i) {
+        report[7 + i] = payload[i];
+    }
+    if (!report.empty()) {
+        std::memcpy(buffer, report.data(), report.size());
+    }
+    record(m, "FEATURE", report.data(), report.size());
+    return 0;
+}
+
+}  // namespace sim

@@ -1,0 +1,194 @@
+// The HID channel over the simulated bus. The simulated controller answers at once, so a
+// write always completes on the spot ("fast write success") and a read either finds an
+// answer waiting or runs into its time-out on the virtual clock. Messages are those of the
+// Windows channel on the paths that exist here.
+#include <cstring>
+
+#include "hid/HidIo.h"
+#include "hid/HidTypes.h"
+#include "log/Log.h"
+#include "platform/Console.h"
+#include "platform/Text.h"
+#include "sim/SimBus.h"
+
+namespace {
+
+sim::SimBus& Bus() {
+    return sim::SimBus::instance();
+}
+
+constexpr int kNotHeld = -1;
+
+}  // namespace
+
+struct HidIo::Impl {
+    int readHandle = kNotHeld;  // interface index
+    int writeHandle = kNotHeld;
+    bool readEvent = false;
+    bool writeEvent = false;
+    bool terminateEvent = false;
+    bool terminateSignalled = false;
+
+    // Opens a simulated file handle on a path; kNotHeld with error set when it fails.
+    static int openPath(const std::wstring& path, uint32_t& error) {
+        const int index = Bus().findInterface(path);
+        if (index < 0) {
+            error = sim::kErrorFileNotFound;
+            return kNotHeld;
+        }
+        const int monitor = Bus().interfaces[static_cast<size_t>(index)].monitor;
+        if (monitor >= 0 && Bus().monitors[static_cast<size_t>(monitor)].disconnected) {
+            error = sim::kErrorFileNotFound;  // an unplugged device's path is gone
+            return kNotHeld;
+        }
+        ++Bus().openHandles;
+        return index;
+    }
+
+    static void closeHandle(int& handle) {
+        if (handle != kNotHeld) {
+            --Bus().openHandles;
+            handle = kNotHeld;
+        }
+    }
+
+    void markOpen(bool open) const {
+        if (readHandle == kNotHeld) {
+            return;
+        }
+        const int monitor = Bus().interfaces[static_cast<size_t>(readHandle)].monitor;
+        if (monitor >= 0) {
+            Bus().monitors[static_cast<size_t>(monitor)].open = open;
+        }
+    }
+
+    void closeAll() {
+        markOpen(false);
+        closeHandle(readHandle);
+        closeHandle(writeHandle);
+        readEvent = false;
+        writeEvent = false;
+        terminateEvent = false;
+    }
+};
+
+HidIo::HidIo() : impl(std::make_unique<Impl>()) {}
+
+// The owner calls terminate(); whatever is still held goes quietly with the object.
+HidIo::~HidIo() {
+    impl->closeAll();
+}
+
+bool HidIo::open(const std::wstring& path) {
+    impl->readEvent = true;
+    impl->writeEvent = true;
+    impl->terminateEvent = true;
+    impl->terminateSignalled = false;
+
+    uint32_t error = 0;
+    impl->readHandle = Impl::openPath(path, error);
+    if (impl->readHandle == kNotHeld) {
+        LogMessage(LogDebug, "HidIo::open(%s), create hidDevRead failed, err=0x%08x",
+                   Narrow(path).c_str(), error);
+        return false;
+    }
+    impl->writeHandle = Impl::openPath(path, error);
+    if (impl->writeHandle == kNotHeld) {
+        LogMessage(LogDebug, "HidIo::open(%s), create hidDevWrite failed, err=0x%08x",
+                   Narrow(path).c_str(), error);
+        return false;
+    }
+    impl->markOpen(true);
+    return true;
+}
+
+void HidIo::terminate() {
+    LogMessage(LogDebug,
+               "*************************** HidIo::terminate "
+               "****************************************\n");
+    if (impl->terminateEvent) {
+        impl->terminateSignalled = true;
+    }
+    impl->closeAll();
+}
+
+bool HidIo::flushDeviceQueue() {
+    if (!connected) {
+        LogWriteText(LogDebug, "HidIo::flushDeviceQueue - device is not connected");
+        return false;
+    }
+    const uint32_t error = impl->readHandle == kNotHeld ? sim::kErrorInvalidHandle
+                                                        : Bus().flushQueue(impl->readHandle);
+    if (error == 0) {
+        return true;
+    }
+    LogMessage(LogDebug, "HidIo::flushDeviceQueue - failed, error=0x%08x", error);
+    if (error == kErrorDeviceNotConnected) {
+        LogWriteText(LogDebug, "  device not connected");
+        connected = false;
+    }
+    return false;
+}
+
+bool HidIo::sendOutputReport(const uint8_t* buffer, uint32_t length) {
+    if (!connected) {
+        LogWriteText(LogDebug, "HidIo::sendOutputReport - device is not connected");
+        return false;
+    }
+    const uint32_t error = impl->writeHandle == kNotHeld
+                               ? sim::kErrorInvalidHandle
+                               : Bus().writeReport(impl->writeHandle, buffer, length);
+    if (error == 0) {
+        LogWriteText(LogDebug, "HidIo::sendOutputReport - fast write success");
+        return true;
+    }
+    LogMessage(LogDebug, "HidIo::sendOutputReport - write failed, error=0x%08x", error);
+    if (error == kErrorDeviceNotConnected) {
+        LogWriteText(LogDebug, "HidIo::sendOutputReport - Device Not connected #0");
+        connected = false;
+    }
+    return false;
+}
+
+bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
+    if (!connected) {
+        LogWriteText(LogDebug, "HidIo::recvInputReport - device is not connected");
+        return false;
+    }
+    std::memset(buffer, 0, kInputReportLength);
+    const uint32_t error = impl->readHandle == kNotHeld
+                               ? sim::kErrorInvalidHandle
+                               : Bus().readReport(impl->readHandle, buffer);
+    if (error == 0) {
+        return true;
+    }
+    if (error == kErrorDeviceNotConnected) {
+        LogWriteText(LogDebug, "HidIo::recvInputReport - Device Not connected #0");
+        connected = false;
+        return false;
+    }
+    if (error != kErrorIoPending) {
+        return false;
+    }
+    // Pending: nothing will arrive while the host waits, so the wait runs to its time-out
+    // (or ends at once when the channel was terminated) and the read is cancelled.
+    if (!impl->terminateSignalled) {
+        Bus().clockMs += timeoutMs;
+    }
+    return false;
+}
+
+bool HidIo::getFeature(uint8_t* buffer, uint32_t length) {
+    if (!connected) {
+        LogWriteText(LogDebug, "HidIo::getFeature - device is not connected");
+        return false;
+    }
+    const uint32_t error = impl->readHandle == kNotHeld
+                               ? sim::kErrorInvalidHandle
+                               : Bus().getFeature(impl->readHandle, buffer, length);
+    if (error != 0) {
+        ConsolePrintf("HidIo::getFeature - err=%08x\n", error);
+        return false;
+    }
+    return true;
+}
