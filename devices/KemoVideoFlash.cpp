@@ -62,6 +62,7 @@ bool KemoVideoFlash::initialise(HidHandle handle, HidPreparsedData preparsed, st
     }
     serial = FromUtf16(serialUnits, serialLength);
 
+    attributes.Size = sizeof(attributes);
     hid.HidD_GetAttributes(handle, &attributes);
     hid.HidP_GetCaps(preparsed, &caps);
 
