@@ -3,8 +3,6 @@
 
 #include <cstdio>
 
-#include "sim/SimHid.h"
-
 namespace sim {
 
 namespace {
@@ -66,7 +64,6 @@ void SimBus::reset() {
     usbSetError = 0;
     usbWalkError = 0;
     nextId = 0;
-    ResetSimHidLibrary();
 }
 
 void SimBus::loadDefault() {

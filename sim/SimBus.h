@@ -127,7 +127,8 @@ class SimBus {
 public:
     static SimBus& instance();
 
-    // An empty machine: no interfaces, clock at 0, empty transcript, HID library unbound.
+    // An empty machine: no interfaces, clock at 0, empty transcript. The binding of the HID
+    // library stays as it is (see UnbindHidLibrary).
     void reset();
     // The default machine of marvanecfgutil-sim: two monitors (serials "41-A0001" and
     // "41-A0002", default configuration), a second collection of the first monitor, a
@@ -164,7 +165,7 @@ public:
     // Open simulated file handles (probe handles and channel handles), for leak checks.
     int openHandles = 0;
     std::vector<std::unique_ptr<SimPreparsed>> preparsed;
-    // False makes HidLib::initialise fail (as when hid.dll lacks an export).
+    // False makes an unbound HidLib::initialise fail (as when hid.dll lacks an export).
     bool hidLibraryAvailable = true;
     // Nonzero: the walk fails with this error, the interface set not obtained (...SetError)
     // or the enumeration stopping after the last interface (...WalkError).
@@ -202,6 +203,10 @@ std::array<uint8_t, 64> DefaultMonitorConfig();
 std::array<uint8_t, 16> DefaultComponentTable();
 // The two monitors of the default machine (the first with its second collection).
 std::vector<SimMonitor> DefaultMonitors();
+
+// Forgets the binding of HidLib, as a new process would start; the next
+// HidLib::initialise binds again (or fails when hidLibraryAvailable is false).
+void UnbindHidLibrary();
 
 // Hex text of bytes as the transcript writes them.
 std::string HexBytes(const uint8_t* data, size_t n);

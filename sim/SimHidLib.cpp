@@ -5,7 +5,6 @@
 #include "hid/HidLib.h"
 #include "log/Log.h"
 #include "sim/SimBus.h"
-#include "sim/SimHid.h"
 
 namespace {
 
@@ -242,7 +241,7 @@ HidStatus HID_API SimGetValueCaps(int reportType, HidValueCaps* valueCaps, uint1
 
 namespace sim {
 
-void ResetSimHidLibrary() {
+void UnbindHidLibrary() {
     g_initialised = false;
     g_table = HidFunctions{};
 }
