@@ -115,6 +115,9 @@ TEST(PortableProfileTest, ReadOnlyFileIsLeftUntouched) {
     WriteFileBytes(path, "[General]\r\nVolume=05\r\n");
     fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
+    if (profile_cases::ReadOnlyIgnoredBySystem(path)) {
+        GTEST_SKIP() << "read-only files are writable here";
+    }
     for (const wchar_t* value : {L"20", L"05"}) {  // a change, and the value it already has
         uint32_t error = 0;
         EXPECT_FALSE(

@@ -15,6 +15,10 @@
 #include "tests/support/CaptureStdout.h"
 #include "tests/support/ProfileCases.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -351,6 +355,9 @@ TEST_F(SettingsIniTest, ReadOnlyFileIsReportedAndLeftUntouched) {
     WriteFileBytes(path, before);
     fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
+    if (profile_cases::ReadOnlyIgnoredBySystem(path)) {
+        GTEST_SKIP() << "read-only files are writable here";
+    }
     EXPECT_FALSE(Create(Widen(path), false));
     EXPECT_EQ(output, "Error: Writing INI file [" + path + "] failed.\n");
     EXPECT_EQ(ReadFileBytes(path), before);
@@ -358,6 +365,26 @@ TEST_F(SettingsIniTest, ReadOnlyFileIsReportedAndLeftUntouched) {
               std::string::npos);
     fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
 }
+
+#ifdef _WIN32
+TEST_F(SettingsIniTest, LockedFileIsReportedAndLeftUntouched) {
+    const std::string before = "[General]\r\nVolume=05\r\n";
+    const std::string path = dir.file("locked.ini");
+    WriteFileBytes(path, before);
+    // Open without sharing, as an editor holding the file would.
+    HANDLE lock = CreateFileW(Widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    const bool created = Create(Widen(path), false);
+    CloseHandle(lock);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(output, "Error: Writing INI file [" + path + "] failed.\n");
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_NE(LogText().find("\tKemoHWData::CreateINIFile() - WritePrivateProfileString "
+                             "error=0x00000020\r\n"),
+              std::string::npos);
+}
+#endif
 
 TEST_F(SettingsIniTest, MissingDirectoryIsReportedAndNothingIsCreated) {
     const std::string missing = dir.file("no-such-dir");
