@@ -1,0 +1,210 @@
+// The simulated HID library table and the default machine it serves.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hid/HidLib.h"
+#include "sim/SimBus.h"
+
+namespace {
+
+sim::SimBus& Bus() {
+    return sim::SimBus::instance();
+}
+
+class SimHidLibTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Bus().reset();
+        ASSERT_TRUE(HidLib::initialise());
+    }
+    void TearDown() override {
+        Bus().reset();
+        ASSERT_TRUE(HidLib::initialise());
+    }
+    const HidFunctions& Hid() { return HidLib::functions(); }
+    HidHandle Handle(int index) { return &Bus().interfaces[static_cast<size_t>(index)]; }
+};
+
+// Serial numbers leave as UTF-16 little-endian code units with a terminator, whatever the
+// width of wchar_t; a buffer too small gets nothing.
+TEST_F(SimHidLibTest, SerialNumberStringIsUtf16LittleEndian) {
+    const struct {
+        std::wstring serial;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {L"41-A0001", {'4', 0, '1', 0, '-', 0, 'A', 0, '0', 0, '0', 0, '0', 0, '1', 0, 0, 0}},
+        {L"", {0, 0}},
+        {L"\u00e9\u20ac", {0xE9, 0x00, 0xAC, 0x20, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        Bus().reset();
+        const int iface = Bus().monitorInterface(Bus().addMonitor(c.serial));
+        std::vector<uint8_t> buffer(256, 0xEE);
+        ASSERT_TRUE(Hid().HidD_GetSerialNumberString(Handle(iface), buffer.data(), 256));
+        EXPECT_EQ(std::vector<uint8_t>(buffer.begin(),
+                                       buffer.begin() + static_cast<long>(c.bytes.size())),
+                  c.bytes);
+        EXPECT_EQ(buffer[c.bytes.size()], 0xEE);
+
+        std::vector<uint8_t> tight(c.bytes.size() - 1, 0xEE);
+        EXPECT_FALSE(Hid().HidD_GetSerialNumberString(Handle(iface), tight.data(),
+                                                      static_cast<uint32_t>(tight.size())));
+        EXPECT_EQ(tight, std::vector<uint8_t>(c.bytes.size() - 1, 0xEE));
+    }
+    if (sizeof(wchar_t) == 4) {
+        Bus().reset();
+        const int iface = Bus().monitorInterface(
+            Bus().addMonitor(std::wstring(1, static_cast<wchar_t>(0x1F600))));
+        uint8_t buffer[8] = {};
+        ASSERT_TRUE(Hid().HidD_GetSerialNumberString(Handle(iface), buffer, 8));
+        const uint8_t want[6] = {0x3D, 0xD8, 0x00, 0xDE, 0, 0};
+        EXPECT_EQ(std::memcmp(buffer, want, 6), 0);
+    }
+}
+
+// The value capabilities carry the report id; the output one has the command usage
+// (collection usage | 1) unless the monitor is set not to match.
+TEST_F(SimHidLibTest, CapabilitiesFollowTheMonitorSettings) {
+    for (bool match : {true, false}) {
+        Bus().reset();
+        const int m = Bus().addMonitor(L"41-A0001");
+        sim::SimMonitor& monitor = Bus().monitors[static_cast<size_t>(m)];
+        monitor.reportId = 0x07;
+        monitor.outputValueCapsMatch = match;
+        monitor.outputReportLength = 65;
+        monitor.featureReportLength = 22;
+        HidPreparsedData preparsed = nullptr;
+        ASSERT_TRUE(Hid().HidD_GetPreparsedData(Handle(Bus().monitorInterface(m)), &preparsed));
+        HidCaps caps{};
+        ASSERT_EQ(Hid().HidP_GetCaps(preparsed, &caps), kHidpStatusSuccess);
+        EXPECT_EQ(caps.UsagePage, 0xFF45);
+        EXPECT_EQ(caps.Usage, 0xA000);
+        EXPECT_EQ(caps.OutputReportByteLength, 65);
+        EXPECT_EQ(caps.FeatureReportByteLength, 22);
+        EXPECT_EQ(caps.NumberOutputValueCaps, 1);
+
+        const struct {
+            int type;
+            uint16_t usage;
+        } kinds[] = {{kHidpInput, 0xA002},
+                     {kHidpOutput, static_cast<uint16_t>(match ? 0xA001 : 0xA002)},
+                     {kHidpFeature, 0xA003}};
+        for (const auto& k : kinds) {
+            HidValueCaps value{};
+            uint16_t count = 1;
+            ASSERT_EQ(Hid().HidP_GetValueCaps(k.type, &value, &count, preparsed),
+                      kHidpStatusSuccess);
+            EXPECT_EQ(count, 1);
+            EXPECT_EQ(value.UsagePage, 0xFF45);
+            EXPECT_EQ(value.ReportID, 0x07);
+            EXPECT_EQ(value.IsRange, 0);
+            EXPECT_EQ(value.NotRange.Usage, k.usage) << k.type;
+        }
+        EXPECT_TRUE(Hid().HidD_FreePreparsedData(preparsed));
+        EXPECT_TRUE(Bus().preparsed.empty());
+    }
+}
+
+TEST_F(SimHidLibTest, BadHandlesAndPreparsedDataAreRefused) {
+    Bus().loadDefault();
+    HidAttributes attributes{};
+    HidPreparsedData preparsed = nullptr;
+    uint8_t buffer[64] = {};
+    EXPECT_FALSE(Hid().HidD_GetAttributes(InvalidHidHandle(), &attributes));
+    EXPECT_FALSE(Hid().HidD_GetPreparsedData(nullptr, &preparsed));
+    EXPECT_EQ(preparsed, nullptr);
+    EXPECT_FALSE(Hid().HidD_GetFeature(buffer, buffer, 64));
+    EXPECT_FALSE(Hid().HidD_FlushQueue(InvalidHidHandle()));
+    EXPECT_EQ(Bus().lastError, sim::kErrorInvalidHandle);
+    HidCaps caps{};
+    EXPECT_NE(Hid().HidP_GetCaps(buffer, &caps), kHidpStatusSuccess);
+    HidValueCaps value{};
+    uint16_t count = 1;
+    EXPECT_NE(Hid().HidP_GetValueCaps(kHidpOutput, &value, &count, buffer), kHidpStatusSuccess);
+
+    ASSERT_TRUE(Hid().HidD_GetPreparsedData(Handle(0), &preparsed));
+    EXPECT_TRUE(Hid().HidD_FreePreparsedData(preparsed));
+    EXPECT_FALSE(Hid().HidD_FreePreparsedData(preparsed));  // a second free is caught
+}
+
+TEST_F(SimHidLibTest, MissingLibraryFailsTheBindingUntilItIsBack) {
+    sim::UnbindHidLibrary();
+    Bus().hidLibraryAvailable = false;
+    EXPECT_FALSE(HidLib::initialise());
+    EXPECT_FALSE(HidLib::isInitialised());
+    Bus().hidLibraryAvailable = true;
+    EXPECT_TRUE(HidLib::initialise());
+    EXPECT_TRUE(HidLib::isInitialised());
+    EXPECT_NE(HidLib::functions().HidD_SetOutputReport, nullptr);
+}
+
+// The default machine as the walks and the -L listing see it.
+TEST_F(SimHidLibTest, DefaultMachine) {
+    Bus().loadDefault();
+    struct Want {
+        uint16_t vid, pid, usagePage, usage;
+        int monitor;
+        const wchar_t* pathStart;
+    };
+    const Want want[] = {
+        {0x046D, 0xC31C, 0x0001, 0x0006, -1, L"\\\\?\\hid#vid_046d&pid_c31c&mi_00#"},
+        {0x03EB, 0x212C, 0xFF00, 0x0001, -1, L"\\\\?\\hid#vid_03eb&pid_212c#"},
+        {0x0F66, 0x302C, 0xFF45, 0xA000, 0, L"\\\\?\\hid#vid_0f66&pid_302c&mi_00&col01#"},
+        {0x0F66, 0x302C, 0xFF45, 0xA100, -1, L"\\\\?\\hid#vid_0f66&pid_302c&mi_00&col02#"},
+        {0x0F66, 0x302C, 0xFF45, 0xA000, 1, L"\\\\?\\hid#vid_0f66&pid_302c&mi_00&col01#"},
+    };
+    ASSERT_EQ(Bus().interfaces.size(), std::size(want));
+    std::vector<std::wstring> paths;
+    for (size_t i = 0; i < std::size(want); ++i) {
+        SCOPED_TRACE(i);
+        HidPreparsedData preparsed = nullptr;
+        HidAttributes attributes{};
+        HidCaps caps{};
+        ASSERT_TRUE(Hid().HidD_GetPreparsedData(Handle(static_cast<int>(i)), &preparsed));
+        ASSERT_TRUE(Hid().HidD_GetAttributes(Handle(static_cast<int>(i)), &attributes));
+        ASSERT_EQ(Hid().HidP_GetCaps(preparsed, &caps), kHidpStatusSuccess);
+        Hid().HidD_FreePreparsedData(preparsed);
+        EXPECT_EQ(attributes.VendorID, want[i].vid);
+        EXPECT_EQ(attributes.ProductID, want[i].pid);
+        EXPECT_EQ(caps.UsagePage, want[i].usagePage);
+        EXPECT_EQ(caps.Usage, want[i].usage);
+        EXPECT_EQ(Bus().interfaces[i].monitor, want[i].monitor);
+        const std::wstring& path = Bus().interfaces[i].path;
+        EXPECT_EQ(path.rfind(want[i].pathStart, 0), 0u);
+        EXPECT_EQ(path.substr(path.size() - 39), L"#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+        EXPECT_EQ(Bus().findInterface(path), static_cast<int>(i));
+        paths.push_back(path);
+    }
+    EXPECT_NE(paths[2], paths[4]);
+    ASSERT_EQ(Bus().monitors.size(), 2u);
+    EXPECT_EQ(Bus().monitors[0].serial, L"41-A0001");
+    EXPECT_EQ(Bus().monitors[1].serial, L"41-A0002");
+    EXPECT_NE(Bus().monitors[0].componentTable, Bus().monitors[1].componentTable);
+
+    // Both hubs are listed for the hub walk; the monitors sit below the external one.
+    std::vector<std::wstring> hubs;
+    for (const sim::SimNode& node : Bus().nodes) {
+        if (node.isHubInterface) {
+            hubs.push_back(node.instanceId);
+        }
+    }
+    ASSERT_EQ(hubs.size(), 2u);
+    EXPECT_EQ(hubs[0].rfind(L"USB\\ROOT_HUB30\\", 0), 0u);
+    EXPECT_EQ(hubs[1].rfind(L"USB\\VID_04B3&PID_4675\\", 0), 0u);
+    int node = Bus().interfaces[2].parentNode;
+    std::wstring hubAbove;
+    while (node >= 0) {
+        node = Bus().nodes[static_cast<size_t>(node)].parent;
+        if (node >= 0 &&
+            Bus().nodes[static_cast<size_t>(node)].description.find(L"Hub") != std::wstring::npos) {
+            hubAbove = Bus().nodes[static_cast<size_t>(node)].description;
+            break;
+        }
+    }
+    EXPECT_EQ(hubAbove, L"Generic USB Hub");
+}
+
+}  // namespace
