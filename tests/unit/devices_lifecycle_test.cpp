@@ -2,57 +2,27 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "devices/KemoUSBTouchFlash.h"
 #include "devices/KemoVideoFlash.h"
-#include "log/Log.h"
-#include "tests/support/CaptureStdout.h"
+#include "devices_sim_fixture.h"
 
 namespace {
 
-class DeviceLifecycleTest : public ::testing::Test {
+class DeviceLifecycleTest : public devtest::SimDeviceTest {
 protected:
-    void SetUp() override {
-        CloseLogHandler();
-        VerboseFlag() = 0;
-        GetLogSettings().fileName = dir.file("run.log");
-        GetLogSettings().level = LogTrace;
-    }
-    void TearDown() override {
-        CloseLogHandler();
-        GetLogSettings() = CLogSettings{};
-        VerboseFlag() = 0;
-    }
-    // Texts of the log lines that name a device class (the channel's banner is left out).
+    // The log lines that name a device class.
     std::vector<std::string> DeviceLines() {
-        CloseLogHandler();
-        std::istringstream in(ReadFileBytes(dir.file("run.log")));
-        std::vector<std::string> texts;
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            // date time \t ids \t level \t text
-            size_t pos = 0;
-            for (int tabs = 0; tabs < 3 && pos != std::string::npos; ++tabs) {
-                pos = line.find('\t', pos);
-                pos = pos == std::string::npos ? pos : pos + 1;
-            }
-            if (pos == std::string::npos) {
-                continue;
-            }
-            const std::string text = line.substr(pos);
+        std::vector<std::string> lines;
+        for (const std::string& text : LogTexts()) {
             if (text.find("Flash") != std::string::npos) {
-                texts.push_back(text);
+                lines.push_back(text);
             }
         }
-        return texts;
+        return lines;
     }
-    TempDir dir;
 };
 
 TEST_F(DeviceLifecycleTest, VideoControllerThroughItsBasePointer) {
@@ -61,17 +31,6 @@ TEST_F(DeviceLifecycleTest, VideoControllerThroughItsBasePointer) {
     const std::vector<std::string> want = {"ZelHidFlash Constructed", "KemoVideoFlash Constructed",
                                            "KemoVideoFlash Destroyed", "ZelHidFlash Destroyed"};
     EXPECT_EQ(DeviceLines(), want);
-}
-
-TEST_F(DeviceLifecycleTest, LifecycleLinesStayOutOfTheConsoleUnderVerbose) {
-    VerboseFlag() = 1;
-    CaptureOutput capture;
-    { KemoVideoFlash device; }
-    { KemoUSBTouchFlash touch; }
-    // (The channel's terminate banner is a formatted message and does echo.)
-    const std::string out = capture.out();
-    EXPECT_EQ(out.find("Constructed"), std::string::npos) << out;
-    EXPECT_EQ(out.find("Destroyed"), std::string::npos) << out;
 }
 
 TEST_F(DeviceLifecycleTest, TouchControllerReportsOneBaseLevel) {
@@ -96,18 +55,6 @@ TEST_F(DeviceLifecycleTest, TouchControllerReportsOneBaseLevel) {
         "KemoUSBTouchFlash Destroyed",
         "ZelUsbFlash Destroyed"};
     EXPECT_EQ(DeviceLines(), want);
-}
-
-TEST_F(DeviceLifecycleTest, TouchControllerAcceptsAnythingAndEchoesUnderVerbose) {
-    VerboseFlag() = 1;
-    KemoUSBTouchFlash device;
-    CaptureOutput capture;
-    EXPECT_TRUE(device.initialise(0, 0, 0, L"", L""));
-    const std::string out = capture.out();
-    EXPECT_NE(out.find("KemoUSBTouchFlash::initialise() - Device: 0000:0000  serial/id="),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("KemoUSBTouchFlash::initialise() -    BASE=0000"), std::string::npos) << out;
 }
 
 }  // namespace

@@ -26,20 +26,6 @@ inline sim::SimBus& Bus() {
     return sim::SimBus::instance();
 }
 
-// Bytes as the transcript writes them: two lower-case hex digits, separated by spaces.
-inline std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    static const char digits[] = "0123456789abcdef";
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i != 0) {
-            text.push_back(' ');
-        }
-        text.push_back(digits[bytes[i] >> 4]);
-        text.push_back(digits[bytes[i] & 0x0F]);
-    }
-    return text;
-}
-
 // A report of `length` bytes starting with `head`, zeros after it.
 inline std::vector<uint8_t> Report(std::initializer_list<uint8_t> head, size_t length = 264) {
     std::vector<uint8_t> bytes(length, 0);
@@ -52,7 +38,8 @@ inline std::vector<uint8_t> Report(std::initializer_list<uint8_t> head, size_t l
 
 inline std::string OutLine(const std::string& serial, std::initializer_list<uint8_t> head,
                            size_t length = 264) {
-    return serial + " OUT " + Hex(Report(head, length));
+    const std::vector<uint8_t> bytes = Report(head, length);
+    return serial + " OUT " + sim::HexBytes(bytes.data(), bytes.size());
 }
 
 class SimDeviceTest : public ::testing::Test {

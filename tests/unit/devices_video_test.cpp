@@ -247,17 +247,6 @@ TEST_F(VideoProtocolTest, FailedInitialiseLeavesNothingOpen) {
     }
 }
 
-// The -g object has no channel and no capabilities: protocol calls refuse without sending.
-TEST_F(VideoProtocolTest, AnObjectWithoutChannelSendsNothing) {
-    AddMonitor(L"41-A0001");
-    const auto devices = Discover();
-    ASSERT_EQ(devices.size(), 1u);
-    KemoVideoFlash unopened;
-    EXPECT_FALSE(unopened.startUpdate(1, 0));
-    EXPECT_FALSE(unopened.flash(kSelectorFirmwareLevels).has_value());
-    EXPECT_EQ(Outs(kSerial).size(), 1u);
-}
-
 TEST_F(VideoProtocolTest, DestroyingADeviceTerminatesItsChannel) {
     const int m = AddMonitor(L"41-A0001");
     auto devices = Discover();

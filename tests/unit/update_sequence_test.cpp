@@ -88,19 +88,6 @@ TEST_F(UpdateSequenceTest, SavedFileAppliedBackGivesTheSameBytes) {
     EXPECT_EQ(Monitor(m).config, want);
 }
 
-TEST_F(UpdateSequenceTest, ProgressCountsSixSteps) {
-    KemoVideoFlash device;
-    CaptureOutput capture;
-    for (int step = 1; step <= 6; ++step) {
-        device.showProgress(step);
-    }
-    // Shown once: a second run over the same object repeats nothing.
-    for (int step = 1; step <= 6; ++step) {
-        device.showProgress(step);
-    }
-    EXPECT_EQ(capture.out(), ".. %50  complete\n.. %100 complete\n");
-}
-
 // A record that claims more than its 16 data bytes is refused before update mode.
 TEST_F(UpdateSequenceTest, OversizedRecordIsRefusedBeforeAnythingIsSent) {
     AddMonitor(L"41-A0001");
