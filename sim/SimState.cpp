@@ -37,7 +37,7 @@ bool ParseNumber(std::string token, int base, uint32_t max, uint32_t& value) {
     if (base == 16 && token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) {
         token.erase(0, 2);
     }
-    if (token.empty() || token.size() > 8) {
+    if (token.empty()) {
         return false;
     }
     uint32_t parsed = 0;
