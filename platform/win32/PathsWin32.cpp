@@ -1,5 +1,7 @@
 #include <windows.h>
 #include <shlwapi.h>
+// shlwapi.h maps PathIsRelative to PathIsRelativeW; ours is a function of its own.
+#undef PathIsRelative
 
 #include "platform/Paths.h"
 
