@@ -462,21 +462,6 @@ TEST_F(SimChannelTest, DisconnectedChannelRefusesEverything) {
     EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 6), want);
 }
 
-TEST_F(SimChannelTest, ReadThatMeetsTheDisconnectionClearsConnected) {
-    HidIo channel;
-    ASSERT_TRUE(channel.open(Path()));
-    ASSERT_TRUE(channel.sendOutputReport(kFirmwareQuery.data(), 264));
-    M().disconnected = true;  // pulled out while the answer was on its way
-    uint8_t answer[9];
-    EXPECT_FALSE(channel.recvInputReport(answer, 3000));
-    EXPECT_FALSE(channel.isConnected());
-    channel.terminate();
-    const auto texts = LogTexts();
-    EXPECT_NE(
-        std::find(texts.begin(), texts.end(), "HidIo::recvInputReport - Device Not connected #0"),
-        texts.end());
-}
-
 TEST_F(SimChannelTest, FailedFeatureFetchIsPrintedEvenWithoutVerbose) {
     M().faults = {{1, sim::FaultKind::FeatureFails, 0}};
     HidIo channel;

@@ -175,26 +175,6 @@ TEST(SimStateText, BadLinesAreReportedAndChangeNothing) {
     EXPECT_EQ(error, "line 65: more than 64 monitors");
 }
 
-// The bus built from a state file: fixed devices first, then the monitors in file order.
-TEST(SimStateText, MonitorsLoadIntoAFreshMachine) {
-    std::vector<sim::SimMonitor> monitors;
-    std::string error;
-    ASSERT_TRUE(sim::ParseState("monitor B\nsecond-collection yes\nmonitor C\n", monitors, error));
-    Bus().reset();
-    Bus().addMonitor(L"stale");
-    Bus().clockMs = 99;
-    Bus().loadMonitors(monitors);
-    ASSERT_EQ(Bus().monitors.size(), 2u);
-    EXPECT_EQ(Bus().monitors[0].serial, L"B");
-    EXPECT_EQ(Bus().clockMs, 0u);
-    ASSERT_EQ(Bus().interfaces.size(), 5u);  // keyboard, touch, B, B's second collection, C
-    EXPECT_EQ(Bus().interfaces[2].monitor, 0);
-    EXPECT_EQ(Bus().interfaces[3].monitor, -1);
-    EXPECT_EQ(Bus().interfaces[3].usage, 0xA100);
-    EXPECT_EQ(Bus().interfaces[4].monitor, 1);
-    Bus().reset();
-}
-
 // ---- Sessions ----------------------------------------------------------------------------
 
 struct FakeRun {
