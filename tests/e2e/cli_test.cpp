@@ -1,0 +1,130 @@
+// The command line of the real programs: help, refusals, exit statuses, -g.
+#include <filesystem>
+
+#include "app/Help.h"
+#include "tests/e2e/e2e_support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string InProcessHelp() {
+    CaptureOutput capture;
+    PrintUsage();
+    PrintExamples();
+    PrintSettingsDefinition();
+    return capture.out();
+}
+
+std::string InProcessUsage() {
+    CaptureOutput capture;
+    PrintUsage();
+    return capture.out();
+}
+
+TEST_F(EndToEnd, QuestionMarkPrintsTheWholeHelpOnStandardOutputAndEndsWith1) {
+    const ProcessResult result = Sim({"-?"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, InProcessHelp());
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(Lines(result.out).front(),
+              "marvanecfgutil Version 1.0.6 - Marvane Configuration utility");
+    const std::string lastLine = "\n        01 - Enabled (default)\n";
+    ASSERT_GT(result.out.size(), lastLine.size());
+    EXPECT_EQ(result.out.substr(result.out.size() - lastLine.size()), lastLine);
+}
+
+TEST_F(EndToEnd, CommandLineErrorsPrintUsageOrHelpWithTheirStatus) {
+    const std::string usage = InProcessUsage();
+    const std::string help = InProcessHelp();
+    const std::string longName(260, 'a');
+    const struct {
+        std::vector<std::string> arguments;
+        const std::string& out;
+        int status;
+    } cases[] = {
+        {{}, usage, 1},
+        {{"-x"}, help, 1},
+        {{"-i"}, help, 1},
+        {{"-L", "-o", "x.ini"}, usage, 1},
+        {{"-s", "41-FFFFF"}, usage, 1},
+        {{"-o", "-v"}, usage, 1},  // no file written: not a success
+        {{"-i", "-v"}, usage, 1},
+        {{"--", "-L"}, usage, 1},
+        {{"extra", "-L"}, usage, 1},
+        {{"-g", longName}, usage, 1},
+        {{"-l", longName, "-L"}, usage, 1},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result = Sim(c.arguments);
+        std::string words;
+        for (const auto& a : c.arguments) {
+            words += a.substr(0, 10) + " ";
+        }
+        EXPECT_EQ(result.exitStatus, c.status) << words;
+        EXPECT_EQ(result.out, c.out) << words;
+        EXPECT_EQ(result.err, "") << words;
+        EXPECT_FALSE(FileExists(StateFile()) && Transcript().find(" OUT ") != std::string::npos)
+            << "a refused command line must not reach any monitor: " << words;
+    }
+}
+
+TEST_F(EndToEnd, IllegalOptionAfterVerboseEchoesTheMessageFirst) {
+    const ProcessResult result = Sim({"-v", "-x"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "opalquix: illegal option -- x\n\n" + InProcessHelp());
+}
+
+TEST_F(EndToEnd, DefaultsFileHasTheTwentyTwoLines) {
+    const std::string ini = dir.file("defaults.ini");
+    const ProcessResult result = Sim({"-g", ini});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "Generating default HW configuration to \"" + ini + "\" file.\nCheck the generated \"" +
+                              ini + "\" file.\n");
+    const std::vector<std::string> expected = {
+        "[General]",     "Volume=20",   "Brightness=1d", "RmtPwrCtrl=01", "ExtBLEn=01",
+        "[BeepOnTouch]", "BOTFreq=02",  "BOTDur=02",     "BOTVol=18",     "BOTEvent=01",
+        "[POSTone]",     "Tone1Vol=18", "Tone2Vol=26",   "[OpPannel]",    "IconBright=1b",
+        "[OSD]",         "OSDEn=01",    "OSDRPCEn=01",   "OSDEBLEn=00",   "OSDIBCEn=01",
+        "OSDVCEn=01",    "OSDBCEn=01"};
+    std::vector<std::string> lines;
+    for (const auto& line : Lines(ReadFileBytes(ini))) {
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(EndToEnd, DefaultsIntoAMissingFolderFailWithTheDirectoryError) {
+    const std::string missing = dir.file("missing");
+    const std::string ini = missing + static_cast<char>(std::filesystem::path::preferred_separator) + "x.ini";
+    const ProcessResult result = Sim({"-g", ini});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "Generating default HW configuration to \"" + ini +
+                              "\" file.\nError: Directory [" + missing +
+                              static_cast<char>(std::filesystem::path::preferred_separator) +
+                              "] does not exist.\n");
+    EXPECT_FALSE(FileExists(missing));
+}
+
+#ifndef _WIN32
+TEST_F(EndToEnd, WithoutRootTheRunIsRefusedBeforeAnythingElse) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the program as another user";
+    }
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    const ProcessResult result = RunProcess(
+        "/usr/bin/setpriv",
+        {"--reuid=65534", "--regid=65534", "--clear-groups", BuiltProgram(kSimProgram), "-L"},
+        dir.path());
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "\nMust be run in command-line with Administrative rights.\n");
+    EXPECT_EQ(Transcript().find(" OUT "), std::string::npos) << "no monitor may be reached";
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,46 @@
+// Shared pieces of the end-to-end tests: the programs under test and a scratch directory
+// for each run (the simulator keeps its monitors in the directory it runs in).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/CaptureStdout.h"
+#include "tests/support/RunProcess.h"
+
+#ifdef _WIN32
+inline const std::string kSimProgram = "marvanecfgutil-sim.exe";
+#else
+inline const std::string kSimProgram = "marvanecfgutil-sim";
+#endif
+
+class EndToEnd : public ::testing::Test {
+protected:
+    ProcessResult Sim(const std::vector<std::string>& arguments) {
+        return RunProcess(BuiltProgram(kSimProgram), arguments, dir.path());
+    }
+    std::string StateFile() const { return dir.file("marvanecfgutil-sim.state"); }
+    std::string Transcript() const { return ReadFileBytes(dir.file("marvanecfgutil-sim.transcript")); }
+
+    TempDir dir;
+};
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
