@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "discovery/DeviceIdParsing.h"
+
 namespace sim {
 
 namespace {
@@ -266,6 +268,29 @@ int SimBus::nodeDepth(int node) const {
         ++depth;
     }
     return depth;
+}
+
+bool SimBus::findHubAncestor(int node, uint16_t& vid, uint16_t& pid) const {
+    int current = node;
+    // Bounded, so that a tree a test built with a cycle cannot hang the walk.
+    for (size_t steps = 0; steps <= nodes.size(); ++steps) {
+        if (current < 0 || static_cast<size_t>(current) >= nodes.size()) {
+            return false;
+        }
+        const int parent = nodes[static_cast<size_t>(current)].parent;
+        if (parent < 0 || static_cast<size_t>(parent) >= nodes.size()) {
+            return false;
+        }
+        const SimNode& p = nodes[static_cast<size_t>(parent)];
+        if (p.description.size() >= 3 && p.description.find(L"Hub") != std::wstring::npos) {
+            return parseInstanceIdVidPid(p.instanceId, vid, pid);
+        }
+        if (nodeDepth(parent) <= 1) {
+            return false;
+        }
+        current = parent;
+    }
+    return false;
 }
 
 std::array<uint8_t, 64> DefaultMonitorConfig() {

@@ -179,6 +179,11 @@ public:
     int monitorInterface(int monitor) const;            // -1 when the monitor has none
     int interfaceIndexOf(const void* handle) const;     // -1 unless &interfaces[i]
     int nodeDepth(int node) const;                      // 0 for a node without parent
+    // The hub above a device node, for the hub placement rule: the nearest ancestor whose
+    // description contains "Hub", its ids parsed from its instance id. Starts at the
+    // node's parent, like the device tree walk of the Windows build, and gives up at depth
+    // 1 or when the ids do not parse (a root hub).
+    bool findHubAncestor(int node, uint16_t& vid, uint16_t& pid) const;
 
     // The controller model. Each returns 0 or the Windows error code of the transfer.
     uint32_t writeReport(int interfaceIndex, const uint8_t* data, uint32_t length);

@@ -43,32 +43,6 @@ public:
     HidPreparsedData preparsed = nullptr;
 };
 
-// The nearest ancestor whose description names a hub, and its ids from the instance id.
-// Starts from the parent of the interface's device node, like the device tree walk of the
-// Windows build, and gives up at depth 1.
-bool FindHubAncestor(int node, uint16_t& vid, uint16_t& pid) {
-    const sim::SimBus& bus = Bus();
-    int current = node;
-    for (size_t steps = 0; steps <= bus.nodes.size(); ++steps) {
-        if (current < 0 || static_cast<size_t>(current) >= bus.nodes.size()) {
-            return false;
-        }
-        const int parent = bus.nodes[static_cast<size_t>(current)].parent;
-        if (parent < 0 || static_cast<size_t>(parent) >= bus.nodes.size()) {
-            return false;
-        }
-        const sim::SimNode& p = bus.nodes[static_cast<size_t>(parent)];
-        if (p.description.size() >= 3 && p.description.find(L"Hub") != std::wstring::npos) {
-            return parseInstanceIdVidPid(p.instanceId, vid, pid);
-        }
-        if (bus.nodeDepth(parent) <= 1) {
-            return false;
-        }
-        current = parent;
-    }
-    return false;
-}
-
 // Serial number of a USB device node: the last field of its instance id, unless Windows
 // made that field up (it then contains '&').
 std::wstring NodeSerial(const std::wstring& instanceId) {
@@ -121,7 +95,7 @@ bool ZelHidDisplayList::enumerateHid() {
         }
         uint16_t hubVid = 0;
         uint16_t hubPid = 0;
-        const bool hubFound = FindHubAncestor(bus.interfaces[index].parentNode, hubVid, hubPid);
+        const bool hubFound = bus.findHubAncestor(bus.interfaces[index].parentNode, hubVid, hubPid);
         if (!hubPlacementAccepts(attributes.VendorID, attributes.ProductID, hubFound, hubVid,
                                  hubPid)) {
             continue;

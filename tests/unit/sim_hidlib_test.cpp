@@ -141,4 +141,42 @@ TEST_F(SimHidLibTest, MissingLibraryFailsTheBindingUntilItIsBack) {
     EXPECT_NE(HidLib::functions().HidD_SetOutputReport, nullptr);
 }
 
+// The hub above an interface, as the placement rule sees it on the simulated tree.
+TEST(SimMachine, HubAboveADeviceNode) {
+    Bus().loadDefault();
+    const auto nodeOf = [](int interfaceIndex) {
+        return Bus().interfaces[static_cast<size_t>(interfaceIndex)].parentNode;
+    };
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    ASSERT_TRUE(Bus().findHubAncestor(nodeOf(Bus().monitorInterface(1)), vid, pid));
+    EXPECT_EQ(vid, 0x04B3);
+    EXPECT_EQ(pid, 0x4675);
+    // The keyboard sits below the root hub, whose instance id carries no ids.
+    EXPECT_FALSE(Bus().findHubAncestor(nodeOf(0), vid, pid));
+
+    Bus().reset();
+    auto add = [](const wchar_t* id, const wchar_t* description, int parent) {
+        Bus().nodes.push_back({id, description, parent, false, L""});
+        return static_cast<int>(Bus().nodes.size()) - 1;
+    };
+    const int root = add(L"HTREE\\ROOT\\0", L"Computer", -1);
+    const int pci = add(L"PCI\\VEN_8086&DEV_A36D\\3&1", L"Controller", root);
+    const int usb = add(L"USB\\VID_04E7&PID_0030\\9", L"USB Composite Device", pci);
+    const int hid = add(L"HID\\VID_04E7&PID_0030\\7&1", L"Touch", usb);
+    const int other = add(L"USB\\VID_05E3&PID_0608\\5&1", L"USB 2.0 Hub", pci);
+    const int below = add(L"USB\\VID_04E7&PID_0030\\8", L"USB Composite Device", other);
+    const int hid2 = add(L"HID\\VID_04E7&PID_0030\\7&2", L"Touch", below);
+    const int loopA = add(L"X\\A\\1", L"A", 8);
+    add(L"X\\B\\1", L"B", loopA);
+    EXPECT_FALSE(Bus().findHubAncestor(hid, vid, pid));  // no hub up to depth 1
+    ASSERT_TRUE(Bus().findHubAncestor(hid2, vid, pid));
+    EXPECT_EQ(vid, 0x05E3);
+    EXPECT_EQ(pid, 0x0608);
+    EXPECT_FALSE(Bus().findHubAncestor(loopA, vid, pid));  // a cycle ends, too
+    EXPECT_FALSE(Bus().findHubAncestor(-1, vid, pid));
+    EXPECT_FALSE(Bus().findHubAncestor(99, vid, pid));
+    Bus().reset();
+}
+
 }  // namespace
