@@ -356,4 +356,57 @@ TEST(HubPlacement, RuleForTheTouchScreenInterface) {
     }
 }
 
+// The rule on a simulated tree: a 0x04E7:0x0030 interface placed below different hubs.
+TEST(HubPlacement, OnASimulatedTree) {
+    sim::SimBus& bus = sim::SimBus::instance();
+    bus.reset();
+    bus.addMonitor(L"M1");  // brings the root hub and the monitor's hub 0x04B3:0x4675
+    auto findNode = [&](const std::wstring& prefix) {
+        for (size_t i = 0; i < bus.nodes.size(); ++i) {
+            if (bus.nodes[i].instanceId.rfind(prefix, 0) == 0) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    };
+    auto add = [&](const wchar_t* id, const wchar_t* description, int parent) {
+        bus.nodes.push_back({id, description, parent, false, L""});
+        return static_cast<int>(bus.nodes.size()) - 1;
+    };
+    // A touch interface: its USB device below `hub`, the HID node below that.
+    auto touchBelow = [&](int hub) {
+        const int usb = add(L"USB\\VID_04E7&PID_0030\\1", L"USB Composite Device", hub);
+        return add(L"HID\\VID_04E7&PID_0030\\7&1", L"HID-compliant touch screen", usb);
+    };
+    auto accepted = [&](int node) {
+        uint16_t hubVid = 0;
+        uint16_t hubPid = 0;
+        const bool found = bus.findHubAncestor(node, hubVid, hubPid);
+        return hubPlacementAccepts(0x04E7, 0x0030, found, hubVid, hubPid);
+    };
+    const int monitorHub = findNode(L"USB\\VID_04B3&PID_4675\\");
+    const int rootHub = findNode(L"USB\\ROOT_HUB30\\");
+    ASSERT_GE(monitorHub, 0);
+    ASSERT_GE(rootHub, 0);
+    const int otherHub = add(L"USB\\VID_05E3&PID_0610\\5&9", L"Generic USB Hub", rootHub);
+    const int controller = add(L"PCI\\VEN_1B21&DEV_1242\\4&1", L"USB Host Controller", -1);
+
+    EXPECT_TRUE(accepted(touchBelow(monitorHub)));
+    EXPECT_FALSE(accepted(touchBelow(otherHub)));
+    EXPECT_FALSE(accepted(touchBelow(rootHub)));     // a hub, but without ids
+    EXPECT_FALSE(accepted(touchBelow(controller)));  // no hub above it at all
+
+    // The monitor's interface is listed wherever it sits: the rule is not its.
+    const int monitorUsb = findNode(L"USB\\VID_0F66&PID_302C\\");
+    ASSERT_GE(monitorUsb, 0);
+    bus.nodes[static_cast<size_t>(monitorUsb)].parent = otherHub;
+    {
+        ASSERT_TRUE(HidLib::initialise());
+        ZelHidDisplayList list;
+        ASSERT_TRUE(list.enumerateHid());
+        EXPECT_EQ(list.hidDevices().size(), 1u);
+    }
+    bus.reset();
+}
+
 }  // namespace
