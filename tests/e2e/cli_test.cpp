@@ -81,8 +81,8 @@ TEST_F(EndToEnd, DefaultsFileHasTheTwentyTwoLines) {
     const std::string ini = dir.file("defaults.ini");
     const ProcessResult result = Sim({"-g", ini});
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, "Generating default HW configuration to \"" + ini + "\" file.\nCheck the generated \"" +
-                              ini + "\" file.\n");
+    EXPECT_EQ(result.out, "Generating default HW configuration to \"" + ini +
+                              "\" file.\nCheck the generated \"" + ini + "\" file.\n");
     const std::vector<std::string> expected = {
         "[General]",     "Volume=20",   "Brightness=1d", "RmtPwrCtrl=01", "ExtBLEn=01",
         "[BeepOnTouch]", "BOTFreq=02",  "BOTDur=02",     "BOTVol=18",     "BOTEvent=01",
@@ -100,7 +100,8 @@ TEST_F(EndToEnd, DefaultsFileHasTheTwentyTwoLines) {
 
 TEST_F(EndToEnd, DefaultsIntoAMissingFolderFailWithTheDirectoryError) {
     const std::string missing = dir.file("missing");
-    const std::string ini = missing + static_cast<char>(std::filesystem::path::preferred_separator) + "x.ini";
+    const std::string ini =
+        missing + static_cast<char>(std::filesystem::path::preferred_separator) + "x.ini";
     const ProcessResult result = Sim({"-g", ini});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "Generating default HW configuration to \"" + ini +

@@ -22,7 +22,9 @@ protected:
         return RunProcess(BuiltProgram(kSimProgram), arguments, dir.path());
     }
     std::string StateFile() const { return dir.file("marvanecfgutil-sim.state"); }
-    std::string Transcript() const { return ReadFileBytes(dir.file("marvanecfgutil-sim.transcript")); }
+    std::string Transcript() const {
+        return ReadFileBytes(dir.file("marvanecfgutil-sim.transcript"));
+    }
 
     TempDir dir;
 };

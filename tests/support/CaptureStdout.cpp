@@ -72,7 +72,9 @@ CaptureOutput::CaptureOutput() {
     savedErr = Redirect(stderr, errPath);
 }
 
-CaptureOutput::~CaptureOutput() { stop(); }
+CaptureOutput::~CaptureOutput() {
+    stop();
+}
 
 void CaptureOutput::stop() {
     if (stopped) {
@@ -112,13 +114,17 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(dirPath, ignored);
 }
 
-std::wstring TempDir::wpath() const { return Widen(dirPath); }
+std::wstring TempDir::wpath() const {
+    return Widen(dirPath);
+}
 
 std::string TempDir::file(const std::string& name) const {
     return (std::filesystem::path(dirPath) / name).string();
 }
 
-std::wstring TempDir::wfile(const std::string& name) const { return Widen(file(name)); }
+std::wstring TempDir::wfile(const std::string& name) const {
+    return Widen(file(name));
+}
 
 std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

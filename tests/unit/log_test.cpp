@@ -1,11 +1,12 @@
 // The log file's line format, level filter, console echo, length cut and size cap.
+#include "log/Log.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <regex>
 #include <string>
 
-#include "log/Log.h"
 #include "tests/support/CaptureStdout.h"
 
 namespace {
