@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "discovery/ZelHidDisplayList.h"
 #include "hid/HidLib.h"
 #include "sim/SimBus.h"
+#include "tests/support/CaptureStdout.h"
 
 namespace {
 
@@ -176,6 +178,38 @@ TEST(SimMachine, HubAboveADeviceNode) {
     EXPECT_FALSE(Bus().findHubAncestor(loopA, vid, pid));  // a cycle ends, too
     EXPECT_FALSE(Bus().findHubAncestor(-1, vid, pid));
     EXPECT_FALSE(Bus().findHubAncestor(99, vid, pid));
+    Bus().reset();
+}
+
+// Walk failures scripted on the bus end the walks as on Windows; only the stopped HID
+// enumeration is printed.
+TEST(SimMachine, ScriptedWalkFailures) {
+    const struct {
+        uint32_t sim::SimBus::*field;
+        bool hidWalks;
+        const char* printed;
+    } cases[] = {
+        {&sim::SimBus::hidSetError, false, ""},
+        {&sim::SimBus::hidWalkError, false,
+         "ZelHidDisplayList::enumerateHid - SetupDiEnumDeviceInterfaces failed, "
+         "error=0x0000000d\n"},
+        {&sim::SimBus::usbSetError, true, ""},
+        {&sim::SimBus::usbWalkError, true, ""},
+    };
+    for (const auto& c : cases) {
+        Bus().loadDefault();
+        ASSERT_TRUE(HidLib::initialise());
+        Bus().*c.field = 13;
+        CaptureOutput capture;
+        {
+            ZelHidDisplayList list;
+            EXPECT_EQ(list.enumerateHid(), c.hidWalks);
+            EXPECT_FALSE(c.hidWalks && list.enumerateUsb());
+        }
+        EXPECT_EQ(capture.out(), c.printed);
+        EXPECT_EQ(Bus().openHandles, 0);
+        EXPECT_TRUE(Bus().preparsed.empty());
+    }
     Bus().reset();
 }
 
