@@ -349,7 +349,13 @@ int RunSimSession(const std::string& directory, int argc, char* argv[], EntryFun
     const std::string statePath = (dir / kStateFileName).string();
     std::vector<SimMonitor> monitors;
     std::error_code ec;
-    if (std::filesystem::exists(statePath, ec)) {
+    const bool exists = std::filesystem::exists(statePath, ec);
+    if (ec) {
+        // Never mistake an unreadable file for a missing one and write over it.
+        WriteError("cannot look for " + statePath + ": " + ec.message());
+        return 1;
+    }
+    if (exists) {
         std::string text;
         if (!ReadFile(statePath, text)) {
             WriteError("cannot read " + statePath);
