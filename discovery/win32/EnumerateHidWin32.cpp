@@ -104,6 +104,9 @@ bool checkHubPlacement(HDEVINFO set, DWORD index, uint16_t vid, uint16_t pid) {
 }  // namespace
 
 bool ZelHidDisplayList::enumerateHid() {
+    if (!HidLib::isInitialised()) {
+        return false;  // the driver binds the library first; without it there is no walk
+    }
     HidGuid hidGuid{};
     HidLib::functions().HidD_GetHidGuid(&hidGuid);
     GUID guid;
