@@ -416,7 +416,12 @@ TEST_F(HidIoPipeTest, WriteNobodyTakesTimesOutAfterFiveSecondsAndIsCancelled) {
     deviceSide.join();
     EXPECT_EQ(taken, next);
 
-    EXPECT_EQ(LogMessages(),
+    // The second write may complete at once when the device side is already reading.
+    std::vector<std::string> messages = LogMessages();
+    if (messages.size() == 2 && messages[1] == "HidIo::sendOutputReport - fast write success") {
+        messages.pop_back();
+    }
+    EXPECT_EQ(messages,
               std::vector<std::string>{"HidIo::sendOutputReport - GetOverlappedResult - timeout - "
                                        "bytes written 0 - error=0x000003e4"});
 }
