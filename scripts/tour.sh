@@ -17,8 +17,8 @@ show -L
 show -o "$work/monitor.ini"
 cat monitor.ini
 echo; echo "Setting Volume=10 and Brightness=0a in monitor.ini"
-sed -i -e 's/^Volume=.*/Volume=10/' -e 's/^Brightness=.*/Brightness=0a/' monitor.ini
+sed -i -e 's/^Volume=[0-9a-fA-F]*/Volume=10/' -e 's/^Brightness=[0-9a-fA-F]*/Brightness=0a/' monitor.ini
 show -i "$work/monitor.ini"
 show -s 41-A0002 -o "$work/second.ini"
 diff monitor.ini second.ini && echo "The second monitor now holds the edited settings."
-echo; echo "Report transcript: $work/marvanecfgutil-sim.transcript ($(wc -l < marvanecfgutil-sim.transcript) reports)"
+echo; echo "Report transcript: $work/marvanecfgutil-sim.transcript ($(grep -c " OUT " marvanecfgutil-sim.transcript) reports sent to the monitors)"
