@@ -86,8 +86,8 @@ bool ZelHidDisplayList::addZelHidFlash(HidHandle probeHandle, HidPreparsedData p
     if (!device || !device->initialise(probeHandle, preparsedData, devicePath)) {
         return false;
     }
-    hidDevices_.push_back(device.get());
-    device.release();  // owned by hidDevices_ from here
+    hidDevices_.reserve(hidDevices_.size() + 1);  // so that the hand-over below cannot fail
+    hidDevices_.push_back(device.release());
     return true;
 }
 
@@ -98,8 +98,8 @@ bool ZelHidDisplayList::addZelUsbFlash(uint16_t vid, uint16_t pid, uint16_t bcdD
     if (!device || !device->initialise(vid, pid, bcdDevice, std::move(serial), std::move(second))) {
         return false;
     }
-    usbDevices_.push_back(device.get());
-    device.release();  // owned by usbDevices_ from here
+    usbDevices_.reserve(usbDevices_.size() + 1);  // so that the hand-over below cannot fail
+    usbDevices_.push_back(device.release());
     return true;
 }
 
