@@ -207,21 +207,20 @@ ProfileText ParseBytes(const std::string& bytes) {
         text.encoding = Encoding::Utf16Le;
         start = 2;
     }
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
     if (text.encoding == Encoding::Utf16Le) {
-        text.units.reserve((bytes.size() - start) / 2);
-        size_t i = start;
-        for (; i + 1 < bytes.size(); i += 2) {
-            text.units.push_back(static_cast<char16_t>(byte(i) | (byte(i + 1) << 8)));
+        const size_t count = (bytes.size() - start) / 2;
+        text.units.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            const size_t at = start + 2 * i;
+            text.units[i] = static_cast<char16_t>(in[at] | (in[at + 1] << 8));
         }
-        if (i < bytes.size()) {
+        if (start + 2 * count < bytes.size()) {
             text.oddTrailingByte = true;
-            text.trailingByte = byte(i);
+            text.trailingByte = in[bytes.size() - 1];
         }
     } else {
-        text.units.reserve(bytes.size() - start);
-        for (size_t i = start; i < bytes.size(); ++i) {
-            text.units.push_back(byte(i));
-        }
+        text.units.assign(in + start, in + bytes.size());
     }
     return text;
 }
@@ -301,20 +300,18 @@ struct Line {
 
 std::vector<Line> SplitLines(const std::u16string& units) {
     std::vector<Line> lines;
+    const char16_t* text = units.data();
+    const size_t size = units.size();
     size_t pos = 0;
-    while (pos < units.size()) {
+    while (pos < size) {
         Line line;
         line.begin = pos;
-        while (pos < units.size() && units[pos] != u'\r' && units[pos] != u'\n') {
+        while (pos < size && text[pos] != u'\r' && text[pos] != u'\n') {
             ++pos;
         }
         line.end = pos;
-        if (pos < units.size()) {
-            if (units[pos] == u'\r' && pos + 1 < units.size() && units[pos + 1] == u'\n') {
-                pos += 2;
-            } else {
-                ++pos;
-            }
+        if (pos < size) {
+            pos += (text[pos] == u'\r' && pos + 1 < size && text[pos + 1] == u'\n') ? 2 : 1;
         }
         line.next = pos;
         lines.push_back(line);

@@ -73,6 +73,11 @@ inline std::vector<ReadCase> ReadCases() {
         {"empty file", "", L"General", L"Volume", L""},
         {"long value cut", "[General]\r\nVolume=" + std::string(300, 'a') + "\r\n", L"General",
          L"Volume", std::wstring(259, L'a')},
+        // The buffer is cut before the closing quote is dropped.
+        {"quoted long value", "[General]\r\nVolume=\"" + std::string(259, 'c') + "\"\r\n",
+         L"General", L"Volume", std::wstring(258, L'c')},
+        {"quoted value of 257", "[General]\r\nVolume='" + std::string(257, 'd') + "'\r\n",
+         L"General", L"Volume", std::wstring(257, L'd')},
         {"value of 259", "[General]\r\nVolume=" + std::string(259, 'b') + "\r\n", L"General",
          L"Volume", std::wstring(259, L'b')},
     };
