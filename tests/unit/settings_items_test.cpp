@@ -41,46 +41,30 @@ std::string IniText(const std::vector<std::pair<std::string, std::string>>& valu
     return text;
 }
 
-TEST(SettingsItemsTest, TableHasTheSeventeenItemsInOrder) {
-    struct Row {
-        const wchar_t* key;
-        const wchar_t* section;
-        int image, block, min, max, def;
-    };
-    const Row rows[] = {
-        {L"Volume", L"General", 0x12, 74, 0x00, 0x28, 0x20},
-        {L"Brightness", L"General", 0x38, 120, 0x00, 0x20, 0x1D},
-        {L"RmtPwrCtrl", L"General", 0x3A, 122, 0x00, 0x01, 0x01},
-        {L"ExtBLEn", L"General", 0x39, 121, 0x00, 0x01, 0x01},
-        {L"BOTFreq", L"BeepOnTouch", 0x00, 52, 0x01, 0x03, 0x02},
-        {L"BOTDur", L"BeepOnTouch", 0x01, 53, 0x01, 0x0A, 0x02},
-        {L"BOTVol", L"BeepOnTouch", 0x02, 54, 0x00, 0x28, 0x18},
-        {L"BOTEvent", L"BeepOnTouch", 0x03, 55, 0x00, 0x03, 0x01},
-        {L"Tone1Vol", L"POSTone", 0x10, 72, 0x00, 0x28, 0x18},
-        {L"Tone2Vol", L"POSTone", 0x11, 73, 0x00, 0x28, 0x26},
-        {L"IconBright", L"OpPannel", 0x20, 92, 0x00, 0x20, 0x1B},
-        {L"OSDEn", L"OSD", 0x30, 112, 0x00, 0x01, 0x01},
-        {L"OSDRPCEn", L"OSD", 0x31, 113, 0x00, 0x01, 0x01},
-        {L"OSDEBLEn", L"OSD", 0x32, 114, 0x00, 0x01, 0x00},
-        {L"OSDIBCEn", L"OSD", 0x33, 115, 0x00, 0x01, 0x01},
-        {L"OSDVCEn", L"OSD", 0x34, 116, 0x00, 0x01, 0x01},
-        {L"OSDBCEn", L"OSD", 0x35, 117, 0x00, 0x01, 0x01},
-    };
-    ASSERT_EQ(kSettingsItems.size(), std::size(rows));
-    for (size_t i = 0; i < std::size(rows); ++i) {
+// Keys, sections, order, defaults and block offsets are checked by the default file and
+// the block tests; here the ranges, at both ends of each.
+TEST(SettingsItemsTest, EveryItemRangeIsInclusiveAndBelowTheMarker) {
+    const int ranges[][2] = {{0, 0x28}, {0, 0x20}, {0, 1},    {0, 1},    {1, 3},    {1, 0x0A},
+                             {0, 0x28}, {0, 3},    {0, 0x28}, {0, 0x28}, {0, 0x20}, {0, 1},
+                             {0, 1},    {0, 1},    {0, 1},    {0, 1},    {0, 1}};
+    ASSERT_EQ(std::size(ranges), kSettingsItems.size());
+    CaptureOutput capture;  // the messages are checked elsewhere
+    for (size_t i = 0; i < kSettingsItems.size(); ++i) {
         const SettingsItem& item = kSettingsItems[i];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(std::wstring(item.key), rows[i].key);
-        EXPECT_EQ(std::wstring(item.section), rows[i].section);
-        EXPECT_EQ(item.imageOffset, rows[i].image);
-        EXPECT_EQ(item.blockOffset, rows[i].block);
-        EXPECT_EQ(item.min, rows[i].min);
-        EXPECT_EQ(item.max, rows[i].max);
-        EXPECT_EQ(item.def, rows[i].def);
-        // 0xFF marks a missing value, so it must never be a valid one.
-        EXPECT_LT(item.max, kInvalidItemValue);
-        EXPECT_LE(item.min, item.def);
-        EXPECT_LE(item.def, item.max);
+        const auto check = [&item](int value) {
+            return KemoHWData::CheckItemMinMax(static_cast<uint8_t>(value), item.key, item.min,
+                                               item.max, item.def);
+        };
+        const int min = ranges[i][0];
+        const int max = ranges[i][1];
+        EXPECT_TRUE(check(min)) << i;
+        EXPECT_TRUE(check(max)) << i;
+        EXPECT_TRUE(check(item.def)) << i;
+        EXPECT_FALSE(check(max + 1)) << i;
+        if (min > 0) {
+            EXPECT_FALSE(check(min - 1)) << i;
+        }
+        EXPECT_FALSE(check(kInvalidItemValue)) << i;
     }
 }
 
