@@ -1,16 +1,13 @@
-// Shared by the device and update tests: a fresh simulated machine, a log file at Trace, the
-// video controllers that discovery builds on it, and readers for the log and the transcript.
+// Shared by the device and update tests: one simulated monitor found by discovery, a log
+// file at Trace, and readers for the log and the reports the monitor received.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <initializer_list>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "devices/KemoVideoFlash.h"
 #include "discovery/ZelHidDisplayList.h"
@@ -22,126 +19,89 @@
 
 namespace devtest {
 
-inline sim::SimBus& Bus() {
-    return sim::SimBus::instance();
-}
+inline const std::string kSerial = "41-A0001";
 
-// A report of `length` bytes starting with `head`, zeros after it.
-inline std::vector<uint8_t> Report(std::initializer_list<uint8_t> head, size_t length = 264) {
-    std::vector<uint8_t> bytes(length, 0);
-    size_t i = 0;
-    for (uint8_t b : head) {
-        bytes[i++] = b;
-    }
-    return bytes;
-}
-
-inline std::string OutLine(const std::string& serial, std::initializer_list<uint8_t> head,
-                           size_t length = 264) {
-    const std::vector<uint8_t> bytes = Report(head, length);
-    return serial + " OUT " + sim::HexBytes(bytes.data(), bytes.size());
+// The transcript line of a 264-byte output report starting with `head`, zeros after it.
+inline std::string OutLine(std::initializer_list<uint8_t> head) {
+    std::vector<uint8_t> bytes(264, 0);
+    std::copy(head.begin(), head.end(), bytes.begin());
+    return kSerial + " OUT " + sim::HexBytes(bytes.data(), bytes.size());
 }
 
 class SimDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CloseLogHandler();
-        VerboseFlag() = 0;
-        logPath = dir.file("run.log");
         GetLogSettings().fileName = logPath;
         GetLogSettings().level = LogTrace;
-        Bus().reset();
-        ASSERT_TRUE(HidLib::initialise());
+        VerboseFlag() = 0;
     }
-
     void TearDown() override {
         list.reset();
         CloseLogHandler();
         GetLogSettings() = CLogSettings{};
-        VerboseFlag() = 0;
         Bus().reset();
     }
+    static sim::SimBus& Bus() { return sim::SimBus::instance(); }
+    static sim::SimMonitor& Monitor() { return Bus().monitors.at(0); }
 
-    // Starts a new run within a test: no devices, an empty machine, an empty log.
-    void FreshRun() {
+    // A new machine and log with monitor kSerial, as `setup` makes it, through discovery.
+    // Returns its video controller (null if none was kept); `from` marks the transcript.
+    KemoVideoFlash* Start(const std::function<void(sim::SimMonitor&)>& setup = {}) {
         list.reset();
-        Bus().reset();
         CloseLogHandler();
         std::remove(logPath.c_str());
-        ASSERT_TRUE(HidLib::initialise());
-    }
-
-    // Adds a monitor and returns its index (references into the bus move as it grows).
-    int AddMonitor(const std::wstring& serial) { return Bus().addMonitor(serial); }
-    sim::SimMonitor& Monitor(int index) { return Bus().monitors.at(static_cast<size_t>(index)); }
-
-    // Runs the HID walk over the simulated bus; returns the video controllers it kept.
-    std::vector<KemoVideoFlash*> Discover() {
+        Bus().reset();
+        Bus().addMonitor(Widen(kSerial));
+        if (setup) {
+            setup(Monitor());
+        }
+        EXPECT_TRUE(HidLib::initialise());
         list = std::make_unique<ZelHidDisplayList>();
         list->enumerateHid();
-        std::vector<KemoVideoFlash*> found;
-        for (ZelHidFlash* device : list->hidDevices()) {
-            if (auto* video = dynamic_cast<KemoVideoFlash*>(device)) {
-                found.push_back(video);
-            }
-        }
-        return found;
+        from = Bus().transcript.size();
+        const auto& devices = list->hidDevices();
+        return devices.size() == 1 ? dynamic_cast<KemoVideoFlash*>(devices[0]) : nullptr;
+    }
+    KemoVideoFlash* Start(std::vector<sim::ScriptedFault> faults) {
+        return Start([&](sim::SimMonitor& m) { m.faults = faults; });
     }
 
-    // The message texts of the log lines written so far (closes the file to read it).
+    // The texts of the log lines so far (after date, ids and level).
     std::vector<std::string> LogTexts() {
         CloseLogHandler();
         std::vector<std::string> texts;
         std::istringstream in(ReadFileBytes(logPath));
-        std::string line;
-        while (std::getline(in, line)) {
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
+        for (std::string line; std::getline(in, line);) {
+            size_t at = std::string::npos;  // the third tab
+            for (int tab = 0; tab < 3 && (at = line.find('\t', at + 1)) != std::string::npos;) {
+                ++tab;
             }
-            // date time \t ids \t level \t text
-            size_t pos = 0;
-            for (int tabs = 0; tabs < 3 && pos != std::string::npos; ++tabs) {
-                pos = line.find('\t', pos);
-                if (pos != std::string::npos) {
-                    ++pos;
-                }
-            }
-            if (pos != std::string::npos) {
-                texts.push_back(line.substr(pos));
+            if (at != std::string::npos) {
+                texts.push_back(line.substr(at + 1, line.find_last_not_of('\r') - at));
             }
         }
         return texts;
     }
-
-    bool Logged(const std::string& text) {
-        for (const std::string& logged : LogTexts()) {
-            if (logged == text) {
-                return true;
-            }
-        }
-        return false;
+    long Count(const std::string& text) {
+        const auto texts = LogTexts();
+        return std::count(texts.begin(), texts.end(), text);
     }
 
-    // The transcript lines of one direction ("OUT", "IN", "FEATURE") for one monitor.
-    static std::vector<std::string> Lines(const std::string& serial, const std::string& kind,
-                                          size_t from = 0) {
+    // The output reports the monitor received from transcript line `since` on.
+    static std::vector<std::string> Outs(size_t since) {
         std::vector<std::string> lines;
-        const std::string prefix = serial + " " + kind + " ";
-        const auto& transcript = Bus().transcript;
-        for (size_t i = from; i < transcript.size(); ++i) {
-            if (transcript[i].rfind(prefix, 0) == 0) {
-                lines.push_back(transcript[i]);
+        for (size_t i = since; i < Bus().transcript.size(); ++i) {
+            if (Bus().transcript[i].rfind(kSerial + " OUT ", 0) == 0) {
+                lines.push_back(Bus().transcript[i]);
             }
         }
         return lines;
     }
-    static std::vector<std::string> Outs(const std::string& serial, size_t from = 0) {
-        return Lines(serial, "OUT", from);
-    }
 
     TempDir dir;
-    std::string logPath;
+    const std::string logPath = dir.file("run.log");
     std::unique_ptr<ZelHidDisplayList> list;
+    size_t from = 0;
 };
 
 }  // namespace devtest
