@@ -1,21 +1,153 @@
-// The device objects against the simulated monitor: report bytes on the wire, status rules,
-// the report id, the component table and the clean-up of a failed start; the touch controller.
+// The device objects on a simulated monitor: reports on the wire, status rules, component
+// table, failed starts, updates with every exchange failing, no file from a bad read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <memory>
+
 #include "devices/KemoUSBTouchFlash.h"
-#include "devices_sim_fixture.h"
+#include "devices/KemoVideoFlash.h"
+#include "discovery/ZelHidDisplayList.h"
+#include "hid/HidLib.h"
+#include "log/Log.h"
+#include "platform/Text.h"
+#include "sim/SimBus.h"
+#include "tests/support/CaptureStdout.h"
 
 namespace {
 
-using devtest::OutLine;
 using sim::FaultKind;
 
-class DeviceTest : public devtest::SimDeviceTest {};
+const std::string kSerial = "41-A0001";
+const char kWriteFailed[] = "KemoVideoFlash::updateDevice, unable to write configuration to device";
+
+// The transcript line of a 264-byte output report starting with `head`, zeros after it.
+std::string OutLine(std::initializer_list<uint8_t> head) {
+    std::vector<uint8_t> bytes(264, 0);
+    std::copy(head.begin(), head.end(), bytes.begin());
+    return kSerial + " OUT " + sim::HexBytes(bytes.data(), bytes.size());
+}
+
+// Every value differs from the factory default, so a wrong source shows.
+const char kApplyIni[] =
+    "[General]\r\nVolume=15\r\nBrightness=1a\r\nRmtPwrCtrl=00\r\nExtBLEn=00\r\n"
+    "[BeepOnTouch]\r\nBOTFreq=03\r\nBOTDur=05\r\nBOTVol=10\r\nBOTEvent=02\r\n"
+    "[POSTone]\r\nTone1Vol=11\r\nTone2Vol=22\r\n[OpPannel]\r\nIconBright=0C\r\n[OSD]\r\n"
+    "OSDEn=00\r\nOSDRPCEn=00\r\nOSDEBLEn=01\r\nOSDIBCEn=00\r\nOSDVCEn=00\r\nOSDBCEn=00\r\n";
+
+// The update-mode reset, the six records, the commit and the controller reset for kApplyIni.
+const std::vector<std::string> kUpdateOuts = {
+    OutLine({0x01, 0x04, 0x00, 0x01, 0x00}),
+    OutLine({0x01, 0x06, 0x00, 0x02, 0x00, 0x01, 0xff, 0x00, 0x00, 0x01}),
+    OutLine({0x01, 0x07, 0x00, 0x02, 0x00, 0x02, 0x10, 0x73, 0x52, 0x01, 0x01}),
+    OutLine({0x01, 0x09, 0x00, 0x02, 0x00, 0x04, 0x10, 0x00, 0x00, 0x03, 0x05, 0x10, 0x02}),
+    OutLine({0x01, 0x08, 0x00, 0x02, 0x00, 0x03, 0x10, 0x00, 0x10, 0x11, 0x22, 0x15}),
+    OutLine({0x01, 0x0e, 0x00, 0x02, 0x00, 0x09, 0x10, 0x00, 0x20, 0x0c, 0x01, 0x01, 0x14, 0x64,
+             0x00, 0x00, 0x01, 0x01}),
+    OutLine({0x01, 0x10, 0x00, 0x02, 0x00, 0x0b, 0x10, 0x00, 0x30, 0x00,
+             0x00, 0x01, 0x00, 0x00, 0x00, 0x14, 0x00, 0x1a, 0x00, 0x00}),
+    OutLine({0x01, 0x05, 0x00, 0x02, 0x00}),
+    OutLine({0x01, 0x04, 0x00, 0x00, 0x40}),
+};
+
+// The default configuration with the data of the four records to 10 00 <offset> over it.
+std::array<uint8_t, 64> ConfigAfterApply() {
+    std::array<uint8_t, 64> config = sim::DefaultMonitorConfig();
+    for (size_t r = 3; r < 7; ++r) {
+        auto b = [&](size_t i) { return std::stoi(kUpdateOuts[r].substr(13 + 3 * i, 2), 0, 16); };
+        for (int i = 0; i < b(5); ++i) {
+            config[size_t(b(8) + i)] = uint8_t(b(9 + size_t(i)));
+        }
+    }
+    return config;
+}
+
+// The ways an exchange can go wrong, and a status that passes both the reset and the record rule.
+const std::pair<FaultKind, uint8_t> kOutcomes[] = {{FaultKind::NoAnswer, 0},
+                                                   {FaultKind::Status, 0x40},
+                                                   {FaultKind::Status, 0x80},
+                                                   {FaultKind::Disconnect, 0},
+                                                   {FaultKind::Status, 0x3f}};
+
+class VideoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GetLogSettings().fileName = logPath;
+        GetLogSettings().level = LogTrace;
+        VerboseFlag() = 0;
+        WriteFileBytes(iniPath, kApplyIni);
+    }
+    void TearDown() override {
+        list.reset();
+        CloseLogHandler();
+        GetLogSettings() = CLogSettings{};
+        Bus().reset();
+    }
+    static sim::SimBus& Bus() { return sim::SimBus::instance(); }
+    static sim::SimMonitor& Monitor() { return Bus().monitors.at(0); }
+
+    // A new machine and log with monitor kSerial, as `setup` makes it, through discovery.
+    // Returns its video controller (null if none was kept); `from` marks the transcript.
+    KemoVideoFlash* Start(const std::function<void(sim::SimMonitor&)>& setup = {}) {
+        list.reset();
+        CloseLogHandler();
+        std::remove(logPath.c_str());
+        Bus().reset();
+        Bus().addMonitor(Widen(kSerial));
+        if (setup) {
+            setup(Monitor());
+        }
+        EXPECT_TRUE(HidLib::initialise());
+        list = std::make_unique<ZelHidDisplayList>();
+        list->enumerateHid();
+        from = Bus().transcript.size();
+        const auto& devices = list->hidDevices();
+        return devices.size() == 1 ? dynamic_cast<KemoVideoFlash*>(devices[0]) : nullptr;
+    }
+    KemoVideoFlash* Start(std::vector<sim::ScriptedFault> faults) {
+        return Start([&](sim::SimMonitor& m) { m.faults = faults; });
+    }
+
+    bool Update(KemoVideoFlash* device, const std::string& path) {
+        CaptureOutput capture;
+        const bool updated = device->updateDevice(Widen(path));
+        printed = capture.out();
+        return updated;
+    }
+
+    // How many log lines so far carry exactly `text` as their message.
+    long Count(const std::string& text) {
+        CloseLogHandler();
+        const std::string log = ReadFileBytes(logPath), line = "\t" + text + "\r\n";
+        long n = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+
+    // The output reports the monitor received from transcript line `since` on.
+    static std::vector<std::string> Outs(size_t since) {
+        std::vector<std::string> lines;
+        std::copy_if(Bus().transcript.begin() + long(since), Bus().transcript.end(),
+                     std::back_inserter(lines),
+                     [](const std::string& line) { return line.rfind(kSerial + " OUT ", 0) == 0; });
+        return lines;
+    }
+
+    TempDir dir;
+    const std::string logPath = dir.file("run.log");
+    const std::string iniPath = dir.file("apply.ini");
+    std::unique_ptr<ZelHidDisplayList> list;
+    size_t from = 0;
+    std::string printed;
+};
 
 // The table needs 23 feature bytes (7 of header, 16 of table); a shorter report gives zero
 // levels rather than bytes from beyond its end. Every command carries the report id of the
 // output value capability.
-TEST_F(DeviceTest, CommandBytesReportIdAndComponentTable) {
+TEST_F(VideoTest, CommandBytesReportIdAndComponentTable) {
     for (const uint16_t length : {uint16_t{23}, uint16_t{22}}) {
         SCOPED_TRACE(length);
         KemoVideoFlash* device = Start([&](sim::SimMonitor& m) {
@@ -27,19 +159,11 @@ TEST_F(DeviceTest, CommandBytesReportIdAndComponentTable) {
         ASSERT_NE(device, nullptr);
         DeviceLevels levels;
         EXPECT_TRUE(device->getFirmwareLevels(levels));
-        EXPECT_EQ(levels.vid, 0x0F66);
-        EXPECT_EQ(levels.pid, 0x302C);
-        EXPECT_EQ(levels.serial, L"41-A0001");
-        const std::wstring names[] = {L"MCU", L"HW_CFG", L"SCALAR", L"CAPSENSE"};
-        const uint16_t full[] = {0x0105, 0x0210, 0x00ff, 0xab00};  // rev * 256 + gen
+        const uint16_t want[] = {0x0105, 0x0210, 0x00ff, 0xab00};  // rev * 256 + gen
         ASSERT_EQ(levels.components.size(), 4u);
         for (size_t i = 0; i < 4; ++i) {
-            EXPECT_EQ(levels.components[i].name, names[i]);
-            EXPECT_EQ(levels.components[i].level, length == 23 ? full[i] : 0) << i;
+            EXPECT_EQ(levels.components[i].level, length == 23 ? want[i] : 0) << i;
         }
-        EXPECT_EQ(Count("Component[04]:\tgen=00\trev=ab\tflags=02\tlevel=ab00"), length == 23);
-        EXPECT_EQ(Count("KemoVideoFlash::initialise - Ok"), 1);
-
         device->readConfigBytes();
         EXPECT_TRUE(device->startUpdate(1, 0));
         EXPECT_TRUE(device->startUpdate(0, 0x40));
@@ -51,12 +175,11 @@ TEST_F(DeviceTest, CommandBytesReportIdAndComponentTable) {
     }
 }
 
-// Queries and resets pass on bit 0 of the status alone.
-TEST_F(DeviceTest, QueryAndResetStatusRule) {
+// Queries (exchange 2) and resets (exchange 3) pass on bit 0 of the status alone.
+TEST_F(VideoTest, QueryAndResetStatusRule) {
     for (const uint8_t status : {uint8_t{0x00}, uint8_t{0x01}, uint8_t{0x81}, uint8_t{0xfe}}) {
         SCOPED_TRACE(int(status));
         const bool passes = (status & 1) != 0;
-        // Exchange 2: a configuration query; 3: a reset.
         KemoVideoFlash* device =
             Start({{2, FaultKind::Status, status}, {3, FaultKind::Status, status}});
         ASSERT_NE(device, nullptr);
@@ -70,7 +193,7 @@ TEST_F(DeviceTest, QueryAndResetStatusRule) {
 
 // A monitor that cannot be driven is dropped before a report is sent; one whose first
 // exchange fails is dropped with its channel closed.
-TEST_F(DeviceTest, FailedInitialiseLeavesNothingOpen) {
+TEST_F(VideoTest, FailedInitialiseLeavesNothingOpen) {
     const struct {
         const char* name;
         bool capsMatch;
@@ -78,15 +201,13 @@ TEST_F(DeviceTest, FailedInitialiseLeavesNothingOpen) {
         FaultKind fault;  // on the first exchange; status 0x01 is the model's own answer
         uint8_t status;
         size_t reportsSent;
-        const char* printed;
     } cases[] = {
-        {"no command value capability", false, 264, FaultKind::Status, 0x01, 0, ""},
-        {"output report of 64", true, 64, FaultKind::Status, 0x01, 0, ""},
-        {"output report of 265", true, 265, FaultKind::Status, 0x01, 0, ""},
-        {"no answer", true, 264, FaultKind::NoAnswer, 0, 1, "timeout revc\n"},
-        {"status 0x00", true, 264, FaultKind::Status, 0x00, 1, ""},
-        {"disconnected", true, 264, FaultKind::Disconnect, 0, 0, ""},
-        {"feature report refused", true, 264, FaultKind::FeatureFails, 0, 1, nullptr},
+        {"no command value capability", false, 264, FaultKind::Status, 0x01, 0},
+        {"output report of 64", true, 64, FaultKind::Status, 0x01, 0},
+        {"output report of 265", true, 265, FaultKind::Status, 0x01, 0},
+        {"no answer", true, 264, FaultKind::NoAnswer, 0, 1},
+        {"disconnected", true, 264, FaultKind::Disconnect, 0, 0},
+        {"feature report refused", true, 264, FaultKind::FeatureFails, 0, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,33 +217,124 @@ TEST_F(DeviceTest, FailedInitialiseLeavesNothingOpen) {
             m.outputReportLength = c.outputLength;
             m.faults = {{1, c.fault, c.status}};
         });
-        const std::string printed = capture.out();
+        const std::string out = capture.out();
         EXPECT_EQ(device, nullptr);
-        EXPECT_TRUE(list->hidDevices().empty());
-        EXPECT_FALSE(Monitor().open);
         EXPECT_EQ(Bus().openHandles, 0);
         EXPECT_EQ(Outs(0).size(), c.reportsSent);
-        EXPECT_EQ(printed, c.printed != nullptr ? c.printed : printed);
-        EXPECT_EQ(Count("KemoVideoFlash Destroyed"), 1);
         if (c.fault == FaultKind::NoAnswer) {
+            EXPECT_EQ(out, "timeout revc\n");
             EXPECT_GE(Bus().clockMs, 3000u);  // the whole time-out was waited
         }
     }
 }
 
-TEST_F(DeviceTest, TouchControllerReportsOneBaseLevelAndNeedsNoUpdate) {
+TEST_F(VideoTest, TouchControllerReportsOneBaseLevelAndNeedsNoUpdate) {
     KemoUSBTouchFlash device;
-    EXPECT_TRUE(device.initialise(0x03EB, 0x212C, 0x0102, L"T-7788", L"Not-Used"));
+    ASSERT_TRUE(device.initialise(0x03EB, 0x212C, 0x0102, L"T-7788", L"Not-Used"));
     DeviceLevels levels;
-    EXPECT_TRUE(device.getFirmwareLevels(levels));
-    EXPECT_EQ(levels.vid, 0x03EB);
-    EXPECT_EQ(levels.pid, 0x212C);
-    EXPECT_EQ(levels.serial, L"T-7788");
-    ASSERT_EQ(levels.components.size(), 1u);
+    ASSERT_TRUE(device.getFirmwareLevels(levels) && levels.components.size() == 1);
     EXPECT_EQ(levels.components[0].name, L"BASE");
     EXPECT_EQ(levels.components[0].level, 0x0102);
     EXPECT_TRUE(device.updateDevice(L"missing.ini"));
-    EXPECT_EQ(Count("KemoUSBTouchFlash::initialise() -    BASE=0102"), 1);
+}
+
+TEST_F(VideoTest, UpdateSendsTheExactReportsPrintsProgressAndPauses) {
+    KemoVideoFlash* device = Start([](sim::SimMonitor& m) {
+        m.componentTable = {1, 5, 1, 0, 2, 6, 2, 0, 0x2a, 7, 3, 0, 4, 8, 4, 0};
+    });
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(Update(device, iniPath));
+    EXPECT_EQ(Outs(from), kUpdateOuts);
+    // The third component's number, in hex once and then in decimal.
+    EXPECT_EQ(printed, "\nFirmware file found:  " + iniPath +
+                           "\n  Device - PID: 302c  COMP: 2a (SN='41-A0001')\n"
+                           "    Starting firmware update of Product ID 302c COMP: 42\n"
+                           "Updating Firmware in USB Device 302c component 42\n"
+                           ".. %50  complete\n.. %100 complete\n"
+                           "Firmware update of Product ID 302c COMP: 42 finished\n"
+                           "Firmware in USB Device 302c component 42 updated successfully\n"
+                           "Reset to be done for PID 302c\n"
+                           "Preparing the device for normal use...\n");
+    EXPECT_EQ(Monitor().config, ConfigAfterApply());
+    EXPECT_GE(Bus().clockMs, 11020u);
+}
+
+// Exchanges counted from 1 with discovery's firmware query: 2 is the update-mode reset (it
+// passes on status bit 0), 3 to 8 the records and 9 the commit (they fail on bits 7 and 6),
+// 10 the controller reset, whose result is not examined. A failure ends the update at once.
+TEST_F(VideoTest, UpdateWithEveryExchangeFailingOrPassing) {
+    for (uint32_t exchange = 2; exchange <= 10; ++exchange) {
+        const bool reset = exchange == 2;
+        for (const auto& [kind, status] : kOutcomes) {
+            SCOPED_TRACE(testing::Message() << exchange << " " << int(kind) << " " << int(status));
+            const bool passes = exchange == 10 || (kind == FaultKind::Status && (status & 1) != 0);
+            // The failing step's own log line; a record whose write fails has none.
+            std::string line;
+            if (kind == FaultKind::NoAnswer) {
+                line = reset ? "timeout revc"
+                             : "KemoVideoFlash::writeKemoHWConfigBytes, recvInputReport failed";
+            } else if (kind == FaultKind::Status) {
+                line = (reset ? "KemoVideoFlash::startUpdate, bad status 0x"
+                              : "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x") +
+                       sim::HexBytes(&status, 1);
+            } else if (reset) {
+                line = "KemoVideoFlash::startUpdate, sendOutputReport MCU RESET failed";
+            }
+            KemoVideoFlash* device = Start({{exchange, kind, status}});
+            ASSERT_NE(device, nullptr);
+            EXPECT_EQ(Update(device, iniPath), passes);
+            // Sent: the reports before the failing one, and that one unless its write failed.
+            const size_t sent =
+                passes && exchange < 10 ? 9 : exchange - (kind == FaultKind::Disconnect ? 2 : 1);
+            EXPECT_EQ(Outs(from), std::vector<std::string>(kUpdateOuts.begin(),
+                                                           kUpdateOuts.begin() + long(sent)));
+            // A commit whose answer is lost was still applied by the controller.
+            EXPECT_EQ(Monitor().config == ConfigAfterApply(),
+                      passes || (exchange == 9 && kind == FaultKind::NoAnswer));
+            EXPECT_EQ(Count(kWriteFailed), !passes);
+            if (!line.empty() && exchange != 10) {
+                EXPECT_EQ(Count(line), !passes) << line;
+            }
+        }
+    }
+}
+
+// Neither a bad file nor a missing one sends anything, not even the block a good file built.
+TEST_F(VideoTest, BadFileAfterAGoodUpdateSendsNothing) {
+    KemoVideoFlash* device = Start();
+    ASSERT_NE(device, nullptr);
+    ASSERT_TRUE(Update(device, iniPath));
+    const size_t afterGood = Bus().transcript.size();
+    WriteFileBytes(iniPath, std::string(kApplyIni).replace(11, 9, "Volume=41"));
+    EXPECT_FALSE(Update(device, iniPath));
+    EXPECT_FALSE(Update(device, dir.file("absent.ini")));
+    EXPECT_TRUE(Outs(afterGood).empty());
+    EXPECT_EQ(Count("KemoVideoFlash::updateDevice, unable to set the configuration bytes"), 2);
+}
+
+// A configuration answer short of its 64 bytes (under 71 in all) or a failed read writes no
+// file, even after a good read.
+TEST_F(VideoTest, SavingTheConfigurationNeedsAWholeAnswer) {
+    const std::string error = "Error: Reading the configuration of device '41-A0001' failed.\n";
+    for (const auto& [length, good] :
+         {std::pair<uint16_t, bool>{71, true}, {70, false}, {0, false}}) {
+        KemoVideoFlash* device = Start([&](sim::SimMonitor& m) {
+            m.featureReportLength = length;
+            m.faults = {{3, FaultKind::FeatureFails, 0}};  // the second read
+        });
+        ASSERT_NE(device, nullptr);
+        for (int read = 0; read < 2; ++read) {
+            SCOPED_TRACE(testing::Message() << length << " read " << read);
+            const bool written = good && read == 0;
+            const std::string path = dir.file(std::to_string(length) + (read ? "b" : "a"));
+            CaptureOutput capture;
+            const bool saved = device->saveCurrentConfig(Widen(path));
+            const std::string out = capture.out();
+            EXPECT_EQ(saved, written);
+            EXPECT_EQ(FileExists(path), written);
+            EXPECT_EQ(out.ends_with(error), !written) << out;
+        }
+    }
 }
 
 }  // namespace
