@@ -7,8 +7,7 @@
 
 namespace {
 
-// Each row is the second field of a hub interface path ('#' fields) and of an instance id
-// ('\' fields).
+// Each row is the second field of a hub interface path ('#') and of an instance id ('\').
 TEST(DeviceIdParsing, BothVariants) {
     const struct {
         std::wstring field;
@@ -19,43 +18,31 @@ TEST(DeviceIdParsing, BothVariants) {
         {L"VID_04B3&PID_4675", true, 0x04B3, 0x4675},
         {L"VID_12G4&PID_1234", true, 0x0012, 0x1234},  // reading stops at G
         {L"VID_0x04B3&PID_0X4675", true, 0x04B3, 0x4675},
-        {L"VID_ 04B3&PID_\t4675", true, 0x04B3, 0x4675},
         {L"VID_104B3&PID_4675", true, 0x04B3, 0x4675},  // low 16 bits kept
         {L"VID_0F66&PID_302C&MI_00", false, 0, 0},
         {L"VID_0000&PID_1234", false, 0, 0},
-        {L"VID_10000&PID_1234", false, 0, 0},
-        {L"VID_&PID_1234", false, 0, 0},
         {L"VID_04B3_X&PID_4675", false, 0, 0},
-        {L"PID_4675&VID_04B3", false, 0, 0},
         {L"VID_04B3PID_4675", false, 0, 0},
-        {L"VID_04B3&", false, 0, 0},
         {L"", false, 0, 0},  // two separators in a row
         {L"root_hub30", false, 0, 0},
-        {L"x&ROOT_HUB", false, 0, 0},
     };
     for (const auto& c : cases) {
         for (const bool path : {true, false}) {
             const std::wstring text =
                 path ? L"\\\\?\\usb#" + c.field + L"#5&2a6fb4c&0&4#{f18a0e88-c30c-11d0}"
                      : L"USB\\" + c.field + L"\\5&1F2A&0&3";
-            uint16_t vid = 0;
-            uint16_t pid = 0;
+            uint16_t vid = 0, pid = 0;
             const bool ok = path ? parseDevicePathVidPid(text, vid, pid)
                                  : parseInstanceIdVidPid(text, vid, pid);
             SCOPED_TRACE(Narrow(text));
             ASSERT_EQ(ok, c.ok);
-            if (ok) {
-                EXPECT_EQ(vid, c.vid);
-                EXPECT_EQ(pid, c.pid);
-            }
+            EXPECT_EQ(ok ? vid : 0, c.vid);
+            EXPECT_EQ(ok ? pid : 0, c.pid);
         }
     }
-    // One field only: the other variant's separator, or none at all.
-    uint16_t vid = 0;
-    uint16_t pid = 0;
-    EXPECT_FALSE(parseDevicePathVidPid(L"USB\\VID_04B3&PID_4675\\1", vid, pid));
-    EXPECT_FALSE(parseInstanceIdVidPid(L"\\\\?\\usb#VID_04B3&PID_4675#1", vid, pid));
-    EXPECT_FALSE(parseDevicePathVidPid(L"", vid, pid));
+    uint16_t id = 0;  // one field only: the other variant's separator
+    EXPECT_FALSE(parseDevicePathVidPid(L"USB\\VID_04B3&PID_4675\\1", id, id));
+    EXPECT_FALSE(parseInstanceIdVidPid(L"\\\\?\\usb#VID_04B3&PID_4675#1", id, id));
 }
 
 }  // namespace
