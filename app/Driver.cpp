@@ -123,7 +123,6 @@ int RunCfgUtil(int argc, char* argv[]) {
         return 1;
     }
 
-    cmdline::getoptReset();
     CommandLine commandLine;
     int exitStatus = 1;
     if (!ParseCommandLine(argc, argv, commandLine, exitStatus)) {

@@ -83,6 +83,7 @@ bool BadArgument(const char* argument) {
 }  // namespace
 
 bool ParseCommandLine(int argc, char* argv[], CommandLine& commandLine, int& exitStatus) {
+    cmdline::getoptReset();  // every command line is scanned from its first word
     commandLine = CommandLine{};
     RunMode pending = RunMode::None;
 

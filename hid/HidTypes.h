@@ -60,6 +60,20 @@ struct HidCaps {  // HIDP_CAPS
 };
 static_assert(sizeof(HidCaps) == 64);
 
+struct HidValueCapsRange {
+    uint16_t UsageMin, UsageMax;
+    uint16_t StringMin, StringMax;
+    uint16_t DesignatorMin, DesignatorMax;
+    uint16_t DataIndexMin, DataIndexMax;
+};
+
+struct HidValueCapsNotRange {
+    uint16_t Usage, Reserved1;
+    uint16_t StringIndex, Reserved2;
+    uint16_t DesignatorIndex, Reserved3;
+    uint16_t DataIndex, Reserved4;
+};
+
 struct HidValueCaps {  // HIDP_VALUE_CAPS
     uint16_t UsagePage;
     uint8_t ReportID;
@@ -84,18 +98,8 @@ struct HidValueCaps {  // HIDP_VALUE_CAPS
     int32_t PhysicalMin;
     int32_t PhysicalMax;
     union {
-        struct {
-            uint16_t UsageMin, UsageMax;
-            uint16_t StringMin, StringMax;
-            uint16_t DesignatorMin, DesignatorMax;
-            uint16_t DataIndexMin, DataIndexMax;
-        } Range;
-        struct {
-            uint16_t Usage, Reserved1;
-            uint16_t StringIndex, Reserved2;
-            uint16_t DesignatorIndex, Reserved3;
-            uint16_t DataIndex, Reserved4;
-        } NotRange;
+        HidValueCapsRange Range;
+        HidValueCapsNotRange NotRange;
     };
 };
 static_assert(sizeof(HidValueCaps) == 72);

@@ -39,7 +39,7 @@ windows() {
 }
 
 fuzz() {
-    cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 && bash fuzz/run.sh build/fuzz
+    cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 && bash fuzz/run.sh build/fuzz 100000
 }
 
 step "native tests" native linux

@@ -240,6 +240,9 @@ bool ParseState(const std::string& text, std::vector<SimMonitor>& monitors, std:
             continue;
         }
         const std::vector<std::string> t = Tokens(trimmed);
+        if (t.empty()) {
+            continue;  // blanks of other kinds (vertical tab, form feed) only
+        }
         std::string problem;
         if (t[0] == "monitor") {
             if (parsed.size() >= kMaxStateMonitors) {
