@@ -1,154 +1,92 @@
-// INI files and what the private-profile functions make of them: the same tables drive the
-// tests of our own implementation and the comparison with the Windows functions.
+// INI files and what the settings and the private-profile functions read from them and write
+// to them: the same tables drive the settings tests, and the comparison of our own profile
+// functions with the Windows ones.
 #pragma once
 
-#include <fstream>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace profile_cases {
 
-// Whether a file whose write permissions were removed can still be opened for writing: on
-// Windows only when the tests run as root under Wine, which ignores the read-only attribute.
-inline bool ReadOnlyIgnoredBySystem(const std::string& path) {
-#ifdef _WIN32
-    return std::ofstream(path, std::ios::binary | std::ios::app).is_open();
-#else
-    (void)path;
-    return false;  // our own code refuses such files, root or not
-#endif
-}
-
 inline std::string Utf16Le(const std::string& ascii) {
     std::string bytes = "\xFF\xFE";
     for (const char c : ascii) {
-        bytes.push_back(c);
-        bytes.push_back('\0');
+        bytes += {c, '\0'};
     }
     return bytes;
 }
 
+// Each file is read for the key "IconBright" of the section "OpPannel", the one item alone in
+// its section.
 struct ReadCase {
-    const char* name;
-    std::string file;  // file bytes
-    std::wstring section;
-    std::wstring key;
-    std::wstring expected;  // the value read ("" for nothing)
+    std::string name;
+    std::string file;
+    std::wstring text;  // what the profile functions read ("" for nothing)
+    uint8_t value;      // what the settings read: two hex digits, or else the 0xFF marker
 };
 
 inline std::vector<ReadCase> ReadCases() {
-    return {
-        {"crlf", "[General]\r\nVolume=05\r\n", L"General", L"Volume", L"05"},
-        {"lf", "[General]\nVolume=05\n", L"General", L"Volume", L"05"},
-        {"cr only", "[General]\rVolume=05\r", L"General", L"Volume", L"05"},
-        {"no final line end", "[General]\r\nVolume=05", L"General", L"Volume", L"05"},
-        {"case of names", "[gENERAL]\r\nvOLUME=1D\r\n", L"General", L"Volume", L"1D"},
-        {"blanks around", "[General]\r\n   Volume  =  1d   \r\n", L"General", L"Volume", L"1d"},
-        {"tabs around", "[General]\r\n\tVolume\t=\t1d\t\r\n", L"General", L"Volume", L"1d"},
-        {"blank inside kept", "[General]\r\nVolume=1 d\r\n", L"General", L"Volume", L"1 d"},
-        {"three digits", "[General]\r\nVolume=001\r\n", L"General", L"Volume", L"001"},
-        {"equals in value", "[General]\r\nVolume=a=b\r\n", L"General", L"Volume", L"a=b"},
-        {"double quotes", "[General]\r\nVolume=\"1d\"\r\n", L"General", L"Volume", L"1d"},
-        {"single quotes", "[General]\r\nVolume='1d'\r\n", L"General", L"Volume", L"1d"},
-        {"one quote", "[General]\r\nVolume=\"1d\r\n", L"General", L"Volume", L"\"1d"},
-        {"missing section", "[Other]\r\nVolume=05\r\n", L"General", L"Volume", L""},
-        {"misspelt section", "[OpPanel]\r\nIconBright=1b\r\n", L"OpPannel", L"IconBright", L""},
-        {"missing key", "[General]\r\nBrightness=1d\r\n", L"General", L"Volume", L""},
-        {"empty value", "[General]\r\nVolume=\r\n", L"General", L"Volume", L""},
-        {"blank value", "[General]\r\nVolume=   \r\n", L"General", L"Volume", L""},
-        {"no equals", "[General]\r\nVolume\r\n", L"General", L"Volume", L""},
-        {"key of next section", "[General]\r\n[OSD]\r\nVolume=05\r\n", L"General", L"Volume", L""},
-        {"key before sections", "Volume=05\r\n[General]\r\n", L"General", L"Volume", L""},
-        {"first of two keys", "[General]\r\nVolume=05\r\nVolume=06\r\n", L"General", L"Volume",
-         L"05"},
-        {"comment lines", "; saved\r\n[General]\r\n;Volume=99\r\nVolume=05\r\n", L"General",
-         L"Volume", L"05"},
-        {"blank lines and indent", "\r\n\r\n  [General]  \r\n\r\n  Volume=05\r\n\r\n", L"General",
-         L"Volume", L"05"},
-        {"text after header", "[General] ; levels\r\nVolume=05\r\n", L"General", L"Volume", L"05"},
-        {"header without bracket", "[General\r\nVolume=05\r\n", L"General", L"Volume", L""},
-        {"utf-8 bom", "\xEF\xBB\xBF[General]\r\nVolume=05\r\n", L"General", L"Volume", L"05"},
-        {"utf-16le bom", Utf16Le("[General]\r\nVolume=05\r\n"), L"General", L"Volume", L"05"},
-        {"utf-16le lf", Utf16Le("[OSD]\nOSDEn=01\n"), L"osd", L"osden", L"01"},
-        {"empty file", "", L"General", L"Volume", L""},
-        {"long value cut", "[General]\r\nVolume=" + std::string(300, 'a') + "\r\n", L"General",
-         L"Volume", std::wstring(259, L'a')},
-        // The buffer is cut before the closing quote is dropped.
-        {"quoted long value", "[General]\r\nVolume=\"" + std::string(259, 'c') + "\"\r\n",
-         L"General", L"Volume", std::wstring(258, L'c')},
-        {"quoted value of 257", "[General]\r\nVolume='" + std::string(257, 'd') + "'\r\n",
-         L"General", L"Volume", std::wstring(257, L'd')},
-        {"value of 259", "[General]\r\nVolume=" + std::string(259, 'b') + "\r\n", L"General",
-         L"Volume", std::wstring(259, L'b')},
+    const std::string p = "[OpPannel]\r\n";
+    std::vector<ReadCase> cases = {
+        {"crlf", p + "IconBright=1b\r\n", L"1b", 0x1B},
+        {"lf", "[OpPannel]\nIconBright=1B\n", L"1B", 0x1B},
+        {"no final line end", p + "IconBright=05", L"05", 0x05},
+        {"case of names", "[oPpANNEL]\r\niCONbRIGHT=1D\r\n", L"1D", 0x1D},
+        {"blanks around", "\r\n  [OpPannel]  \r\n\r\n \tIconBright  = \t1d \t\r\n", L"1d", 0x1D},
+        {"utf-8 bom", "\xEF\xBB\xBF" + p + "IconBright=05\r\n", L"05", 0x05},
+        {"utf-16le bom", Utf16Le(p + "IconBright=05\r\n"), L"05", 0x05},
+        {"comments", ";x\r\n[OpPannel] ; panel\r\n;IconBright=19\r\nIconBright=05\r\n", L"05", 5},
+        {"blank value", p + "IconBright=  \r\n", L"", 0xFF},
+        {"missing key", p + "Icon=05\r\n", L"", 0xFF},
+        {"misspelt section", "[OpPanel]\r\nIconBright=05\r\n", L"", 0xFF},
+        {"missing section", "[Other]\r\nIconBright=05\r\n", L"", 0xFF},
+        {"key of next section", p + "[X]\r\nIconBright=05\r\n", L"", 0xFF},
+        {"empty file", "", L"", 0xFF},
+        {"long value cut", p + "IconBright=" + std::string(300, 'a'), std::wstring(259, L'a'),
+         0xFF},
     };
+    for (const std::string bad : {"5", "001", "0x", "+1", "-1", "1z", "ff"}) {
+        cases.push_back({"value " + bad, p + "IconBright=" + bad + "\r\n",
+                         std::wstring(bad.begin(), bad.end()), 0xFF});
+    }
+    return cases;
 }
+
+// The settings writer's 17 default values, one write each, into a new file and over files
+// edited by hand.
+inline const std::string kDefaultFile =
+    "[General]\r\nVolume=20\r\nBrightness=1d\r\nRmtPwrCtrl=01\r\nExtBLEn=01\r\n"
+    "[BeepOnTouch]\r\nBOTFreq=02\r\nBOTDur=02\r\nBOTVol=18\r\nBOTEvent=01\r\n"
+    "[POSTone]\r\nTone1Vol=18\r\nTone2Vol=26\r\n[OpPannel]\r\nIconBright=1b\r\n"
+    "[OSD]\r\nOSDEn=01\r\nOSDRPCEn=01\r\nOSDEBLEn=00\r\nOSDIBCEn=01\r\nOSDVCEn=01\r\n"
+    "OSDBCEn=01\r\n";
 
 struct WriteCase {
     const char* name;
-    bool exists;       // false: the file is missing before the write
-    std::string file;  // file bytes before the write
-    std::wstring section;
-    std::wstring key;
-    std::wstring value;
-    std::string expected;  // file bytes after the write (our implementation)
-    bool canonical;        // the Windows function writes exactly these bytes too
+    std::string before;  // "": no file yet
+    std::string after;
 };
 
 inline std::vector<WriteCase> WriteCases() {
-    return {
-        {"new file", false, "", L"General", L"Volume", L"20", "[General]\r\nVolume=20\r\n", true},
-        {"replace in place", true, "[General]\r\nVolume=05\r\nBrightness=1d\r\n", L"General",
-         L"Volume", L"20", "[General]\r\nVolume=20\r\nBrightness=1d\r\n", true},
-        {"same value", true, "[General]\r\nVolume=20\r\n", L"General", L"Volume", L"20",
-         "[General]\r\nVolume=20\r\n", true},
-        {"key at end of its section", true, "[General]\r\nVolume=05\r\n[OSD]\r\nOSDEn=01\r\n",
-         L"General", L"Brightness", L"1d",
-         "[General]\r\nVolume=05\r\nBrightness=1d\r\n[OSD]\r\nOSDEn=01\r\n", true},
-        {"section at end of file", true, "[General]\r\nVolume=05\r\n", L"OSD", L"OSDEn", L"01",
-         "[General]\r\nVolume=05\r\n[OSD]\r\nOSDEn=01\r\n", true},
-        {"names matched without case", true, "[general]\r\nvolume=05\r\n", L"General", L"Volume",
-         L"20", "[general]\r\nvolume=20\r\n", true},
-        {"last line without line end", true, "[General]\r\nVolume=05", L"General", L"Brightness",
-         L"1d", "[General]\r\nVolume=05\r\nBrightness=1d\r\n", true},
-        {"new section after last line without line end", true, "[General]\r\nVolume=05", L"OSD",
-         L"OSDEn", L"01", "[General]\r\nVolume=05\r\n[OSD]\r\nOSDEn=01\r\n", true},
-        {"key without value", true, "[General]\r\nVolume\r\n", L"General", L"Volume", L"20",
-         "[General]\r\nVolume=20\r\n", true},
-        {"empty value filled", true, "[General]\r\nVolume=\r\n", L"General", L"Volume", L"20",
-         "[General]\r\nVolume=20\r\n", true},
-        {"comments kept", true, ";saved\r\n[General]\r\n;note\r\nVolume=05\r\n", L"General",
-         L"Volume", L"20", ";saved\r\n[General]\r\n;note\r\nVolume=20\r\n", true},
-        {"utf-8 bom kept", true, "\xEF\xBB\xBF[General]\r\nVolume=05\r\n", L"General", L"Volume",
-         L"20", "\xEF\xBB\xBF[General]\r\nVolume=20\r\n", true},
-        {"utf-16le kept", true, Utf16Le("[General]\r\nVolume=05\r\n"), L"General", L"Brightness",
-         L"1d", Utf16Le("[General]\r\nVolume=05\r\nBrightness=1d\r\n"), true},
-        // Our implementation keeps everything it does not have to change, byte for byte.
-        {"lf line ends kept", true, "[General]\nVolume=05\n", L"General", L"Brightness", L"1d",
-         "[General]\nVolume=05\nBrightness=1d\n", false},
-        {"blank lines kept", true, "\r\n[General]\r\nVolume=05\r\n\r\n[OSD]\r\nOSDEn=01\r\n\r\n",
-         L"General", L"Brightness", L"1d",
-         "\r\n[General]\r\nVolume=05\r\nBrightness=1d\r\n\r\n[OSD]\r\nOSDEn=01\r\n\r\n", false},
-        {"blanks around equals kept", true, "[General]\r\n  Volume = 05  \r\n", L"General",
-         L"Volume", L"20", "[General]\r\n  Volume = 20  \r\n", false},
-        {"other sections and keys kept", true,
-         "[Extra]\r\nA=1\r\n\r\n[General]\r\nMine=x\r\nVolume=05\r\n; end\r\n\r\n[More]\r\nB=2",
-         L"General", L"Brightness", L"1d",
-         "[Extra]\r\nA=1\r\n\r\n[General]\r\nMine=x\r\nVolume=05\r\n; end\r\nBrightness=1d\r\n"
-         "\r\n[More]\r\nB=2",
-         false},
-    };
+    return {{"new", "", kDefaultFile},
+            {"utf-16", Utf16Le("[General]\r\nVolume=05\r\n"), Utf16Le(kDefaultFile)},
+            {"edited",
+             "; by hand\r\n[Site]\r\nName=till 4\r\n\r\n[general]\r\nvolume=05\r\nLocal=1\r\n"
+             "Brightness=00\r\n[OSD]\r\n;locked\r\nOSDEn=00\r\n[Tail]\r\nX=1",
+             "; by hand\r\n[Site]\r\nName=till 4\r\n\r\n[general]\r\nvolume=20\r\nLocal=1\r\n"
+             "Brightness=1d\r\nRmtPwrCtrl=01\r\nExtBLEn=01\r\n[OSD]\r\n;locked\r\nOSDEn=01\r\n"
+             "OSDRPCEn=01\r\nOSDEBLEn=00\r\nOSDIBCEn=01\r\nOSDVCEn=01\r\nOSDBCEn=01\r\n[Tail]\r\n"
+             "X=1\r\n[BeepOnTouch]\r\nBOTFreq=02\r\nBOTDur=02\r\nBOTVol=18\r\nBOTEvent=01\r\n"
+             "[POSTone]\r\nTone1Vol=18\r\nTone2Vol=26\r\n[OpPannel]\r\nIconBright=1b\r\n"}};
 }
 
-// The names each write case's result is compared on when the bytes may differ.
-struct Name {
-    std::wstring section;
-    std::wstring key;
-};
-
-inline std::vector<Name> ComparedNames() {
-    return {{L"General", L"Volume"}, {L"General", L"Brightness"},
-            {L"General", L"Mine"},   {L"OSD", L"OSDEn"},
-            {L"Extra", L"A"},        {L"More", L"B"}};
+// Wine's profile writer drops the blank lines that Windows and ours keep.
+inline std::string WithoutBlankLines(std::string text) {
+    for (size_t at = text.find("\r\n\r\n"); at != std::string::npos; at = text.find("\r\n\r\n")) {
+        text.erase(at, 2);
+    }
+    return text;
 }
 
 }  // namespace profile_cases
