@@ -1,6 +1,6 @@
-// The administrator check on Windows when a thread impersonates: the check must judge the
-// thread's own token, and release it, without failing. Natively the end-to-end tests run the
-// program as another user.
+// The administrator check under Wine or an elevated console: the process passes, and so does a
+// thread that impersonates (its own token is the one checked). Natively the end-to-end tests
+// run the program as another user to see the refusal.
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
@@ -10,8 +10,6 @@
 
 namespace {
 
-// Under Wine (and from an elevated console) both the process and an impersonating thread
-// pass the check.
 TEST(AdministratorTest, ProcessAndImpersonatingThreadPass) {
     EXPECT_TRUE(IsAdministrator());
     ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
