@@ -37,12 +37,10 @@ inline std::vector<ReadCase> ReadCases() {
         {"utf-8 bom", "\xEF\xBB\xBF" + p + "IconBright=05\r\n", L"05", 0x05},
         {"utf-16le bom", Utf16Le(p + "IconBright=05\r\n"), L"05", 0x05},
         {"comments", ";x\r\n[OpPannel] ; panel\r\n;IconBright=19\r\nIconBright=05\r\n", L"05", 5},
-        {"blank value", p + "IconBright=  \r\n", L"", 0xFF},
         {"missing key", p + "Icon=05\r\n", L"", 0xFF},
         {"misspelt section", "[OpPanel]\r\nIconBright=05\r\n", L"", 0xFF},
         {"missing section", "[Other]\r\nIconBright=05\r\n", L"", 0xFF},
         {"key of next section", p + "[X]\r\nIconBright=05\r\n", L"", 0xFF},
-        {"empty file", "", L"", 0xFF},
         {"long value cut", p + "IconBright=" + std::string(300, 'a'), std::wstring(259, L'a'),
          0xFF},
     };

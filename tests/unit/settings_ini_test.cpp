@@ -1,7 +1,9 @@
-// Reading INI files into the settings and the configuration write block, and writing them.
+// The settings: item ranges and range-check messages, the image from a device answer, INI
+// files read into the image and the configuration write block, and INI files written.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,8 +23,71 @@ namespace {
 
 namespace fs = std::filesystem;
 using profile_cases::kDefaultFile;
+using profile_cases::Utf16Le;
 
 const std::string kSep = Narrow(std::wstring(1, kPathSeparator));
+
+bool Check(size_t index, int value) {
+    const SettingsItem& item = kSettingsItems[index];
+    return KemoHWData::CheckItemMinMax(static_cast<uint8_t>(value), item.key, item.min, item.max,
+                                       item.def);
+}
+
+// Keys, sections, order, defaults and block offsets show in the default file and the block
+// tests; here each range, inclusive at both ends, and the invalid marker above them all.
+TEST(SettingsItemsTest, EveryItemRange) {
+    const int ranges[][2] = {{0, 0x28}, {0, 0x20}, {0, 1},    {0, 1},    {1, 3},    {1, 0x0A},
+                             {0, 0x28}, {0, 3},    {0, 0x28}, {0, 0x28}, {0, 0x20}, {0, 1},
+                             {0, 1},    {0, 1},    {0, 1},    {0, 1},    {0, 1}};
+    ASSERT_EQ(std::size(ranges), kSettingsItems.size());
+    CaptureOutput quiet;
+    for (size_t i = 0; i < kSettingsItems.size(); ++i) {
+        const auto [min, max] = ranges[i];
+        EXPECT_TRUE(Check(i, min) && Check(i, max) && Check(i, kSettingsItems[i].def)) << i;
+        EXPECT_FALSE(Check(i, max + 1) || (min > 0 && Check(i, min - 1)) || Check(i, 0xFF)) << i;
+    }
+}
+
+TEST(SettingsItemsTest, RangeCheckMessages) {
+    const auto printed = [](uint8_t value) {
+        CaptureOutput capture;
+        EXPECT_FALSE(Check(5, value));  // BOTDur: 1 to 10
+        return capture.out();
+    };
+    // sic: the too-low message ends without a line end
+    EXPECT_EQ(printed(0x00),
+              "Error: Item \"BOTDur\" is too low 0 (0x00). Check the configuration file used.\n"
+              "- Min: 1 (0x01)\n- Max: 10 (0x0a)\n- Default: 2 (0x02)\n"
+              "Check the configuration file used.");
+    EXPECT_EQ(printed(0x0B),
+              "Error: Item \"BOTDur\" is too high 11 (0x0b). Check the configuration file used.\n"
+              "- Min: 1 (0x01)\n- Max: 10 (0x0a)\n- Default: 2 (0x02)\n");
+}
+
+TEST(SettingsItemsTest, CheckAllItemsReportsOnlyTheFirstBadItem) {
+    KemoHWData data;  // an image of zeros: BOTFreq and BOTDur too low
+    data.CfgImage()[0x00] = 0xFF;
+    CaptureOutput capture;
+    EXPECT_FALSE(data.CheckAllItems());
+    EXPECT_EQ(capture.out(),
+              "Error: Invalid value entry for item \"BOTFreq\".\n"
+              "Check the [min-max] values allowed.\n");
+}
+
+// Bytes 7 to 70 of an answer are the image. A shorter answer leaves the image as it was and
+// says so: the image is then not the device's current configuration.
+TEST(SettingsItemsTest, LoadCurrentCfgNeedsTheWholeImage) {
+    KemoHWData data;
+    EXPECT_FALSE(data.LoadCurrentCfg());  // nothing held yet
+    for (const uint32_t size : {72u, 70u, 7u, 1u}) {
+        std::vector<uint8_t> answer(size);
+        std::iota(answer.begin(), answer.end(), static_cast<uint8_t>(size));
+        data.StoreRawCfg(answer.data(), size);
+        EXPECT_EQ(data.LoadCurrentCfg(), size == 72) << size;
+        EXPECT_EQ(data.HasDeviceCfg(), size == 72) << size;
+        EXPECT_TRUE(data.CfgImage()[0] == 72 + 7 && data.CfgImage()[63] == 72 + 70) << size;
+    }
+}
 
 class SettingsIniTest : public ::testing::Test {
 protected:
@@ -33,10 +98,6 @@ protected:
         const bool result = call();
         output = capture.out();
         return result;
-    }
-    bool Read(const std::string& text) {
-        WriteFileBytes(dir.file("in.ini"), text);
-        return Printing([&] { return data.ReadINIFile(dir.wfile("in.ini")); });
     }
     bool Create(const std::wstring& path) {
         return Printing([&] { return data.CreateINIFile(path, false); });
@@ -53,8 +114,8 @@ TEST_F(SettingsIniTest, ReadTable) {
                              kDefaultFile.substr(kDefaultFile.find("[OSD]"));
     for (const auto& c : profile_cases::ReadCases()) {
         const bool wide = c.file.rfind("\xFF\xFE", 0) == 0;
-        EXPECT_EQ(Read(c.file + (wide ? profile_cases::Utf16Le(tail).substr(2) : tail)),
-                  c.value != 0xFF)
+        WriteFileBytes(dir.file("in.ini"), c.file + (wide ? Utf16Le(tail).substr(2) : tail));
+        EXPECT_EQ(Printing([&] { return data.ReadINIFile(dir.wfile("in.ini")); }), c.value != 0xFF)
             << c.name;
         EXPECT_EQ(data.CfgImage()[0x20], c.value) << c.name;
         EXPECT_EQ(output, c.value != 0xFF ? ""
