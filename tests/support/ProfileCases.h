@@ -1,6 +1,5 @@
-// INI files and what the settings and the private-profile functions read from them and write
-// to them: the same tables drive the settings tests, and the comparison of our own profile
-// functions with the Windows ones.
+// INI files read and written: the same tables drive the settings tests and the comparison of
+// our own private-profile functions with the Windows ones.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +35,7 @@ inline std::vector<ReadCase> ReadCases() {
         {"blanks around", "\r\n  [OpPannel]  \r\n\r\n \tIconBright  = \t1d \t\r\n", L"1d", 0x1D},
         {"utf-8 bom", "\xEF\xBB\xBF" + p + "IconBright=05\r\n", L"05", 0x05},
         {"utf-16le bom", Utf16Le(p + "IconBright=05\r\n"), L"05", 0x05},
-        {"comments", ";x\r\n[OpPannel] ; panel\r\n;IconBright=19\r\nIconBright=05\r\n", L"05", 5},
+        {"comments", ";x\r\n[OpPannel] ;p\r\n;IconBright=19\r\nIconBright=05\r\n", L"05", 0x05},
         {"missing key", p + "Icon=05\r\n", L"", 0xFF},
         {"misspelt section", "[OpPanel]\r\nIconBright=05\r\n", L"", 0xFF},
         {"missing section", "[Other]\r\nIconBright=05\r\n", L"", 0xFF},

@@ -158,12 +158,14 @@ TEST_F(SettingsIniTest, WriteBlockByteForByte) {
     }
 }
 
-// A new default file, and files edited by hand: every other line is kept.
+// A new default file, and files edited by hand: every other line, and the mode, are kept.
 TEST_F(SettingsIniTest, WriteTable) {
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
     for (const auto& c : profile_cases::WriteCases()) {
         const std::string path = dir.file(std::string(c.name) + ".ini");
         if (!c.before.empty()) {
             WriteFileBytes(path, c.before);
+            fs::permissions(path, mode);
         }
         EXPECT_TRUE(Create(Widen(path))) << c.name;
         EXPECT_EQ(output, "") << c.name;
@@ -172,6 +174,7 @@ TEST_F(SettingsIniTest, WriteTable) {
         EXPECT_EQ(WithoutBlankLines(ReadFileBytes(path)), WithoutBlankLines(c.after)) << c.name;
 #else
         EXPECT_EQ(ReadFileBytes(path), c.after) << c.name;
+        EXPECT_TRUE(c.before.empty() || fs::status(path).permissions() == mode) << c.name;
 #endif
     }
 }
