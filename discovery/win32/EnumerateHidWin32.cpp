@@ -127,21 +127,8 @@ bool ZelHidDisplayList::enumerateHid() {
     for (DWORD index = 0;
          SetupDiEnumDeviceInterfaces(set.get(), nullptr, &guid, index, &interfaceData); ++index) {
         InterfaceDetail detail;
-        switch (detail.read(set.get(), interfaceData)) {
-            case InterfaceDetail::Result::SizeQueryFailed:
-                LogMessage(LogDebug,
-                           "ZelHidDisplayList::enumerateHid - SetupDiGetDeviceInterfaceDetail(0) "
-                           "failed, error=0x%08x - continuing ...",
-                           static_cast<unsigned>(detail.error()));
-                continue;
-            case InterfaceDetail::Result::ReadFailed:
-                LogMessage(LogDebug,
-                           "ZelHidDisplayList::enumerateHid - SetupDiGetDeviceInterfaceDetail(1) "
-                           "failed, error=0x%08x - continuing ...",
-                           static_cast<unsigned>(detail.error()));
-                continue;
-            case InterfaceDetail::Result::Ok:
-                break;
+        if (!ReadInterfaceDetail(detail, set.get(), interfaceData, "enumerateHid")) {
+            continue;
         }
         const std::wstring path = detail.devicePath();
 

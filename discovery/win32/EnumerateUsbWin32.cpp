@@ -174,21 +174,8 @@ bool ZelHidDisplayList::enumerateUsb() {
                                                       index, &interfaceData);
          ++index) {
         InterfaceDetail detail;
-        switch (detail.read(set.get(), interfaceData)) {
-            case InterfaceDetail::Result::SizeQueryFailed:
-                LogMessage(LogDebug,
-                           "ZelHidDisplayList::enumerateUsb - SetupDiGetDeviceInterfaceDetail(0) "
-                           "failed, error=0x%08x - continuing ...",
-                           static_cast<unsigned>(detail.error()));
-                continue;
-            case InterfaceDetail::Result::ReadFailed:
-                LogMessage(LogDebug,
-                           "ZelHidDisplayList::enumerateUsb - SetupDiGetDeviceInterfaceDetail(1) "
-                           "failed, error=0x%08x - continuing ...",
-                           static_cast<unsigned>(detail.error()));
-                continue;
-            case InterfaceDetail::Result::Ok:
-                break;
+        if (!ReadInterfaceDetail(detail, set.get(), interfaceData, "enumerateUsb")) {
+            continue;
         }
         const std::wstring path = detail.devicePath();
 

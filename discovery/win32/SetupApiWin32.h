@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "log/Log.h"
+
 namespace discovery_win32 {
 
 class DevInfoSet {
@@ -103,5 +105,21 @@ private:
     DWORD size = 0;
     DWORD lastError = 0;
 };
+
+// Reads the detail record of one interface of a walk; a failure is logged with the walk's
+// name ("enumerateHid", "enumerateUsb") and means: go on with the next interface.
+inline bool ReadInterfaceDetail(InterfaceDetail& detail, HDEVINFO set,
+                                SP_DEVICE_INTERFACE_DATA& interfaceData, const char* walk) {
+    const InterfaceDetail::Result result = detail.read(set, interfaceData);
+    if (result == InterfaceDetail::Result::Ok) {
+        return true;
+    }
+    LogMessage(LogDebug,
+               "ZelHidDisplayList::%s - SetupDiGetDeviceInterfaceDetail(%d) failed, "
+               "error=0x%08x - continuing ...",
+               walk, result == InterfaceDetail::Result::SizeQueryFailed ? 0 : 1,
+               static_cast<unsigned>(detail.error()));
+    return false;
+}
 
 }  // namespace discovery_win32
