@@ -116,11 +116,13 @@ TEST_F(EndToEnd, WithoutRootTheRunIsRefusedBeforeAnythingElse) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the program as another user";
     }
+    // A copy in the scratch folder: the build tree may sit where nobody else can enter.
     std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
-    const ProcessResult result = RunProcess(
-        "/usr/bin/setpriv",
-        {"--reuid=65534", "--regid=65534", "--clear-groups", BuiltProgram(kSimProgram), "-L"},
-        dir.path());
+    const std::string program = dir.file(kSimProgram);
+    std::filesystem::copy_file(BuiltProgram(kSimProgram), program);
+    const ProcessResult result =
+        RunProcess("/usr/bin/setpriv",
+                   {"--reuid=65534", "--regid=65534", "--clear-groups", program, "-L"}, dir.path());
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "\nMust be run in command-line with Administrative rights.\n");
