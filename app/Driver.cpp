@@ -75,18 +75,20 @@ int WriteCurrentIni(const std::vector<ZelHidFlash*>& devices, const std::string&
     return 0;
 }
 
-int WriteDefaultIni(ZelHidFlash& device, const std::string& iniFileName) {
+int WriteDefaultIni(const std::string& iniFileName) {
     ConsolePrintf("Generating default HW configuration to \"%s\" file.\n", iniFileName.c_str());
-    if (!device.saveDefaultConfig(Widen(iniFileName))) {
+    bool written = false;
+    {
+        // Never initialised: the defaults need no monitor. Gone before the closing line, so
+        // whatever its teardown echoes under -v belongs to the job, not after it.
+        KemoVideoFlash device;
+        written = device.saveDefaultConfig(Widen(iniFileName));
+    }
+    if (!written) {
         return 1;
     }
     ConsolePrintf("Check the generated \"%s\" file.\n", iniFileName.c_str());
     return 0;
-}
-
-int WriteDefaultIni(const std::string& iniFileName) {
-    KemoVideoFlash device;  // never initialised: the defaults need no monitor
-    return WriteDefaultIni(device, iniFileName);
 }
 
 int UpdateFromIni(const std::vector<ZelHidFlash*>& devices, const std::string& iniFileName,

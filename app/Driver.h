@@ -19,8 +19,6 @@ int WriteCurrentIni(const std::vector<ZelHidFlash*>& devices, const std::string&
                     const std::string& serial);
 // Writes the defaults through a freshly constructed KemoVideoFlash; no device is opened.
 int WriteDefaultIni(const std::string& iniFileName);
-// The same with the device object given (the one above passes its own KemoVideoFlash).
-int WriteDefaultIni(ZelHidFlash& device, const std::string& iniFileName);
 int UpdateFromIni(const std::vector<ZelHidFlash*>& devices, const std::string& iniFileName,
                   const std::string& serial);
 // True when a device's serial equals the given one exactly (same length, same units).
