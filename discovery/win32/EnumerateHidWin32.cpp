@@ -137,10 +137,12 @@ bool ZelHidDisplayList::enumerateHid() {
         FileHandle probe(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      OPEN_EXISTING, 0, nullptr));
         if (!probe.valid()) {
+            // Taken before the path is converted, which may touch the last error.
+            const DWORD error = GetLastError();
             LogMessage(LogDebug,
                        "ZelHidDisplayList::enumerateHid - CreateFile(%s) failed, "
                        "error=0x%08x - continuing ...",
-                       Narrow(path).c_str(), static_cast<unsigned>(GetLastError()));
+                       Narrow(path).c_str(), static_cast<unsigned>(error));
             continue;
         }
 
