@@ -1,0 +1,22 @@
+// Names typed on the command line must reach the file system unchanged.
+#include "platform/Text.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+TEST(TextTest, AnyByteStringSurvivesWideningAndNarrowing) {
+    // UTF-8, Latin-1 bytes, overlong and surrogate encodings, bytes that open no sequence,
+    // a cut-off sequence.
+    for (const std::string name :
+         {"VornikMonCfg.ini", "caf\xc3\xa9.ini", "\xf0\x9f\x98\x80", "lat\xe9n.ini", "\xc0\xaf",
+          "\xed\xa0\x80", "\xf5\x80\xff", "cut\xe2\x82"}) {
+        EXPECT_EQ(Narrow(Widen(name)), name);
+    }
+    EXPECT_EQ(Widen("caf\xc3\xa9"), L"caf\u00e9");
+}
+#endif
+
+TEST(TextTest, AsciiIsTheSameOnEveryPlatform) {
+    EXPECT_EQ(Widen("41-FFFFF x.ini"), L"41-FFFFF x.ini");
+    EXPECT_EQ(Narrow(L"41-FFFFF x.ini"), "41-FFFFF x.ini");
+}
