@@ -66,14 +66,18 @@ bool KemoVideoFlash::initialise(HidHandle handle, HidPreparsedData preparsed, st
     hid.HidD_GetAttributes(handle, &attributes);
     hid.HidP_GetCaps(preparsed, &caps);
 
-    // Only the first value capability of each kind is held.
+    // The first input and feature value capability is held; every output one, since the
+    // command report id may be declared by any of them, and a one-record buffer may come
+    // back empty from a device that declares several.
     if (caps.NumberInputValueCaps != 0) {
         uint16_t count = 1;
         hid.HidP_GetValueCaps(kHidpInput, &inputValueCaps, &count, preparsed);
     }
     if (caps.NumberOutputValueCaps != 0) {
-        uint16_t count = 1;
-        hid.HidP_GetValueCaps(kHidpOutput, &outputValueCaps, &count, preparsed);
+        uint16_t count = caps.NumberOutputValueCaps;
+        outputValueCaps.assign(count, HidValueCaps{});
+        hid.HidP_GetValueCaps(kHidpOutput, outputValueCaps.data(), &count, preparsed);
+        outputValueCaps.resize(std::min<size_t>(count, outputValueCaps.size()));
     }
     if (caps.NumberFeatureValueCaps != 0) {
         uint16_t count = 1;
@@ -120,15 +124,13 @@ bool KemoVideoFlash::getFirmwareLevels(DeviceLevels& record) {
 }
 
 std::optional<uint8_t> KemoVideoFlash::commandReportId() const {
-    if (caps.NumberOutputValueCaps == 0) {
-        return std::nullopt;
-    }
     const uint16_t commandUsage = static_cast<uint16_t>(caps.Usage | 1u);
-    if (outputValueCaps.UsagePage != kCommandUsagePage ||
-        outputValueCaps.NotRange.Usage != commandUsage) {
-        return std::nullopt;
+    for (const HidValueCaps& valueCaps : outputValueCaps) {
+        if (valueCaps.UsagePage == kCommandUsagePage && valueCaps.NotRange.Usage == commandUsage) {
+            return valueCaps.ReportID;
+        }
     }
-    return outputValueCaps.ReportID;
+    return std::nullopt;
 }
 
 std::optional<FeatureReport> KemoVideoFlash::flash(const std::array<uint8_t, 3>& selector) {

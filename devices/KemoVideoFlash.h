@@ -55,7 +55,7 @@ private:
     bool sendWriteReport(const std::array<uint8_t, kOutputReportLength>& report);
 
     HidValueCaps inputValueCaps{};
-    HidValueCaps outputValueCaps{};
+    std::vector<HidValueCaps> outputValueCaps;  // every one the device declares
     HidValueCaps featureValueCaps{};
     HidIo channel;
     std::array<ComponentRecord, 4> components{};
