@@ -31,8 +31,8 @@ int getopt(int argc, char* const argv[]) {
 
     const char* word = argv[optind];
     const char c = word[optpos];
-    const char* spec = (c == ':') ? nullptr : std::strchr(kOptionString, c);
-    if (spec == nullptr) {
+    const char* entry = (c == ':') ? nullptr : std::strchr(kOptionString, c);
+    if (entry == nullptr) {
         LogMessage(LogError, "opalquix: illegal option -- %c\n", c);
         if (word[++optpos] == '\0') {
             ++optind;
@@ -41,7 +41,7 @@ int getopt(int argc, char* const argv[]) {
         return '?';
     }
 
-    if (spec[1] == ':') {
+    if (entry[1] == ':') {
         if (word[optpos + 1] != '\0') {
             optarg = &word[optpos + 1];  // -ofile.ini
             ++optind;
