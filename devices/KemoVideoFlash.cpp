@@ -104,9 +104,12 @@ bool KemoVideoFlash::initialise(HidHandle handle, HidPreparsedData preparsed, st
     LogMessage(LogInfo, "%04x:%04x %04x %s", attributes.VendorID, attributes.ProductID,
                attributes.VersionNumber, Narrow(serial).c_str());
     for (const ComponentRecord& component : components) {
-        LogMessage(LogInfo, "Component[%02x]:\tgen=%02x\trev=%02x\tflags=%02x\tlevel=%04x",
-                   component.number, component.gen, component.rev, component.flags,
-                   ComponentLevelOf(component));
+        // A header line, then each field on its own tab-indented line.
+        LogMessage(LogInfo, "Component[%02x]:", component.number);
+        LogMessage(LogInfo, "\tgen=%02x", component.gen);
+        LogMessage(LogInfo, "\trev=%02x", component.rev);
+        LogMessage(LogInfo, "\tflags=%02x", component.flags);
+        LogMessage(LogInfo, "\tlevel=%04x", ComponentLevelOf(component));
     }
     LogWriteText(LogDebug, "KemoVideoFlash::initialise - Ok");
     return true;

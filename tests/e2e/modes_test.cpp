@@ -76,7 +76,9 @@ TEST_F(EndToEnd, VerboseListAddsTheLogLinesOnTheConsole) {
     EXPECT_EQ(result.exitStatus, 0);
     const std::string& out = result.out;
     EXPECT_NE(out.find("HidLib::initialise - hid library ready\n"), std::string::npos);
-    EXPECT_NE(out.find("0f66:302c 0100 41-A0002\n"), std::string::npos);
+    EXPECT_NE(out.find("0f66:302c 0100 41-A0002\nComponent[01]:\n\tgen=06\n\trev=01\n"
+                       "\tflags=00\n\tlevel=0106\nComponent[02]:\n"),
+              std::string::npos);
     EXPECT_NE(out.find("Showing HW Configuration of all monitors attached\n" + kListing),
               std::string::npos);
     // Fixed texts go to the log file only, never to the console.
