@@ -108,6 +108,13 @@ TEST_F(EndToEnd, LogFileTakesTheLinesAndTheConsoleStaysQuiet) {
     }
 }
 
+TEST_F(EndToEnd, AnUnwritableLogFileChangesNothingElse) {
+    const ProcessResult result = Sim({"-l", dir.path(), "-L"});  // a folder, not a file
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, kListing);
+    EXPECT_EQ(result.err, "");
+}
+
 TEST_F(EndToEnd, SaveEditApplyAndSaveAgain) {
     const std::string first = dir.file("first.ini");
     ProcessResult result = Sim({"-o", first});
