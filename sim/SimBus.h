@@ -79,6 +79,7 @@ struct SimMonitor {
     uint16_t outputReportLength = 264;
     uint16_t featureReportLength = 128;  // below 23: no component table; below 71: no config
     bool outputValueCapsMatch = true;    // false: its output value capability has usage 0xA002
+    uint16_t otherOutputValues = 0;      // output values of another usage declared before it
     bool secondCollection = false;       // set by SimBus::addSecondCollection
     std::array<uint8_t, 16> componentTable{};  // 4 x (number, gen, rev, flags)
     std::array<uint8_t, 64> config{};          // the controller's configuration bytes

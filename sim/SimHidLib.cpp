@@ -1,5 +1,6 @@
 // The HID library of the simulated machine: the same table of eleven functions, answering
 // from the simulated bus. A HidHandle is a pointer to a SimInterface of the bus.
+#include <algorithm>
 #include <cstring>
 
 #include "hid/HidLib.h"
@@ -183,8 +184,8 @@ HidStatus HID_API SimGetCaps(HidPreparsedData preparsed, HidCaps* caps) {
     caps->FeatureReportByteLength = m->featureReportLength;
     caps->NumberInputValueCaps = 1;
     caps->NumberInputDataIndices = 1;
-    caps->NumberOutputValueCaps = 1;
-    caps->NumberOutputDataIndices = 1;
+    caps->NumberOutputValueCaps = static_cast<uint16_t>(1 + m->otherOutputValues);
+    caps->NumberOutputDataIndices = static_cast<uint16_t>(1 + m->otherOutputValues);
     caps->NumberFeatureValueCaps = 1;
     caps->NumberFeatureDataIndices = 1;
     return kHidpStatusSuccess;
@@ -232,8 +233,23 @@ HidStatus HID_API SimGetValueCaps(int reportType, HidValueCaps* valueCaps, uint1
     }
     v.ReportCount = count;
     v.NotRange.Usage = usage;
-    valueCaps[0] = v;
-    *length = 1;
+    if (reportType != kHidpOutput || m->otherOutputValues == 0) {
+        valueCaps[0] = v;
+        *length = 1;
+        return kHidpStatusSuccess;
+    }
+    // Output values of another usage and report come first; the command value last. As
+    // many records as the caller has room for are returned.
+    const size_t total = 1u + m->otherOutputValues;
+    const size_t filled = std::min<size_t>(*length, total);
+    for (size_t k = 0; k < filled; ++k) {
+        valueCaps[k] = v;
+        if (k + 1 < total) {
+            valueCaps[k].ReportID = static_cast<uint8_t>(m->reportId + 1 + k);
+            valueCaps[k].NotRange.Usage = static_cast<uint16_t>(m->usage | 2);
+        }
+    }
+    *length = static_cast<uint16_t>(filled);
     return kHidpStatusSuccess;
 }
 

@@ -141,6 +141,11 @@ std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
                    ? ""
                    : "output-value-caps takes match or other";
     }
+    if (key == "other-output-values") {
+        return n == 2 && Decimal16(t[1], m.otherOutputValues) && m.otherOutputValues <= 8
+                   ? ""
+                   : "other-output-values takes a decimal number up to 8";
+    }
     if (key == "second-collection") {
         return YesNo(t, "yes", "no", m.secondCollection) ? "" : "second-collection takes yes or no";
     }
@@ -284,6 +289,7 @@ std::string FormatState(const std::vector<SimMonitor>& monitors) {
         text += "  feature-report-length " + std::to_string(m.featureReportLength) + "\n";
         text += std::string("  output-value-caps ") + (m.outputValueCapsMatch ? "match" : "other") +
                 "\n";
+        text += "  other-output-values " + std::to_string(m.otherOutputValues) + "\n";
         text += std::string("  second-collection ") + (m.secondCollection ? "yes" : "no") + "\n";
         text += "  components";
         for (size_t k = 0; k < 4; ++k) {

@@ -251,6 +251,15 @@ TEST_F(EndToEnd, AFailingMonitorDoesNotStopTheOthersButTheRunFails) {
         << "the failed monitor keeps its settings";
 }
 
+TEST_F(EndToEnd, CommandReportIdIsFoundAmongSeveralOutputValues) {
+    WriteFileBytes(StateFile(), "monitor 41-A0001\nreport-id 05\nother-output-values 2\n");
+    const ProcessResult result = Sim({"-L"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, kListing.substr(0, kListing.find("\n\n") + 2));
+    EXPECT_EQ(ReportsReceived(Transcript()),
+              std::vector<std::string>{"41-A0001 OUT 05 06 00 20 00 ff ff 00 01"});
+}
+
 TEST_F(EndToEnd, SavingFromAMonitorWithAShortAnswerWritesNothing) {
     WriteFileBytes(StateFile(), "monitor 41-A0001\nfeature-report-length 40\n");
     const std::string ini = dir.file("short.ini");
