@@ -1,5 +1,6 @@
 #include "settings/KemoHWData.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +29,25 @@ int HexDigitValue(wchar_t c) {
 std::wstring ExecutableDirectoryWithSeparator() {
     return ExecutableDirectory() + kPathSeparator;
 }
+
+struct CfgRecordLayout {
+    uint8_t length;
+    uint8_t address[3];
+    uint8_t constantsAt;  // first data byte that is not a setting
+    uint8_t constantCount;
+    uint8_t constants[8];
+};
+
+// Records 2 to 5 address configuration bytes 10 00 <offset>; records 0 and 1 carry only
+// constants. Configuration bytes 0x21..0x28 and 0x36..0x37 always receive the constants.
+constexpr std::array<CfgRecordLayout, kCfgRecordCount> kCfgRecords{{
+    {0x01, {0xFF, 0x00, 0x00}, 0, 1, {0x01}},
+    {0x02, {0x10, 0x73, 0x52}, 0, 2, {0x01, 0x01}},
+    {0x04, {0x10, 0x00, 0x00}, 0, 0, {}},
+    {0x03, {0x10, 0x00, 0x10}, 0, 0, {}},
+    {0x09, {0x10, 0x00, 0x20}, 1, 8, {0x01, 0x01, 0x14, 0x64, 0x00, 0x00, 0x01, 0x01}},
+    {0x0B, {0x10, 0x00, 0x30}, 6, 2, {0x14, 0x00}},
+}};
 
 }  // namespace
 
@@ -143,66 +163,21 @@ bool KemoHWData::SetCfgBytes(const std::wstring& path) {
     char version[8];
     std::snprintf(version, sizeof(version), "%04d", 199);
     std::memcpy(cfgBlock.data() + 4, version, 4);
-    cfgBlock[128] = 0x00;
-    cfgBlock[129] = 0x00;
-    cfgBlock[130] = 0x00;
+    cfgBlock[kCfgCommitOffset] = 0x00;
+    cfgBlock[kCfgCommitOffset + 1] = 0x00;
+    cfgBlock[kCfgCommitOffset + 2] = 0x00;
 
-    // Record 0: into update mode.
-    cfgBlock[8] = 0x01;
-    cfgBlock[9] = 0xFF;
-    cfgBlock[10] = 0x00;
-    cfgBlock[11] = 0x00;
-    cfgBlock[12] = 0x01;
-
-    // Record 1.
-    cfgBlock[28] = 0x02;
-    cfgBlock[29] = 0x10;
-    cfgBlock[30] = 0x73;
-    cfgBlock[31] = 0x52;
-    cfgBlock[32] = 0x01;
-    cfgBlock[33] = 0x01;
-
-    // Record 2: configuration bytes 0x00..0x03, beep on touch.
-    cfgBlock[48] = 0x04;
-    cfgBlock[49] = 0x10;
-    cfgBlock[50] = 0x00;
-    cfgBlock[51] = 0x00;
-    for (size_t i = 0; i < 4; ++i) {
-        cfgBlock[52 + i] = cfgImage[0x00 + i];
+    // Each record: its data length, three address bytes and the data bytes that are not
+    // settings; the settings themselves land at the block offsets of the item table.
+    for (size_t k = 0; k < kCfgRecords.size(); ++k) {
+        const CfgRecordLayout& record = kCfgRecords[k];
+        uint8_t* start = cfgBlock.data() + kCfgRecordsOffset + k * kCfgRecordSize;
+        start[0] = record.length;
+        std::memcpy(start + 1, record.address, sizeof(record.address));
+        std::memcpy(start + 4 + record.constantsAt, record.constants, record.constantCount);
     }
-
-    // Record 3: configuration bytes 0x10..0x12, POS tones and master volume.
-    cfgBlock[68] = 0x03;
-    cfgBlock[69] = 0x10;
-    cfgBlock[70] = 0x00;
-    cfgBlock[71] = 0x10;
-    for (size_t i = 0; i < 3; ++i) {
-        cfgBlock[72 + i] = cfgImage[0x10 + i];
-    }
-
-    // Record 4: configuration bytes 0x20..0x28, icon brightness and fixed bytes.
-    static constexpr uint8_t kRecord4Constants[8] = {0x01, 0x01, 0x14, 0x64,
-                                                     0x00, 0x00, 0x01, 0x01};
-    cfgBlock[88] = 0x09;
-    cfgBlock[89] = 0x10;
-    cfgBlock[90] = 0x00;
-    cfgBlock[91] = 0x20;
-    cfgBlock[92] = cfgImage[0x20];
-    std::memcpy(cfgBlock.data() + 93, kRecord4Constants, sizeof(kRecord4Constants));
-
-    // Record 5: configuration bytes 0x30..0x3A, OSD locks, fixed bytes, brightness,
-    // extended backlight life and remote power control.
-    cfgBlock[108] = 0x0B;
-    cfgBlock[109] = 0x10;
-    cfgBlock[110] = 0x00;
-    cfgBlock[111] = 0x30;
-    for (size_t i = 0; i < 6; ++i) {
-        cfgBlock[112 + i] = cfgImage[0x30 + i];
-    }
-    cfgBlock[118] = 0x14;
-    cfgBlock[119] = 0x00;
-    for (size_t i = 0; i < 3; ++i) {
-        cfgBlock[120 + i] = cfgImage[0x38 + i];
+    for (const SettingsItem& item : kSettingsItems) {
+        cfgBlock[item.blockOffset] = cfgImage[item.imageOffset];
     }
     return true;
 }
