@@ -90,6 +90,21 @@ int SimBus::addNode(const std::wstring& instanceId, const std::wstring& descript
     return static_cast<int>(nodes.size()) - 1;
 }
 
+int SimBus::addHub(const std::wstring& instanceId, const std::wstring& description, int parent) {
+    const int hub = addNode(instanceId, description, parent);
+    nodes[static_cast<size_t>(hub)].isHubInterface = true;
+    nodes[static_cast<size_t>(hub)].interfacePath = InterfacePath(instanceId, kHubInterfaceClass);
+    return hub;
+}
+
+void SimBus::addHidInterface(const std::wstring& instanceId, const std::wstring& description,
+                             int parent, const SimInterface& identity) {
+    SimInterface added = identity;
+    added.parentNode = addNode(instanceId, description, parent);
+    added.path = InterfacePath(instanceId, kHidInterfaceClass);
+    interfaces.push_back(added);
+}
+
 int SimBus::ensureRootHub() {
     for (size_t i = 0; i < nodes.size(); ++i) {
         if (nodes[i].instanceId.rfind(L"USB\\ROOT_HUB30\\", 0) == 0) {
@@ -99,11 +114,7 @@ int SimBus::ensureRootHub() {
     const int controller =
         addNode(L"PCI\\VEN_8086&DEV_A36D&SUBSYS_08621028&REV_10\\3&11583659&0&A0",
                 L"USB xHCI Compliant Host Controller", -1);
-    const std::wstring id = L"USB\\ROOT_HUB30\\4&2D5C1D8&0&0";
-    const int hub = addNode(id, L"USB Root Hub (USB 3.0)", controller);
-    nodes[static_cast<size_t>(hub)].isHubInterface = true;
-    nodes[static_cast<size_t>(hub)].interfacePath = InterfacePath(id, kHubInterfaceClass);
-    return hub;
+    return addHub(L"USB\\ROOT_HUB30\\4&2D5C1D8&0&0", L"USB Root Hub (USB 3.0)", controller);
 }
 
 int SimBus::ensureExternalHub() {
@@ -113,11 +124,7 @@ int SimBus::ensureExternalHub() {
         }
     }
     const int root = ensureRootHub();
-    const std::wstring id = L"USB\\VID_04B3&PID_4675\\5&3A2B1C0D&0&1";
-    const int hub = addNode(id, L"Generic USB Hub", root);
-    nodes[static_cast<size_t>(hub)].isHubInterface = true;
-    nodes[static_cast<size_t>(hub)].interfacePath = InterfacePath(id, kHubInterfaceClass);
-    return hub;
+    return addHub(L"USB\\VID_04B3&PID_4675\\5&3A2B1C0D&0&1", L"Generic USB Hub", root);
 }
 
 void SimBus::addKeyboard() {
@@ -125,15 +132,13 @@ void SimBus::addKeyboard() {
     const std::wstring suffix = HexWord(0x3C7A1000 + nextId++, 8, true);
     const int usb =
         addNode(L"USB\\VID_046D&PID_C31C\\5&" + suffix + L"&0&3", L"USB Composite Device", root);
-    const std::wstring id = L"HID\\VID_046D&PID_C31C&MI_00\\7&" + suffix + L"&0&0000";
     SimInterface keyboard;
-    keyboard.parentNode = addNode(id, L"HID Keyboard Device", usb);
-    keyboard.path = InterfacePath(id, kHidInterfaceClass);
     keyboard.vid = 0x046D;
     keyboard.pid = 0xC31C;
     keyboard.usagePage = 0x01;
     keyboard.usage = 0x06;
-    interfaces.push_back(keyboard);
+    addHidInterface(L"HID\\VID_046D&PID_C31C&MI_00\\7&" + suffix + L"&0&0000",
+                    L"HID Keyboard Device", usb, keyboard);
 }
 
 void SimBus::addTouchController() {
@@ -141,15 +146,13 @@ void SimBus::addTouchController() {
     const std::wstring suffix = HexWord(0x1E4B2000 + nextId++, 8, true);
     const int usb =
         addNode(L"USB\\VID_03EB&PID_212C\\6&" + suffix + L"&0&2", L"USB Input Device", hub);
-    const std::wstring id = L"HID\\VID_03EB&PID_212C\\7&" + suffix + L"&0&0000";
     SimInterface touch;
-    touch.parentNode = addNode(id, L"HID-compliant vendor-defined device", usb);
-    touch.path = InterfacePath(id, kHidInterfaceClass);
     touch.vid = 0x03EB;
     touch.pid = 0x212C;
     touch.usagePage = 0xFF00;
     touch.usage = 0x0001;
-    interfaces.push_back(touch);
+    addHidInterface(L"HID\\VID_03EB&PID_212C\\7&" + suffix + L"&0&0000",
+                    L"HID-compliant vendor-defined device", usb, touch);
 }
 
 int SimBus::addMonitor(const std::wstring& serial) {
@@ -183,16 +186,14 @@ int SimBus::addMonitor(const SimMonitor& settings) {
     const int usb = addNode(L"USB\\" + ids + L"\\" + suffix, L"USB Composite Device", hub);
     const int input =
         addNode(L"USB\\" + ids + L"&MI_00\\6&" + suffix + L"&0&0000", L"USB Input Device", usb);
-    const std::wstring id = L"HID\\" + ids + L"&MI_00&COL01\\7&" + suffix + L"&0&0000";
     SimInterface controller;
-    controller.parentNode = addNode(id, L"HID-compliant vendor-defined device", input);
-    controller.path = InterfacePath(id, kHidInterfaceClass);
     controller.vid = monitor.vid;
     controller.pid = monitor.pid;
     controller.usagePage = monitor.usagePage;
     controller.usage = monitor.usage;
     controller.monitor = index;
-    interfaces.push_back(controller);
+    addHidInterface(L"HID\\" + ids + L"&MI_00&COL01\\7&" + suffix + L"&0&0000",
+                    L"HID-compliant vendor-defined device", input, controller);
     if (second) {
         addSecondCollection(index);
     }
@@ -216,13 +217,11 @@ void SimBus::addSecondCollection(int monitor) {
     }
     id.back() = L'1';
     SimInterface collection;
-    collection.parentNode = addNode(id, L"HID-compliant vendor-defined device", parent);
-    collection.path = InterfacePath(id, kHidInterfaceClass);
     collection.vid = m.vid;
     collection.pid = m.pid;
     collection.usagePage = 0xFF45;
     collection.usage = 0xA100;
-    interfaces.push_back(collection);
+    addHidInterface(id, L"HID-compliant vendor-defined device", parent, collection);
 }
 
 int SimBus::findInterface(const std::wstring& path) const {

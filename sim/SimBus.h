@@ -195,6 +195,10 @@ public:
 
 private:
     int addNode(const std::wstring& instanceId, const std::wstring& description, int parent);
+    int addHub(const std::wstring& instanceId, const std::wstring& description, int parent);
+    // Adds the interface's node below parent and the interface with identity's ids.
+    void addHidInterface(const std::wstring& instanceId, const std::wstring& description,
+                         int parent, const SimInterface& identity);
     int ensureRootHub();
     int ensureExternalHub();
     void record(const SimMonitor& monitor, const char* kind, const uint8_t* data, size_t n);
