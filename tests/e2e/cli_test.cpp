@@ -56,6 +56,9 @@ TEST_F(EndToEnd, CommandLineErrorsPrintUsageOrHelpWithTheirStatus) {
         {{"extra", "-L"}, usage, 1},
         {{"-g", longName}, usage, 1},
         {{"-l", longName, "-L"}, usage, 1},
+        {{"-o", ""}, usage, 1},  // not even the configuration query may be sent
+        {{"-g", ""}, usage, 1},
+        {{"-i", ""}, usage, 1},
     };
     for (const auto& c : cases) {
         const ProcessResult result = Sim(c.arguments);
@@ -69,6 +72,22 @@ TEST_F(EndToEnd, CommandLineErrorsPrintUsageOrHelpWithTheirStatus) {
         EXPECT_FALSE(FileExists(StateFile()) && Transcript().find(" OUT ") != std::string::npos)
             << "a refused command line must not reach any monitor: " << words;
     }
+}
+
+TEST_F(EndToEnd, ArgumentsOf259CharactersRun) {
+    // 259 characters and a terminator fill the command line's buffers exactly.
+    const std::string serial(259, 'S');
+    const ProcessResult list = Sim({"-L", "-s", serial});
+    EXPECT_EQ(list.exitStatus, 0);
+    EXPECT_EQ(list.out.rfind("Device: ", 0), 0u) << list.out;
+
+    std::string ini = dir.file("");
+    ASSERT_LT(ini.size(), 259u - 4);
+    ini += std::string(259 - 4 - ini.size(), 'd') + ".ini";
+    ASSERT_EQ(ini.size(), 259u);
+    const ProcessResult defaults = Sim({"-g", ini});
+    EXPECT_EQ(defaults.exitStatus, 0) << defaults.out;
+    EXPECT_TRUE(FileExists(ini));
 }
 
 TEST_F(EndToEnd, IllegalOptionAfterVerboseEchoesTheMessageFirst) {
