@@ -5,6 +5,8 @@
 #include "tests/e2e/e2e_support.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -133,6 +135,32 @@ TEST_F(EndToEnd, DefaultsIntoAMissingFolderFailWithTheDirectoryError) {
 }
 
 #ifndef _WIN32
+TEST_F(EndToEnd, FifoAsLogFileNeitherHangsNorChangesTheRun) {
+    const ProcessResult plain = Sim({"-L"});
+    ASSERT_EQ(plain.exitStatus, 0);
+    const std::string fifo = dir.file("log.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Killed after 30 s if it hangs, so the run fails instead of the test hanging.
+    const auto run = [&] {
+        return RunProcess("/usr/bin/timeout",
+                          {"-s", "KILL", "30", BuiltProgram(kSimProgram), "-l", fifo, "-L"},
+                          dir.path());
+    };
+    ProcessResult result = run();  // nobody reads: the old open() waited for a reader
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, plain.out);
+    EXPECT_EQ(result.err, "");
+
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    result = run();  // a reader waits: the FIFO opens, but is no log file
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, plain.out);
+    char byte = 0;
+    EXPECT_LE(read(reader, &byte, 1), 0) << "a log line went into the FIFO";
+    close(reader);
+}
+
 TEST_F(EndToEnd, WithoutRootTheRunIsRefusedBeforeAnythingElse) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the program as another user";
