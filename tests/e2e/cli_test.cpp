@@ -1,4 +1,6 @@
 // The command line of the real programs: help, refusals, exit statuses, -g.
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/Help.h"
@@ -19,6 +21,19 @@ std::string InProcessHelp() {
     PrintSettingsDefinition();
     return capture.out();
 }
+
+// What lock_holder says on its last line: how long the program it started ran.
+long long HeldProgramMilliseconds(const std::string& err) {
+    const std::string marker = "lock_holder: program ended after ";
+    const size_t at = err.rfind(marker);
+    return at == std::string::npos ? -1 : std::atoll(err.c_str() + at + marker.size());
+}
+
+#ifdef _WIN32
+const std::string kLockHolder = "lock_holder.exe";
+#else
+const std::string kLockHolder = "lock_holder";
+#endif
 
 std::string InProcessUsage() {
     CaptureOutput capture;
@@ -134,7 +149,60 @@ TEST_F(EndToEnd, DefaultsIntoAMissingFolderFailWithTheDirectoryError) {
     EXPECT_FALSE(FileExists(missing));
 }
 
+TEST_F(EndToEnd, ARunWaitsWhileAnotherHoldsTheMonitorsThenGoesOn) {
+    const ProcessResult plain = Sim({"-L"});
+    ASSERT_EQ(plain.exitStatus, 0);
+    // Another run holds the simulator's lock for 1.5 s while this one starts.
+    const ProcessResult held = RunProcess(
+        BuiltProgram(kLockHolder),
+        {"file", "marvanecfgutil-sim.lock", "1500", BuiltProgram(kSimProgram), "-L"}, dir.path());
+    EXPECT_EQ(held.exitStatus, 0) << held.err;
+    EXPECT_EQ(held.out, plain.out);
+    EXPECT_GE(HeldProgramMilliseconds(held.err), 1500) << held.err;
+}
+
+TEST_F(EndToEnd, DefaultsUsageErrorsAndOtherDirectoriesDoNotWaitForTheLock) {
+    TempDir elsewhere;
+    const std::string ini = dir.file("defaults.ini");
+    const struct {
+        std::string lockFile;
+        std::vector<std::string> arguments;
+        int status;
+    } cases[] = {
+        {"marvanecfgutil-sim.lock", {"-g", ini}, 0},
+        {"marvanecfgutil-sim.lock", {"-o", ""}, 1},
+        {"marvanecfgutil-sim.lock", {"-x"}, 1},
+        {elsewhere.file("marvanecfgutil-sim.lock"), {"-L"}, 0},  // another state file's lock
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"file", c.lockFile, "8000",
+                                              BuiltProgram(kSimProgram)};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        const ProcessResult held = RunProcess(BuiltProgram(kLockHolder), arguments, dir.path());
+        EXPECT_EQ(held.exitStatus, c.status) << c.arguments.front() << held.err;
+        EXPECT_LT(HeldProgramMilliseconds(held.err), 8000) << c.arguments.front() << held.err;
+    }
+    EXPECT_TRUE(FileExists(ini));
+}
+
 #ifndef _WIN32
+TEST_F(EndToEnd, TheSimulatorHonoursAnyFlockOnItsLockFile) {
+    ASSERT_EQ(Sim({"-L"}).exitStatus, 0);
+    // flock(1) holds the lock for 2 s; the simulator starts 0.5 s into it.
+    const std::string script =
+        "flock marvanecfgutil-sim.lock sleep 2 & sleep 0.5; start=$(date +%s%N); \"$0\" -L "
+        ">/dev/null; status=$?; end=$(date +%s%N); wait; echo \"$status $(((end - start) / "
+        "1000000))\"";
+    const ProcessResult result =
+        RunProcess("/bin/sh", {"-c", script, BuiltProgram(kSimProgram)}, dir.path());
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    long long status = -1;
+    long long waited = -1;
+    ASSERT_EQ(std::sscanf(result.out.c_str(), "%lld %lld", &status, &waited), 2) << result.out;
+    EXPECT_EQ(status, 0);
+    EXPECT_GE(waited, 1000);
+}
+
 TEST_F(EndToEnd, FifoAsLogFileNeitherHangsNorChangesTheRun) {
     const ProcessResult plain = Sim({"-L"});
     ASSERT_EQ(plain.exitStatus, 0);
