@@ -203,6 +203,21 @@ TEST_F(EndToEnd, TheSimulatorHonoursAnyFlockOnItsLockFile) {
     EXPECT_GE(waited, 1000);
 }
 
+TEST_F(EndToEnd, AWaitingRunSeesTheMonitorsAsTheRunBeforeItLeftThem) {
+    ASSERT_EQ(Sim({"-L"}).exitStatus, 0);  // writes the default state file
+    // While the lock is held, the simulator starts (reading the state file), and then the
+    // holder changes the state, as a run that applied a file would.
+    const std::string script =
+        "\"$0\" -L & sleep 0.5; sed -i 's/^monitor 41-A0001/monitor 41-B0001/' "
+        "marvanecfgutil-sim.state; wait $!";
+    const ProcessResult held = RunProcess(BuiltProgram(kLockHolder),
+                                          {"file", "marvanecfgutil-sim.lock", "1500", "/bin/sh",
+                                           "-c", script, BuiltProgram(kSimProgram)},
+                                          dir.path());
+    EXPECT_EQ(held.exitStatus, 0) << held.err;
+    EXPECT_EQ(held.out.rfind("Device: 0f66:302c  serial/id=41-B0001\n", 0), 0u) << held.out;
+}
+
 TEST_F(EndToEnd, FifoAsLogFileNeitherHangsNorChangesTheRun) {
     const ProcessResult plain = Sim({"-L"});
     ASSERT_EQ(plain.exitStatus, 0);
