@@ -17,6 +17,8 @@
 #include <cstring>
 #include <thread>
 
+#include "hid/HidIo.h"
+#include "hid/HidTypes.h"
 #include "platform/Text.h"
 #include "sim/SimState.h"
 #include "tests/linux/bed_Descriptors.h"
@@ -53,7 +55,6 @@ std::string UsbHidDevice(const std::string& usbPath, const std::string& usbName,
                          uint16_t pid, uint16_t version, const std::string& serial,
                          const std::string& product, int hidSequence, int hidraw,
                          const std::vector<uint8_t>& descriptor, std::string& hidrawPath) {
-    const std::string ids = Hex4(vid) + ":" + Hex4(pid);
     std::string text;
     text += "P: " + usbPath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" +
             Hex4(vid) + "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
@@ -81,7 +82,6 @@ std::string UsbHidDevice(const std::string& usbPath, const std::string& usbName,
             node + "\nE: MAJOR=" + std::to_string(kHidrawMajor) + "\nE: MINOR=" +
             std::to_string(hidraw) + "\nA: dev=" + std::to_string(kHidrawMajor) + ":" +
             std::to_string(hidraw) + "\n";
-    (void)ids;
     return text;
 }
 
