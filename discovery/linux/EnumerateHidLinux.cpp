@@ -36,27 +36,13 @@ private:
     HidPreparsedData data = nullptr;
 };
 
-// The nearest USB hub at or above the node's USB device, and its ids. A node that is not on
-// USB (uhid, Bluetooth) has none; the climb is bounded by the depth of a USB tree.
-bool findHubAncestor(udev_device* node, uint16_t& hubVid, uint16_t& hubPid) {
-    constexpr int kMaxUsbDepth = 16;
-    udev_device* current = UsbDeviceOf(node);
-    for (int depth = 0; current != nullptr && depth < kMaxUsbDepth; ++depth) {
-        if (IsHub(current)) {
-            return UsbIds(current, hubVid, hubPid);
-        }
-        current = udev_device_get_parent_with_subsystem_devtype(current, "usb", "usb_device");
-    }
-    return false;
-}
-
 bool checkHubPlacement(udev_device* node, uint16_t vid, uint16_t pid) {
     if (!hubPlacementRuleApplies(vid, pid)) {
         return true;
     }
     uint16_t hubVid = 0;
     uint16_t hubPid = 0;
-    const bool hubFound = findHubAncestor(node, hubVid, hubPid);
+    const bool hubFound = FindHubAbove(node, hubVid, hubPid);
     return hubPlacementAccepts(vid, pid, hubFound, hubVid, hubPid);
 }
 

@@ -78,4 +78,16 @@ bool IsHub(udev_device* usbDevice) {
            deviceClass == 0x09;
 }
 
+bool FindHubAbove(udev_device* device, uint16_t& hubVid, uint16_t& hubPid) {
+    constexpr int kMaxUsbDepth = 16;  // a USB tree is at most 7 tiers deep
+    udev_device* current = UsbDeviceOf(device);
+    for (int depth = 0; current != nullptr && depth < kMaxUsbDepth; ++depth) {
+        if (IsHub(current)) {
+            return UsbIds(current, hubVid, hubPid);
+        }
+        current = udev_device_get_parent_with_subsystem_devtype(current, "usb", "usb_device");
+    }
+    return false;
+}
+
 }  // namespace discovery_linux

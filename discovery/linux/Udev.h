@@ -47,4 +47,9 @@ bool UsbIds(udev_device* usbDevice, uint16_t& vid, uint16_t& pid);
 // A hub is a USB device of class 09.
 bool IsHub(udev_device* usbDevice);
 
+// The nearest hub at or above the USB device `device` belongs to, and its ids: what the hub
+// placement rule asks about. False for a device that is not on USB (uhid, Bluetooth) or has
+// no hub with readable ids above it.
+bool FindHubAbove(udev_device* device, uint16_t& hubVid, uint16_t& hubPid);
+
 }  // namespace discovery_linux

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "discovery/linux/Udev.h"
+
 namespace {
 
 std::string Attr(udev_device* d, const char* name) {
@@ -44,6 +46,14 @@ int main() {
                     Attr(usb, "bcdDevice").c_str(), Attr(usb, "serial").c_str(),
                     Attr(hub, "idVendor").c_str(), Attr(hub, "idProduct").c_str(),
                     Attr(hub, "bDeviceClass").c_str());
+        // The hub the walk's placement rule would ask about.
+        uint16_t hubVid = 0;
+        uint16_t hubPid = 0;
+        if (discovery_linux::FindHubAbove(node, hubVid, hubPid)) {
+            std::printf(" placed=%04x:%04x", hubVid, hubPid);
+        } else {
+            std::printf(" placed=none");
+        }
         const int fd = devnode != nullptr ? open(devnode, O_RDWR | O_NONBLOCK | O_CLOEXEC) : -1;
         if (fd >= 0) {
             hidraw_devinfo info{};
