@@ -41,10 +41,10 @@ private:
 };
 
 struct ProbeHandle {
-    UniqueFd fd;              // opened O_RDWR | O_NONBLOCK | O_CLOEXEC
-    std::string devnode;      // "/dev/hidraw3"
-    std::string sysname;      // "hidraw3": libudev finds the hid and usb parents from it
-    size_t collection = 0;    // the top-level collection the caps and value caps answer for
+    UniqueFd fd;            // opened O_RDWR | O_NONBLOCK | O_CLOEXEC
+    std::string devnode;    // "/dev/hidraw3"
+    std::string sysname;    // "hidraw3": libudev finds the hid and usb parents from it
+    size_t collection = 0;  // the top-level collection the caps and value caps answer for
     // The node's descriptor, read and parsed once, on first need.
     std::shared_ptr<const ParsedDescriptor> descriptor;
 
@@ -61,6 +61,8 @@ std::unique_ptr<ProbeHandle> OpenProbe(const std::string& devnode);
 // the descriptor cannot be read or parsed: the walk then skips the node.
 bool CollectionCount(ProbeHandle& probe, size_t& count);
 
-inline HidHandle AsHidHandle(ProbeHandle& probe) { return &probe; }
+inline HidHandle AsHidHandle(ProbeHandle& probe) {
+    return &probe;
+}
 
 }  // namespace hidraw

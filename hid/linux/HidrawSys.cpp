@@ -29,8 +29,8 @@ int64_t RealMonotonicMs() {
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-const SystemCalls kReal{RealOpen, ::close,      ::read,          ::write,
-                        RealIoctl, ::poll,      RealEventfd,     RealMonotonicMs};
+const SystemCalls kReal{RealOpen,  ::close, ::read,      ::write,
+                        RealIoctl, ::poll,  RealEventfd, RealMonotonicMs};
 
 SystemCalls g_calls = kReal;
 

@@ -54,7 +54,8 @@ inline constexpr size_t kReportKinds = 3;
 struct CollectionCaps {
     uint16_t usagePage = 0;
     uint16_t usage = 0;
-    std::array<uint16_t, kReportKinds> reportBytes{};  // with the id byte; 0 when none
+    std::array<uint16_t, kReportKinds> reportBytes{};          // with the id byte; 0 when none
+    std::array<std::vector<uint8_t>, kReportKinds> reportIds;  // ascending; 0 when unnumbered
     std::array<std::vector<ValueCap>, kReportKinds> valueCaps;
     std::array<uint16_t, kReportKinds> buttonCaps{};
     std::array<uint16_t, kReportKinds> dataIndices{};
@@ -63,6 +64,7 @@ struct CollectionCaps {
 
 struct ParsedDescriptor {
     std::vector<CollectionCaps> collections;  // the top-level ones, in descriptor order
+    bool numberedReports = false;             // a Report ID item: reports start with their id
 };
 
 // Parses a whole descriptor. Global items keep their values from one top-level collection
