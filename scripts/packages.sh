@@ -18,6 +18,6 @@ ensure_packages() {
 }
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest util-linux pkg-config
-                 libudev-dev)
+                 libudev-dev umockdev libumockdev-dev)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
