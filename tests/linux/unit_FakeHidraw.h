@@ -41,8 +41,9 @@ struct Node {
     std::deque<PollStep> polls;              // used before the queue decides
     std::deque<ReadStep> reads;              // used before the queue decides
     int openError = 0;
-    int writeError = 0;    // every device write fails with it
-    int featureError = 0;  // HIDIOCGFEATURE fails with it
+    std::deque<int> writeErrors;  // the next device writes fail with these
+    int writeError = 0;           // then every device write fails with it
+    int featureError = 0;         // HIDIOCGFEATURE fails with it
     std::vector<uint8_t> featureAnswer;
     int outputError = 0;
     hidraw_devinfo info{3, 0x0F66, 0x302C};
@@ -111,6 +112,11 @@ inline ssize_t Write(int fd, const void* buffer, size_t count) {
     if (fd == kEventFd) {
         n.terminated = true;
         return static_cast<ssize_t>(count);
+    }
+    if (!n.writeErrors.empty()) {
+        errno = n.writeErrors.front();
+        n.writeErrors.pop_front();
+        return -1;
     }
     if (n.writeError != 0) {
         errno = n.writeError;

@@ -170,22 +170,32 @@ TEST_F(HidIoTest, WritesWholeDeclaredReportsOnly) {
     EXPECT_TRUE(io.isConnected());
 }
 
-TEST_F(HidIoTest, WriteWaitsAtMostFiveSeconds) {
+TEST_F(HidIoTest, WriteRefusedForTheMomentTriesAgainForAtMostFiveSeconds) {
     ASSERT_TRUE(openChannel());
     std::vector<uint8_t> report(264, 0);
     report[0] = 0x01;
-    const int64_t start = node.now;
-    node.polls = {PollStep{0, 0, 2000}, PollStep{0, EINTR, 1000}, PollStep{0, 0, 2000}};
-    EXPECT_FALSE(io.sendOutputReport(report.data(), 264));
-    EXPECT_EQ(node.now - start, 5000);
-    EXPECT_EQ(node.pollTimeouts, (std::vector<int>{5000, 3000, 2000}));
-    EXPECT_TRUE(node.written.empty());
-
-    // Ready again: taken.
-    node.polls.clear();
-    node.pollTimeouts.clear();
+    node.writeErrors = {EINTR, EAGAIN, EAGAIN};
     EXPECT_TRUE(io.sendOutputReport(report.data(), 264));
     EXPECT_EQ(node.written.size(), 1u);
+    EXPECT_EQ(node.devicePolls, 0);  // the write is not preceded by a poll
+
+    node.writeError = EAGAIN;
+    const int64_t start = node.now;
+    EXPECT_FALSE(io.sendOutputReport(report.data(), 264));
+    EXPECT_GE(node.now - start, 5000);
+    EXPECT_LT(node.now - start, 5010);
+    EXPECT_TRUE(io.isConnected());
+}
+
+TEST_F(HidIoTest, TerminateEndsAWriteThatWaits) {
+    ASSERT_TRUE(openChannel());
+    std::vector<uint8_t> report(264, 0);
+    report[0] = 0x01;
+    node.writeError = EAGAIN;
+    node.terminated = true;
+    const int64_t start = node.now;
+    EXPECT_FALSE(io.sendOutputReport(report.data(), 264));
+    EXPECT_EQ(node.now, start);
 }
 
 TEST_F(HidIoTest, TerminateEndsAWaitAndClosesEverything) {
