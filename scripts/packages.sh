@@ -17,6 +17,7 @@ ensure_packages() {
     $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
-NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest util-linux)
+NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest util-linux pkg-config
+                 libudev-dev umockdev libumockdev-dev)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)

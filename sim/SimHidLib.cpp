@@ -207,8 +207,10 @@ HidStatus HID_API SimGetValueCaps(int reportType, HidValueCaps* valueCaps, uint1
         *length = 0;
         return kHidpStatusUsageNotFound;
     }
+    // A buffer too small for every record gets the ones that fit, the count of those, and
+    // "buffer too small", as the Linux backend answers.
     if (*length < 1 || valueCaps == nullptr) {
-        *length = 1;
+        *length = 0;
         return kHidpStatusBufferTooSmall;
     }
     HidValueCaps v;
@@ -250,7 +252,7 @@ HidStatus HID_API SimGetValueCaps(int reportType, HidValueCaps* valueCaps, uint1
         }
     }
     *length = static_cast<uint16_t>(filled);
-    return kHidpStatusSuccess;
+    return filled < total ? kHidpStatusBufferTooSmall : kHidpStatusSuccess;
 }
 
 }  // namespace

@@ -1,0 +1,148 @@
+// The HID interface walk over the kernel's device tree: every hidraw node, one logical
+// interface per top-level collection of its report descriptor (as Windows makes one device
+// per collection), matched against the list's table, with the hub placement rule applied
+// through the node's USB parents.
+#include <cerrno>
+#include <memory>
+#include <string>
+
+#include "discovery/ZelHidDisplayList.h"
+#include "discovery/linux/Udev.h"
+#include "hid/HidLib.h"
+#include "hid/linux/HidrawHandle.h"
+#include "log/Log.h"
+#include "platform/Text.h"
+
+namespace {
+
+using namespace discovery_linux;
+
+// Released through the bound library, and only when the library handed one out.
+class PreparsedData {
+public:
+    PreparsedData() = default;
+    ~PreparsedData() {
+        if (data != nullptr) {
+            HidLib::functions().HidD_FreePreparsedData(data);
+        }
+    }
+    PreparsedData(const PreparsedData&) = delete;
+    PreparsedData& operator=(const PreparsedData&) = delete;
+
+    HidPreparsedData* out() { return &data; }
+    HidPreparsedData get() const { return data; }
+
+private:
+    HidPreparsedData data = nullptr;
+};
+
+bool checkHubPlacement(udev_device* node, uint16_t vid, uint16_t pid) {
+    if (!hubPlacementRuleApplies(vid, pid)) {
+        return true;
+    }
+    uint16_t hubVid = 0;
+    uint16_t hubPid = 0;
+    const bool hubFound = FindHubAbove(node, hubVid, hubPid);
+    return hubPlacementAccepts(vid, pid, hubFound, hubVid, hubPid);
+}
+
+unsigned ErrnoOr(int result) {
+    // libudev returns -errno from some calls and sets errno in others.
+    return static_cast<unsigned>(result < 0 ? -result : errno);
+}
+
+}  // namespace
+
+bool ZelHidDisplayList::enumerateHid() {
+    if (!HidLib::isInitialised()) {
+        return false;  // the driver binds the library first; without it there is no walk
+    }
+    errno = 0;
+    UdevPtr udevContext(udev_new());
+    if (!udevContext) {
+        LogMessage(LogError, "ZelHidDisplayList::enumerateHid - udev_new failed, error=0x%08x",
+                   static_cast<unsigned>(errno));
+        return false;
+    }
+    UdevEnumeratePtr enumerate(udev_enumerate_new(udevContext.get()));
+    if (!enumerate) {
+        LogMessage(LogError,
+                   "ZelHidDisplayList::enumerateHid - udev_enumerate_new failed, error=0x%08x",
+                   static_cast<unsigned>(errno));
+        return false;
+    }
+    int result = udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw");
+    if (result >= 0) {
+        result = udev_enumerate_scan_devices(enumerate.get());
+    }
+    if (result < 0) {
+        LogMessage(LogError,
+                   "ZelHidDisplayList::enumerateHid - udev_enumerate_scan_devices failed, "
+                   "error=0x%08x",
+                   ErrnoOr(result));
+        return false;
+    }
+
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+        const char* syspath = udev_list_entry_get_name(entry);
+        errno = 0;
+        UdevDevicePtr node(udev_device_new_from_syspath(udevContext.get(), syspath));
+        if (!node) {
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerateHid - udev_device_new_from_syspath(%s) "
+                       "failed, error=0x%08x - continuing ...",
+                       syspath != nullptr ? syspath : "", static_cast<unsigned>(errno));
+            continue;
+        }
+        const char* devnode = udev_device_get_devnode(node.get());
+        const char* sysname = udev_device_get_sysname(node.get());
+        if (devnode == nullptr || sysname == nullptr) {
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerateHid - udev_device_get_devnode(%s) failed, "
+                       "error=0x%08x - continuing ...",
+                       syspath != nullptr ? syspath : "", static_cast<unsigned>(ENODEV));
+            continue;
+        }
+
+        std::unique_ptr<hidraw::ProbeHandle> probe = hidraw::OpenProbe(devnode);
+        if (!probe) {
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerateHid - open(%s) failed, error=0x%08x - "
+                       "continuing ...",
+                       devnode, static_cast<unsigned>(errno));
+            continue;
+        }
+        probe->sysname = sysname;
+        size_t collections = 0;
+        if (!hidraw::CollectionCount(*probe, collections)) {
+            continue;  // logged where the descriptor failed
+        }
+        const std::wstring path = Widen(devnode);
+        const HidFunctions& hid = HidLib::functions();
+        for (size_t collection = 0; collection < collections; ++collection) {
+            probe->collection = collection;
+            const HidHandle handle = hidraw::AsHidHandle(*probe);
+            PreparsedData preparsed;
+            const bool havePreparsed =
+                hid.HidD_GetPreparsedData(handle, preparsed.out()) && preparsed.get() != nullptr;
+            HidAttributes attributes{};
+            attributes.Size = sizeof(attributes);
+            const bool haveAttributes = hid.HidD_GetAttributes(handle, &attributes);
+            // A collection that cannot be read is simply not ours.
+            if (!havePreparsed || !haveAttributes) {
+                continue;
+            }
+            HidCaps caps{};
+            if (hid.HidP_GetCaps(preparsed.get(), &caps) != kHidpStatusSuccess) {
+                continue;
+            }
+            if (matchHidInterface(attributes.VendorID, attributes.ProductID, caps.UsagePage,
+                                  caps.Usage) &&
+                checkHubPlacement(node.get(), attributes.VendorID, attributes.ProductID)) {
+                addZelHidFlash(handle, preparsed.get(), path);
+            }
+        }
+    }
+    return true;
+}

@@ -1,0 +1,223 @@
+// The USB hub walk over the kernel's device tree: every hub (a USB device of class 09), and
+// for hubs in the hub table each port with what is attached to it. Devices in the USB
+// device table that user space can drive are handed to the list.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "discovery/ZelHidDisplayList.h"
+#include "discovery/linux/Udev.h"
+#include "log/Log.h"
+#include "platform/Text.h"
+
+namespace {
+
+using namespace discovery_linux;
+
+// Kernel hubs have at most 31 ports (USB 2 hub descriptors allow 255; none is built so).
+constexpr int kMaxPorts = 255;
+
+// The port a USB device hangs on: the last number of its name ("1-2.3" is port 3 of the hub
+// "1-2", "1-4" port 4 of root hub 1). 0 when the name does not end so.
+int PortOf(udev_device* usbDevice) {
+    const char* name = udev_device_get_sysname(usbDevice);
+    if (name == nullptr) {
+        return 0;
+    }
+    const std::string text(name, strnlen(name, kMaxUdevText));
+    const size_t separator = text.find_last_of("-.");
+    if (separator == std::string::npos || separator + 1 >= text.size() ||
+        text.size() - separator > 4) {
+        return 0;
+    }
+    int port = 0;
+    for (size_t i = separator + 1; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return 0;
+        }
+        port = port * 10 + (text[i] - '0');
+    }
+    return port <= kMaxPorts ? port : 0;
+}
+
+int ParseDecimal(const std::string& text) {
+    if (text.empty() || text.size() > 3) {
+        return -1;
+    }
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// What Windows asks of a device bound to WinUSB: a function free for user space. Here: one of
+// its first two interfaces has no kernel driver bound (or is claimed through usbfs).
+bool HasUserSpaceFunction(udev* context, udev_device* usbDevice) {
+    UdevEnumeratePtr enumerate(udev_enumerate_new(context));
+    if (!enumerate || udev_enumerate_add_match_parent(enumerate.get(), usbDevice) < 0 ||
+        udev_enumerate_add_match_property(enumerate.get(), "DEVTYPE", "usb_interface") < 0 ||
+        udev_enumerate_scan_devices(enumerate.get()) < 0) {
+        return false;
+    }
+    std::vector<std::string> paths;
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+        paths.emplace_back(udev_list_entry_get_name(entry));
+    }
+    if (paths.size() < 2) {
+        return false;  // as on Windows: the device's node must have two functions
+    }
+    for (size_t i = 0; i < 2; ++i) {
+        UdevDevicePtr function(udev_device_new_from_syspath(context, paths[i].c_str()));
+        if (!function) {
+            return false;
+        }
+        const char* driver = udev_device_get_driver(function.get());
+        if (driver == nullptr || std::string(driver) == "usbfs") {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ZelHidDisplayList::enumerateUsb() {
+    errno = 0;
+    UdevPtr context(udev_new());
+    UdevEnumeratePtr hubs(context ? udev_enumerate_new(context.get()) : nullptr);
+    int result = hubs ? 0 : -(errno != 0 ? errno : ENOMEM);
+    if (result >= 0) {
+        result = udev_enumerate_add_match_subsystem(hubs.get(), "usb");
+    }
+    if (result >= 0) {
+        result = udev_enumerate_add_match_property(hubs.get(), "DEVTYPE", "usb_device");
+    }
+    if (result >= 0) {
+        result = udev_enumerate_add_match_sysattr(hubs.get(), "bDeviceClass", "09");
+    }
+    if (result >= 0) {
+        result = udev_enumerate_scan_devices(hubs.get());
+    }
+    if (result < 0) {
+        LogMessage(LogError,
+                   "ZelHidDisplayList::enumerateUsb - udev_enumerate_scan_devices failed, "
+                   "error=0x%08x",
+                   static_cast<unsigned>(-result));
+        return false;
+    }
+
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(hubs.get())) {
+        const char* syspath = udev_list_entry_get_name(entry);
+        errno = 0;
+        UdevDevicePtr hub(udev_device_new_from_syspath(context.get(), syspath));
+        if (!hub) {
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerateUsb - udev_device_new_from_syspath(%s) "
+                       "failed, error=0x%08x - continuing ...",
+                       syspath != nullptr ? syspath : "", static_cast<unsigned>(errno));
+            continue;
+        }
+        // A root hub is the host controller's own: Windows names it without ids, and it is
+        // passed over here with the same line. Nothing failed, so no error is given.
+        uint16_t hubVid = 0;
+        uint16_t hubPid = 0;
+        const bool rootHub = udev_device_get_parent_with_subsystem_devtype(
+                                 hub.get(), "usb", "usb_device") == nullptr;
+        if (rootHub || !UsbIds(hub.get(), hubVid, hubPid)) {
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerateUsb - cannot parse dev path for device ids, "
+                       "it may be a root hub anyway  error=0x%08x - continuing ...",
+                       0u);
+            continue;
+        }
+        if (!isSupportedHub(hubVid, hubPid)) {
+            continue;
+        }
+
+        std::string portsText;
+        const int ports = SysAttr(hub.get(), "maxchild", portsText) ? ParseDecimal(portsText) : -1;
+        if (ports < 0) {
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerate - maxchild failed for Hub, error=0x%08x - "
+                       "continuing ...",
+                       static_cast<unsigned>(ENOENT));
+            continue;
+        }
+        // What hangs on each port: the USB devices whose parent device is this hub.
+        std::vector<UdevDevicePtr> attached(static_cast<size_t>(ports) + 1);
+        UdevEnumeratePtr children(udev_enumerate_new(context.get()));
+        if (!children || udev_enumerate_add_match_parent(children.get(), hub.get()) < 0 ||
+            udev_enumerate_add_match_property(children.get(), "DEVTYPE", "usb_device") < 0 ||
+            udev_enumerate_scan_devices(children.get()) < 0) {
+            LogMessage(LogError,
+                       "ZelHidDisplayList::enumerate - udev_enumerate_scan_devices failed for "
+                       "Hub, error=0x%08x - continuing ...",
+                       static_cast<unsigned>(errno));
+            continue;
+        }
+        const std::string hubPath = udev_device_get_syspath(hub.get());
+        udev_list_entry* child = nullptr;
+        udev_list_entry_foreach(child, udev_enumerate_get_list_entry(children.get())) {
+            UdevDevicePtr device(
+                udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(child)));
+            if (!device) {
+                continue;
+            }
+            udev_device* parent =
+                udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
+            const char* parentPath = parent != nullptr ? udev_device_get_syspath(parent) : nullptr;
+            const int port = PortOf(device.get());
+            if (parentPath != nullptr && hubPath == parentPath && port >= 1 && port <= ports) {
+                attached[static_cast<size_t>(port)] = std::move(device);
+            }
+        }
+
+        for (int port = 1; port <= ports; ++port) {
+            udev_device* device = attached[static_cast<size_t>(port)].get();
+            uint16_t vid = 0;
+            uint16_t pid = 0;
+            uint16_t bcdDevice = 0;
+            std::string release;
+            const int connected = device != nullptr ? 1 : 0;
+            if (device != nullptr &&
+                (!UsbIds(device, vid, pid) || !SysAttr(device, "bcdDevice", release) ||
+                 !ParseHex(release, 4, bcdDevice))) {
+                LogMessage(LogError,
+                           "ZelHidDisplayList::enumerate - idVendor/idProduct failed for Hub, "
+                           "error=0x%08x - continuing ...",
+                           static_cast<unsigned>(ENOENT));
+                continue;
+            }
+            LogMessage(LogDebug, "  Port: %d - Device: %04x:%04x %04x - Connection Status = %d",
+                       port, static_cast<unsigned>(vid), static_cast<unsigned>(pid),
+                       static_cast<unsigned>(bcdDevice), connected);
+            if (!isSupportedUsbDevice(vid, pid) || connected != 1) {
+                continue;
+            }
+            std::string serialText;
+            std::wstring serial;
+            if (SysAttr(device, "serial", serialText)) {
+                serial = Widen(serialText);
+            }
+            if (serial.empty()) {
+                LogWriteText(LogDebug,
+                             "ZelHidDisplayList::enumerate - No USB iSerialNumber string found");
+            }
+            if (!HasUserSpaceFunction(context.get(), device)) {
+                continue;
+            }
+            if (serial.empty()) {
+                serial = L"Unknown";
+            }
+            addZelUsbFlash(vid, pid, bcdDevice, serial, L"Not-Used");
+        }
+    }
+    return true;
+}

@@ -1,0 +1,93 @@
+#include "discovery/linux/Udev.h"
+
+#include <cstring>
+
+namespace discovery_linux {
+
+namespace {
+
+bool Bounded(const char* text, std::string& value) {
+    if (text == nullptr) {
+        return false;
+    }
+    const size_t length = strnlen(text, kMaxUdevText);
+    value.assign(text, length);
+    const size_t end = value.find_first_of("\r\n");
+    if (end != std::string::npos) {
+        value.resize(end);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SysAttr(udev_device* device, const char* name, std::string& value) {
+    return device != nullptr && Bounded(udev_device_get_sysattr_value(device, name), value);
+}
+
+bool Property(udev_device* device, const char* name, std::string& value) {
+    return device != nullptr && Bounded(udev_device_get_property_value(device, name), value);
+}
+
+bool ParseHex(const std::string& text, size_t digits, uint16_t& value) {
+    if (digits == 0 || digits > 4 || text.size() != digits) {
+        return false;
+    }
+    uint16_t result = 0;
+    for (char c : text) {
+        int digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else {
+            return false;
+        }
+        result = static_cast<uint16_t>(result * 16 + digit);
+    }
+    value = result;
+    return true;
+}
+
+udev_device* UsbDeviceOf(udev_device* device) {
+    if (device == nullptr) {
+        return nullptr;
+    }
+    const char* subsystem = udev_device_get_subsystem(device);
+    const char* devtype = udev_device_get_devtype(device);
+    if (subsystem != nullptr && devtype != nullptr && std::strcmp(subsystem, "usb") == 0 &&
+        std::strcmp(devtype, "usb_device") == 0) {
+        return device;
+    }
+    return udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+}
+
+bool UsbIds(udev_device* usbDevice, uint16_t& vid, uint16_t& pid) {
+    std::string vendor;
+    std::string product;
+    return SysAttr(usbDevice, "idVendor", vendor) && SysAttr(usbDevice, "idProduct", product) &&
+           ParseHex(vendor, 4, vid) && ParseHex(product, 4, pid);
+}
+
+bool IsHub(udev_device* usbDevice) {
+    std::string text;
+    uint16_t deviceClass = 0;
+    return SysAttr(usbDevice, "bDeviceClass", text) && ParseHex(text, 2, deviceClass) &&
+           deviceClass == 0x09;
+}
+
+bool FindHubAbove(udev_device* device, uint16_t& hubVid, uint16_t& hubPid) {
+    constexpr int kMaxUsbDepth = 16;  // a USB tree is at most 7 tiers deep
+    udev_device* current = UsbDeviceOf(device);
+    for (int depth = 0; current != nullptr && depth < kMaxUsbDepth; ++depth) {
+        if (IsHub(current)) {
+            return UsbIds(current, hubVid, hubPid);
+        }
+        current = udev_device_get_parent_with_subsystem_devtype(current, "usb", "usb_device");
+    }
+    return false;
+}
+
+}  // namespace discovery_linux

@@ -1,0 +1,55 @@
+// Owners for the libudev objects the device walks hold, and the bounded reads of the sysfs
+// attributes and uevent properties they look at.
+#pragma once
+
+#include <libudev.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace discovery_linux {
+
+struct UdevUnref {
+    void operator()(udev* u) const { udev_unref(u); }
+};
+struct UdevEnumerateUnref {
+    void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
+};
+struct UdevDeviceUnref {
+    void operator()(udev_device* d) const { udev_device_unref(d); }
+};
+
+using UdevPtr = std::unique_ptr<udev, UdevUnref>;
+using UdevEnumeratePtr = std::unique_ptr<udev_enumerate, UdevEnumerateUnref>;
+// Only for devices the walk created itself: parents handed out by
+// udev_device_get_parent_with_subsystem_devtype belong to their child and are never owned.
+using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeviceUnref>;
+
+// Longest attribute or property text looked at; anything longer is not a value we know.
+inline constexpr size_t kMaxUdevText = 256;
+
+// The text of a sysfs attribute or a uevent property, cut at kMaxUdevText and at the first
+// line end (sysfs values end in one); false when the device has no such entry.
+bool SysAttr(udev_device* device, const char* name, std::string& value);
+bool Property(udev_device* device, const char* name, std::string& value);
+
+// Exactly `digits` hexadecimal digits, as sysfs writes idVendor, idProduct and bDeviceClass.
+bool ParseHex(const std::string& text, size_t digits, uint16_t& value);
+
+// The USB device a device belongs to (itself when it is one), or nullptr for a device that
+// is not on USB. Owned by `device`.
+udev_device* UsbDeviceOf(udev_device* device);
+
+// USB ids of a usb_device from idVendor and idProduct.
+bool UsbIds(udev_device* usbDevice, uint16_t& vid, uint16_t& pid);
+
+// A hub is a USB device of class 09.
+bool IsHub(udev_device* usbDevice);
+
+// The nearest hub at or above the USB device `device` belongs to, and its ids: what the hub
+// placement rule asks about. False for a device that is not on USB (uhid, Bluetooth) or has
+// no hub with readable ids above it.
+bool FindHubAbove(udev_device* device, uint16_t& hubVid, uint16_t& hubPid);
+
+}  // namespace discovery_linux

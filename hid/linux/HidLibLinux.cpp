@@ -1,0 +1,477 @@
+// The HID class library's table over hidraw. A HidHandle is a hidraw::ProbeHandle*; the
+// preparsed data is our own block holding one top-level collection of the node's report
+// descriptor. Failures leave errno set, as GetLastError is on Windows, and log the Linux call.
+#include <fcntl.h>
+#include <libudev.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "hid/HidLib.h"
+#include "hid/linux/HidrawDevice.h"
+#include "hid/linux/HidrawSys.h"
+#include "hid/linux/ReportDescriptor.h"
+#include "hid/linux/Utf8.h"
+#include "log/Log.h"
+
+namespace hidraw {
+
+ProbeHandle::ProbeHandle() = default;
+ProbeHandle::~ProbeHandle() = default;
+
+std::unique_ptr<ProbeHandle> OpenProbe(const std::string& devnode) {
+    const int fd = Sys().open(devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    auto probe = std::make_unique<ProbeHandle>();
+    probe->fd.reset(fd);
+    probe->devnode = devnode;
+    const size_t slash = devnode.rfind('/');
+    probe->sysname = slash == std::string::npos ? devnode : devnode.substr(slash + 1);
+    return probe;
+}
+
+bool CollectionCount(ProbeHandle& probe, size_t& count) {
+    count = 0;
+    if (!LoadDescriptor(probe, "hidraw::CollectionCount")) {
+        return false;
+    }
+    count = probe.descriptor->collections.size();
+    return true;
+}
+
+bool LoadDescriptor(ProbeHandle& probe, const char* who) {
+    if (probe.descriptor) {
+        return true;
+    }
+    int size = 0;
+    if (Sys().ioctl(probe.fd.get(), HIDIOCGRDESCSIZE, &size) < 0) {
+        const int error = errno;
+        LogMessage(LogDebug, "%s - ioctl(%s, HIDIOCGRDESCSIZE) failed, error=0x%08x", who,
+                   probe.devnode.c_str(), static_cast<uint32_t>(error));
+        errno = error;
+        return false;
+    }
+    if (size <= 0 || static_cast<size_t>(size) > kMaxDescriptorBytes) {
+        LogMessage(LogDebug, "%s - %s: report descriptor of %d bytes refused", who,
+                   probe.devnode.c_str(), size);
+        errno = EINVAL;
+        return false;
+    }
+    auto raw = std::make_unique<hidraw_report_descriptor>();
+    std::memset(raw.get(), 0, sizeof(hidraw_report_descriptor));
+    raw->size = static_cast<uint32_t>(size);
+    if (Sys().ioctl(probe.fd.get(), HIDIOCGRDESC, raw.get()) < 0) {
+        const int error = errno;
+        LogMessage(LogDebug, "%s - ioctl(%s, HIDIOCGRDESC) failed, error=0x%08x", who,
+                   probe.devnode.c_str(), static_cast<uint32_t>(error));
+        errno = error;
+        return false;
+    }
+    auto parsed = std::make_shared<ParsedDescriptor>();
+    std::string why;
+    const size_t length = std::min<size_t>(raw->size, static_cast<size_t>(size));
+    if (!ParseReportDescriptor(raw->value, length, *parsed, why)) {
+        LogMessage(LogDebug, "%s - %s: report descriptor refused, %s", who, probe.devnode.c_str(),
+                   why.c_str());
+        errno = EINVAL;
+        return false;
+    }
+    probe.descriptor = std::move(parsed);
+    return true;
+}
+
+bool ErrnoMeansGone(int error) {
+    return error == ENODEV || error == EIO || error == ENXIO || error == ESHUTDOWN;
+}
+
+uint32_t WindowsErrorOf(int error) {
+    constexpr uint32_t kErrorGenFailure = 31;
+    constexpr uint32_t kErrorInvalidParameter = 87;
+    if (ErrnoMeansGone(error)) {
+        return kErrorDeviceNotConnected;
+    }
+    return error == EINVAL ? kErrorInvalidParameter : kErrorGenFailure;
+}
+
+}  // namespace hidraw
+
+namespace {
+
+using hidraw::ProbeHandle;
+using hidraw::Sys;
+
+// The caller's copy of one collection's caps: valid until HidD_FreePreparsedData, whatever
+// happens to the handle it came from.
+struct PreparsedBlock {
+    std::shared_ptr<const hidraw::ParsedDescriptor> descriptor;
+    size_t collection = 0;
+
+    const hidraw::CollectionCaps& caps() const { return descriptor->collections[collection]; }
+};
+
+// Every block handed out, so that a pointer the table did not issue is refused rather than
+// followed.
+std::mutex g_blocksLock;
+std::vector<std::unique_ptr<PreparsedBlock>> g_blocks;
+
+bool g_initialised = false;
+HidFunctions g_table{};
+
+HidBoolean Fail(int error) {
+    errno = error;
+    return 0;
+}
+
+ProbeHandle* Probe(HidHandle handle) {
+    if (handle == nullptr || handle == InvalidHidHandle()) {
+        errno = EBADF;
+        return nullptr;
+    }
+    auto* probe = static_cast<ProbeHandle*>(handle);
+    if (!probe->fd.held()) {
+        errno = EBADF;
+        return nullptr;
+    }
+    return probe;
+}
+
+const PreparsedBlock* Block(HidPreparsedData preparsed) {
+    const std::lock_guard<std::mutex> hold(g_blocksLock);
+    for (const auto& block : g_blocks) {
+        if (block.get() == preparsed) {
+            return block.get();
+        }
+    }
+    return nullptr;
+}
+
+struct UdevDeleter {
+    void operator()(udev* u) const { udev_unref(u); }
+    void operator()(udev_device* d) const { udev_device_unref(d); }
+};
+using UdevPtr = std::unique_ptr<udev, UdevDeleter>;
+using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeleter>;
+
+// The node's udev device; parents asked of it are owned by it.
+struct NodeInfo {
+    UdevPtr context;
+    UdevDevicePtr node;
+
+    bool open(const ProbeHandle& probe, const char* who) {
+        context.reset(udev_new());
+        if (!context) {
+            const int error = errno;
+            LogMessage(LogDebug, "%s - udev_new failed, error=0x%08x", who,
+                       static_cast<uint32_t>(error));
+            return false;
+        }
+        node.reset(
+            udev_device_new_from_subsystem_sysname(context.get(), "hidraw", probe.sysname.c_str()));
+        if (!node) {
+            const int error = errno;
+            LogMessage(LogDebug,
+                       "%s - udev_device_new_from_subsystem_sysname(%s) failed, error=0x%08x", who,
+                       probe.sysname.c_str(), static_cast<uint32_t>(error));
+            return false;
+        }
+        return true;
+    }
+    udev_device* usbDevice() const {
+        return udev_device_get_parent_with_subsystem_devtype(node.get(), "usb", "usb_device");
+    }
+    udev_device* hidDevice() const {
+        return udev_device_get_parent_with_subsystem_devtype(node.get(), "hid", nullptr);
+    }
+};
+
+// A hexadecimal sysfs attribute such as bcdDevice ("0104\n"); false unless it is one.
+bool ParseHex16(const char* text, uint16_t& value) {
+    if (text == nullptr) {
+        return false;
+    }
+    uint32_t result = 0;
+    size_t digits = 0;
+    for (const char* p = text; *p != '\0' && *p != '\n'; ++p) {
+        const char c = *p;
+        uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<uint32_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        if (++digits > 4) {
+            return false;
+        }
+        result = result * 16 + digit;
+    }
+    value = static_cast<uint16_t>(result);
+    return digits > 0;
+}
+
+void HID_API LinuxGetHidGuid(HidGuid* guid) {
+    // The value Windows uses for its HID interface class; nothing on Linux depends on it.
+    *guid = HidGuid{0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+}
+
+HidBoolean HID_API LinuxGetPreparsedData(HidHandle device, HidPreparsedData* preparsed) {
+    ProbeHandle* probe = Probe(device);
+    if (probe == nullptr || preparsed == nullptr) {
+        return Fail(probe == nullptr ? EBADF : EINVAL);
+    }
+    if (!hidraw::LoadDescriptor(*probe, "HidLib::HidD_GetPreparsedData")) {
+        return 0;
+    }
+    if (probe->collection >= probe->descriptor->collections.size()) {
+        return Fail(EINVAL);
+    }
+    auto block = std::make_unique<PreparsedBlock>();
+    block->descriptor = probe->descriptor;
+    block->collection = probe->collection;
+    *preparsed = block.get();
+    const std::lock_guard<std::mutex> hold(g_blocksLock);
+    g_blocks.push_back(std::move(block));
+    return 1;
+}
+
+HidBoolean HID_API LinuxFreePreparsedData(HidPreparsedData preparsed) {
+    const std::lock_guard<std::mutex> hold(g_blocksLock);
+    for (auto it = g_blocks.begin(); it != g_blocks.end(); ++it) {
+        if (it->get() == preparsed) {
+            g_blocks.erase(it);
+            return 1;
+        }
+    }
+    return Fail(EINVAL);
+}
+
+HidBoolean HID_API LinuxGetAttributes(HidHandle device, HidAttributes* attributes) {
+    ProbeHandle* probe = Probe(device);
+    if (probe == nullptr || attributes == nullptr) {
+        return Fail(probe == nullptr ? EBADF : EINVAL);
+    }
+    hidraw_devinfo info{};
+    if (Sys().ioctl(probe->fd.get(), HIDIOCGRAWINFO, &info) < 0) {
+        const int error = errno;
+        LogMessage(LogDebug,
+                   "HidLib::HidD_GetAttributes - ioctl(%s, HIDIOCGRAWINFO) failed, "
+                   "error=0x%08x",
+                   probe->devnode.c_str(), static_cast<uint32_t>(error));
+        return Fail(error);
+    }
+    attributes->Size = sizeof(HidAttributes);
+    attributes->VendorID = static_cast<uint16_t>(info.vendor);
+    attributes->ProductID = static_cast<uint16_t>(info.product);
+    // The release number is the USB device's; a device on another bus has none.
+    attributes->VersionNumber = 0;
+    NodeInfo node;
+    if (node.open(*probe, "HidLib::HidD_GetAttributes")) {
+        if (udev_device* usb = node.usbDevice()) {
+            uint16_t version = 0;
+            if (ParseHex16(udev_device_get_sysattr_value(usb, "bcdDevice"), version)) {
+                attributes->VersionNumber = version;
+            }
+        }
+    }
+    return 1;
+}
+
+// Reads and drops every input report waiting on the descriptor. Bounded, so that a node that
+// never runs dry cannot hold the program here.
+HidBoolean HID_API LinuxFlushQueue(HidHandle device) {
+    ProbeHandle* probe = Probe(device);
+    if (probe == nullptr) {
+        return 0;
+    }
+    constexpr int kMaxReports = 4096;
+    constexpr size_t kLargestReport = 16384;  // the kernel's HID_MAX_BUFFER_SIZE
+    std::vector<uint8_t> scratch(kLargestReport);
+    for (int k = 0; k < kMaxReports; ++k) {
+        const ssize_t n = Sys().read(probe->fd.get(), scratch.data(), scratch.size());
+        if (n > 0) {
+            continue;
+        }
+        if (n == 0) {
+            return 1;
+        }
+        const int error = errno;
+        if (error == EINTR) {
+            continue;
+        }
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            return 1;
+        }
+        LogMessage(LogDebug, "HidLib::HidD_FlushQueue - read(%s) failed, error=0x%08x",
+                   probe->devnode.c_str(), static_cast<uint32_t>(error));
+        return Fail(error);
+    }
+    return 1;
+}
+
+HidBoolean HID_API LinuxSetNumInputBuffers(HidHandle device, uint32_t) {
+    // The kernel keeps 64 reports per open file; there is nothing to set.
+    return Probe(device) == nullptr ? HidBoolean{0} : HidBoolean{1};
+}
+
+// The serial as the USB device reports it, else the HID device's unique id (the same string
+// for USB, the only one for other buses).
+bool SerialOf(ProbeHandle& probe, std::string& serial) {
+    NodeInfo node;
+    if (node.open(probe, "HidLib::HidD_GetSerialNumberString")) {
+        if (udev_device* usb = node.usbDevice()) {
+            if (const char* text = udev_device_get_sysattr_value(usb, "serial")) {
+                serial = text;
+                return true;
+            }
+        }
+        if (udev_device* hid = node.hidDevice()) {
+            if (const char* text = udev_device_get_property_value(hid, "HID_UNIQ")) {
+                serial = text;
+                return true;
+            }
+        }
+    }
+    char unique[64] = {};
+    if (Sys().ioctl(probe.fd.get(), HIDIOCGRAWUNIQ(sizeof unique), unique) < 0) {
+        const int error = errno;
+        LogMessage(LogDebug,
+                   "HidLib::HidD_GetSerialNumberString - ioctl(%s, HIDIOCGRAWUNIQ) failed, "
+                   "error=0x%08x",
+                   probe.devnode.c_str(), static_cast<uint32_t>(error));
+        errno = error;
+        return false;
+    }
+    unique[sizeof unique - 1] = '\0';
+    serial = unique;
+    return true;
+}
+
+HidBoolean HID_API LinuxGetSerialNumberString(HidHandle device, void* buffer, uint32_t length) {
+    ProbeHandle* probe = Probe(device);
+    if (probe == nullptr) {
+        return 0;
+    }
+    std::string serial;
+    if (!SerialOf(*probe, serial)) {
+        return 0;
+    }
+    // sysfs ends its attributes with a newline.
+    while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r')) {
+        serial.pop_back();
+    }
+    std::u16string units = hidraw::Utf8ToUtf16(serial);
+    units.push_back(u'\0');
+    // The whole string and its terminator, or nothing, as Windows has it.
+    if (buffer == nullptr || units.size() * 2 > length) {
+        return Fail(EINVAL);
+    }
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    for (size_t k = 0; k < units.size(); ++k) {
+        bytes[2 * k] = static_cast<uint8_t>(units[k] & 0xFF);
+        bytes[2 * k + 1] = static_cast<uint8_t>(units[k] >> 8);
+    }
+    return 1;
+}
+
+// The ioctl size field holds 14 bits.
+constexpr uint32_t kMaxIoctlLength = (1u << _IOC_SIZEBITS) - 1;
+
+HidBoolean HID_API LinuxGetFeature(HidHandle device, void* buffer, uint32_t length) {
+    ProbeHandle* probe = Probe(device);
+    if (probe == nullptr) {
+        return 0;
+    }
+    if (buffer == nullptr || length == 0 || length > kMaxIoctlLength) {
+        return Fail(EINVAL);
+    }
+    // A shorter answer fills only its own bytes: the rest reads as zeros, as on Windows.
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    const uint8_t reportId = bytes[0];
+    std::memset(bytes, 0, length);
+    bytes[0] = reportId;
+    if (Sys().ioctl(probe->fd.get(), HIDIOCGFEATURE(length), bytes) < 0) {
+        const int error = errno;
+        LogMessage(LogDebug,
+                   "HidLib::HidD_GetFeature - ioctl(%s, HIDIOCGFEATURE(%u)) failed, "
+                   "error=0x%08x",
+                   probe->devnode.c_str(), length, static_cast<uint32_t>(error));
+        return Fail(error);
+    }
+    return 1;
+}
+
+HidBoolean HID_API LinuxSetOutputReport(HidHandle device, void* buffer, uint32_t length) {
+    ProbeHandle* probe = Probe(device);
+    if (probe == nullptr) {
+        return 0;
+    }
+    if (buffer == nullptr || length == 0 || length > kMaxIoctlLength) {
+        return Fail(EINVAL);
+    }
+    if (Sys().ioctl(probe->fd.get(), HIDIOCSOUTPUT(length), buffer) < 0) {
+        const int error = errno;
+        LogMessage(LogDebug,
+                   "HidLib::HidD_SetOutputReport - ioctl(%s, HIDIOCSOUTPUT(%u)) failed, "
+                   "error=0x%08x",
+                   probe->devnode.c_str(), length, static_cast<uint32_t>(error));
+        return Fail(error);
+    }
+    return 1;
+}
+
+HidStatus HID_API LinuxGetCaps(HidPreparsedData preparsed, HidCaps* caps) {
+    const PreparsedBlock* block = Block(preparsed);
+    if (block == nullptr) {
+        return hidraw::kHidpStatusInvalidPreparsedData;
+    }
+    return hidraw::FillCaps(block->caps(), caps);
+}
+
+HidStatus HID_API LinuxGetValueCaps(int reportType, HidValueCaps* valueCaps, uint16_t* length,
+                                    HidPreparsedData preparsed) {
+    const PreparsedBlock* block = Block(preparsed);
+    if (block == nullptr) {
+        return hidraw::kHidpStatusInvalidPreparsedData;
+    }
+    return hidraw::FillValueCaps(block->caps(), reportType, valueCaps, length);
+}
+
+}  // namespace
+
+bool HidLib::initialise() {
+    if (!g_initialised) {
+        g_table.HidD_GetHidGuid = LinuxGetHidGuid;
+        g_table.HidD_GetPreparsedData = LinuxGetPreparsedData;
+        g_table.HidD_FreePreparsedData = LinuxFreePreparsedData;
+        g_table.HidD_GetAttributes = LinuxGetAttributes;
+        g_table.HidD_FlushQueue = LinuxFlushQueue;
+        g_table.HidD_SetNumInputBuffers = LinuxSetNumInputBuffers;
+        g_table.HidD_GetSerialNumberString = LinuxGetSerialNumberString;
+        g_table.HidD_GetFeature = LinuxGetFeature;
+        g_table.HidD_SetOutputReport = LinuxSetOutputReport;
+        g_table.HidP_GetCaps = LinuxGetCaps;
+        g_table.HidP_GetValueCaps = LinuxGetValueCaps;
+        g_initialised = true;
+    }
+    LogMessage(LogDebug, "HidLib::initialise - hid library ready");
+    return true;
+}
+
+bool HidLib::isInitialised() {
+    return g_initialised;
+}
+
+const HidFunctions& HidLib::functions() {
+    return g_table;
+}

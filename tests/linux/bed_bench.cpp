@@ -1,0 +1,71 @@
+// Not a test: what `marvanecfgutil -L` costs per monitor on emulated machines of 2 and of 50
+// monitors (the walk must not grow with the square of the devices). Prints one line per
+// machine: the median of several runs, the machine without monitors subtracted.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/linux/bed_Machine.h"
+#include "tests/support/CaptureStdout.h"
+#include "tests/support/RunProcess.h"
+
+namespace {
+
+std::vector<sim::SimMonitor> Monitors(size_t count) {
+    std::vector<sim::SimMonitor> monitors;
+    for (size_t k = 0; k < count; ++k) {
+        sim::SimMonitor m = sim::DefaultMonitors()[1];
+        wchar_t serial[16];
+        std::swprintf(serial, 16, L"41-A%04zu", k + 1);
+        m.serial = serial;
+        monitors.push_back(m);
+    }
+    return monitors;
+}
+
+// Median wall time of -L, in milliseconds.
+double ListMs(size_t monitors, int runs, uint64_t& requests) {
+    bed::Machine machine(Monitors(monitors));
+    if (!machine.ok()) {
+        std::fprintf(stderr, "bed: %s\n", machine.error().c_str());
+        return -1;
+    }
+    TempDir dir;
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const bed::RunResult r = machine.run(BuiltProgram("marvanecfgutil"), {"-L"}, dir.path());
+        const auto end = std::chrono::steady_clock::now();
+        if (r.exitStatus != (monitors == 0 ? 1 : 0)) {
+            std::fprintf(stderr, "-L ended with %d: %s%s\n", r.exitStatus, r.out.c_str(),
+                         r.err.c_str());
+            return -1;
+        }
+        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    requests = machine.requests() / static_cast<uint64_t>(runs);
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    uint64_t requests = 0;
+    const double empty = ListMs(0, runs, requests);
+    std::printf("-L, no monitor: %.1f ms (%llu requests to the nodes)\n", empty,
+                static_cast<unsigned long long>(requests));
+    for (size_t count : {size_t{2}, size_t{50}}) {
+        const double total = ListMs(count, runs, requests);
+        if (total < 0 || empty < 0) {
+            return 1;
+        }
+        std::printf("-L, %zu monitors: %.1f ms, %.2f ms per monitor (%llu requests)\n", count,
+                    total, (total - empty) / static_cast<double>(count),
+                    static_cast<unsigned long long>(requests));
+    }
+    return 0;
+}
