@@ -128,8 +128,8 @@ bool ZelHidDisplayList::enumerateUsb() {
         // passed over here with the same line. Nothing failed, so no error is given.
         uint16_t hubVid = 0;
         uint16_t hubPid = 0;
-        const bool rootHub = udev_device_get_parent_with_subsystem_devtype(
-                                 hub.get(), "usb", "usb_device") == nullptr;
+        const bool rootHub = udev_device_get_parent_with_subsystem_devtype(hub.get(), "usb",
+                                                                           "usb_device") == nullptr;
         if (rootHub || !UsbIds(hub.get(), hubVid, hubPid)) {
             LogMessage(LogDebug,
                        "ZelHidDisplayList::enumerateUsb - cannot parse dev path for device ids, "

@@ -56,8 +56,8 @@ std::string UsbHidDevice(const std::string& usbPath, const std::string& usbName,
                          const std::string& product, int hidSequence, int hidraw,
                          const std::vector<uint8_t>& descriptor, std::string& hidrawPath) {
     std::string text;
-    text += "P: " + usbPath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" +
-            Hex4(vid) + "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
+    text += "P: " + usbPath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
+            "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
             "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
             "\nA: bDeviceClass=00\nA: product=" + product + "\n";
     if (!serial.empty()) {
@@ -73,22 +73,24 @@ std::string UsbHidDevice(const std::string& usbPath, const std::string& usbName,
     const std::string hidPath = interfacePath + "/" + hidName;
     text += "\nP: " + hidPath + "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=0003:0000" +
             Hex4(vid, true) + ":0000" + Hex4(pid, true) + "\nE: HID_NAME=" + product +
-            "\nE: HID_PHYS=usb-0000:00:14.0-" + usbName.substr(2) + "/input0\nE: HID_UNIQ=" +
-            serial + "\nE: MODALIAS=hid:b0003g0001v0000" + Hex4(vid, true) + "p0000" +
-            Hex4(pid, true) + "\nH: report_descriptor=" + Hex(descriptor) + "\n";
+            "\nE: HID_PHYS=usb-0000:00:14.0-" + usbName.substr(2) +
+            "/input0\nE: HID_UNIQ=" + serial + "\nE: MODALIAS=hid:b0003g0001v0000" +
+            Hex4(vid, true) + "p0000" + Hex4(pid, true) +
+            "\nH: report_descriptor=" + Hex(descriptor) + "\n";
     const std::string node = "hidraw" + std::to_string(hidraw);
     hidrawPath = hidPath + "/hidraw/" + node;
     text += "\nP: " + hidrawPath + "\nN: " + node + "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" +
-            node + "\nE: MAJOR=" + std::to_string(kHidrawMajor) + "\nE: MINOR=" +
-            std::to_string(hidraw) + "\nA: dev=" + std::to_string(kHidrawMajor) + ":" +
-            std::to_string(hidraw) + "\n";
+            node + "\nE: MAJOR=" + std::to_string(kHidrawMajor) +
+            "\nE: MINOR=" + std::to_string(hidraw) + "\nA: dev=" + std::to_string(kHidrawMajor) +
+            ":" + std::to_string(hidraw) + "\n";
     return text;
 }
 
 std::string Hub(const std::string& path, uint16_t vid, uint16_t pid, const std::string& product,
                 int ports) {
-    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nA: idVendor=" +
-           Hex4(vid) + "\nA: idProduct=" + Hex4(pid) +
+    return "P: " + path +
+           "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nA: idVendor=" + Hex4(vid) +
+           "\nA: idProduct=" + Hex4(pid) +
            "\nA: bcdDevice=0100\nA: bDeviceClass=09\nA: maxchild=" + std::to_string(ports) +
            "\nA: product=" + product + "\n";
 }
@@ -250,7 +252,8 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
                 Complete(client, -1, EFAULT);
                 break;
             }
-            const sim::SimInterface& i = Bus().interfaces[static_cast<size_t>(node->interfaceIndex)];
+            const sim::SimInterface& i =
+                Bus().interfaces[static_cast<size_t>(node->interfaceIndex)];
             const uint32_t length =
                 i.monitor >= 0 ? Bus().monitors[static_cast<size_t>(i.monitor)].featureReportLength
                                : 0;
@@ -414,9 +417,8 @@ bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors) {
     int hidraw = 0;
     std::string hidrawPath;
     const std::string keyboardName = "Logitech USB Keyboard";
-    std::string text = UsbHidDevice(root + "/1-1", "1-1", 0x046d, 0xc31c, 0x6400, "",
-                                    keyboardName, sequence, hidraw, KeyboardDescriptor(),
-                                    hidrawPath);
+    std::string text = UsbHidDevice(root + "/1-1", "1-1", 0x046d, 0xc31c, 0x6400, "", keyboardName,
+                                    sequence, hidraw, KeyboardDescriptor(), hidrawPath);
     if (!addNode(text, "/dev/hidraw0", interfaceOf(0x046d, 0xc31c), 0x046d, 0xc31c,
                  KeyboardDescriptor(), keyboardName, "", "usb-0000:00:14.0-1/input0")) {
         return false;
@@ -466,14 +468,14 @@ RunResult Machine::run(const std::string& program, const std::vector<std::string
         }
     }
     const char* preload = std::getenv("LD_PRELOAD");
-    environment.push_back(std::string("LD_PRELOAD=libumockdev-preload.so.0") +
-                          (preload != nullptr && *preload != '\0' ? std::string(" ") + preload
-                                                                  : std::string()));
+    environment.push_back(
+        std::string("LD_PRELOAD=libumockdev-preload.so.0") +
+        (preload != nullptr && *preload != '\0' ? std::string(" ") + preload : std::string()));
     const char* asan = std::getenv("ASAN_OPTIONS");
     // The preload comes before the sanitizer runtime in the link order of a sanitizer build.
-    environment.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") +
-                          (asan != nullptr && *asan != '\0' ? std::string(":") + asan
-                                                            : std::string()));
+    environment.push_back(
+        std::string("ASAN_OPTIONS=verify_asan_link_order=0") +
+        (asan != nullptr && *asan != '\0' ? std::string(":") + asan : std::string()));
     environment.push_back("UMOCKDEV_DIR=" + root());
     for (const std::string& entry : extraEnvironment) {
         environment.push_back(entry);

@@ -23,10 +23,12 @@ TEST(Bed, LibudevSeesTheLayoutAndTheNodesAnswer) {
         "hub=04b3:4675 class=09 placed=04b3:4675 info=0:03eb:212c rdesc=0/27:06..c0 uniq=1: "
         "read=-1/Resource temporarily unavailable\n"
         "/dev/hidraw2 hid=0003:00000F66:0000302C uniq=41-A0001 usb=0f66:302c v0100 "
-        "serial=41-A0001 hub=04b3:4675 class=09 placed=04b3:4675 info=0:0f66:302c rdesc=0/69:06..c0 "
+        "serial=41-A0001 hub=04b3:4675 class=09 placed=04b3:4675 info=0:0f66:302c "
+        "rdesc=0/69:06..c0 "
         "uniq=9:41-A0001 read=-1/Resource temporarily unavailable\n"
         "/dev/hidraw3 hid=0003:00000F66:0000302C uniq=41-A0002 usb=0f66:302c v0100 "
-        "serial=41-A0002 hub=04b3:4675 class=09 placed=04b3:4675 info=0:0f66:302c rdesc=0/44:06..c0 "
+        "serial=41-A0002 hub=04b3:4675 class=09 placed=04b3:4675 info=0:0f66:302c "
+        "rdesc=0/44:06..c0 "
         "uniq=9:41-A0002 read=-1/Resource temporarily unavailable\n";
     EXPECT_EQ(r.out, expected) << r.err;
 }

@@ -89,11 +89,13 @@ TEST_F(WineOnBed, WindowsWalksFindBothMonitorsAndSkipTheRest) {
 
     // The touch interface and each monitor's first collection are found; the keyboard and
     // the first monitor's second collection (usage 0xa100) are passed over without a line.
-    EXPECT_EQ(Count(out, "found supported flash chip - vid=0x03eb, pid=0x212c, usage "
-                         "page=0xff00, usage=0x0001"),
+    EXPECT_EQ(Count(out,
+                    "found supported flash chip - vid=0x03eb, pid=0x212c, usage "
+                    "page=0xff00, usage=0x0001"),
               1u);
-    EXPECT_EQ(Count(out, "found supported flash chip - vid=0x0f66, pid=0x302c, usage "
-                         "page=0xff45, usage=0xa000"),
+    EXPECT_EQ(Count(out,
+                    "found supported flash chip - vid=0x0f66, pid=0x302c, usage "
+                    "page=0xff45, usage=0xa000"),
               2u);
     EXPECT_EQ(Count(out, "found supported flash chip"), 3u);
     EXPECT_EQ(Count(out, "vid=0x046d"), 0u);
