@@ -15,30 +15,10 @@ namespace {
 
 using namespace discovery_linux;
 
-// Kernel hubs have at most 31 ports (USB 2 hub descriptors allow 255; none is built so).
-constexpr int kMaxPorts = 255;
-
-// The port a USB device hangs on: the last number of its name ("1-2.3" is port 3 of the hub
-// "1-2", "1-4" port 4 of root hub 1). 0 when the name does not end so.
+// The port of a USB device, from its kernel name.
 int PortOf(udev_device* usbDevice) {
     const char* name = udev_device_get_sysname(usbDevice);
-    if (name == nullptr) {
-        return 0;
-    }
-    const std::string text(name, strnlen(name, kMaxUdevText));
-    const size_t separator = text.find_last_of("-.");
-    if (separator == std::string::npos || separator + 1 >= text.size() ||
-        text.size() - separator > 4) {
-        return 0;
-    }
-    int port = 0;
-    for (size_t i = separator + 1; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return 0;
-        }
-        port = port * 10 + (text[i] - '0');
-    }
-    return port <= kMaxPorts ? port : 0;
+    return name != nullptr ? UsbPortOf(std::string(name, strnlen(name, kMaxUdevText))) : 0;
 }
 
 int ParseDecimal(const std::string& text) {

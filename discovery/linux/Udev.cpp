@@ -51,6 +51,22 @@ bool ParseHex(const std::string& text, size_t digits, uint16_t& value) {
     return true;
 }
 
+int UsbPortOf(const std::string& sysname) {
+    const size_t separator = sysname.find_last_of("-.");
+    if (separator == std::string::npos || separator + 1 >= sysname.size() ||
+        sysname.size() - separator - 1 > 3) {
+        return 0;
+    }
+    int port = 0;
+    for (size_t i = separator + 1; i < sysname.size(); ++i) {
+        if (sysname[i] < '0' || sysname[i] > '9') {
+            return 0;
+        }
+        port = port * 10 + (sysname[i] - '0');
+    }
+    return port <= 255 ? port : 0;
+}
+
 udev_device* UsbDeviceOf(udev_device* device) {
     if (device == nullptr) {
         return nullptr;

@@ -37,6 +37,11 @@ bool Property(udev_device* device, const char* name, std::string& value);
 // Exactly `digits` hexadecimal digits, as sysfs writes idVendor, idProduct and bDeviceClass.
 bool ParseHex(const std::string& text, size_t digits, uint16_t& value);
 
+// The port a USB device hangs on, from its kernel name: the last number ("1-2.3" is port 3
+// of hub "1-2", "1-4" port 4 of root hub 1). 0 when the name does not end so or the number
+// is no port number (1 to 255).
+int UsbPortOf(const std::string& sysname);
+
 // The USB device a device belongs to (itself when it is one), or nullptr for a device that
 // is not on USB. Owned by `device`.
 udev_device* UsbDeviceOf(udev_device* device);

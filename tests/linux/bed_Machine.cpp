@@ -342,12 +342,11 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors) : testbed_(new Te
     }
 }
 
+// The testbed goes first: it holds the handlers and stops serving the nodes, so no request
+// can reach a node that is gone.
 Machine::~Machine() {
-    for (const auto& node : nodes_) {
-        (void)node;
-    }
-    nodes_.clear();
     testbed_.reset();
+    nodes_.clear();
     std::lock_guard<std::mutex> lock(g_busLock);
     Bus().reset();
 }
