@@ -116,7 +116,12 @@ bool ZelHidDisplayList::enumerateHid() {
         probe->sysname = sysname;
         size_t collections = 0;
         if (!hidraw::CollectionCount(*probe, collections)) {
-            continue;  // logged where the descriptor failed
+            // What failed is logged where it failed; this marks the node as passed over.
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerateHid - report descriptor of %s not read, "
+                       "error=0x%08x - continuing ...",
+                       devnode, static_cast<unsigned>(errno));
+            continue;
         }
         const std::wstring path = Widen(devnode);
         const HidFunctions& hid = HidLib::functions();

@@ -294,7 +294,9 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
         std::lock_guard<std::mutex> lock(g_busLock);
         ++g_requests;
         uint8_t answer[kInputReportLength] = {};
-        error = Bus().readReport(node->interfaceIndex, answer);
+        // A node the model does not know (the uhid keyboard) never has input.
+        error = node->interfaceIndex < 0 ? kErrorIoPending
+                                         : Bus().readReport(node->interfaceIndex, answer);
         if (error == 0) {
             const size_t n = std::min<size_t>(sizeof answer, static_cast<size_t>(arg->data_len));
             std::memcpy(arg->data, answer, n);
@@ -326,7 +328,8 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 
 }  // namespace
 
-Machine::Machine(const std::vector<sim::SimMonitor>& monitors) : testbed_(new Testbed) {
+Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& extras)
+    : testbed_(new Testbed) {
     testbed_->bed = umockdev_testbed_new();
     if (testbed_->bed == nullptr) {
         error_ = "umockdev_testbed_new failed";
@@ -337,7 +340,7 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors) : testbed_(new Te
         Bus().loadMonitors(monitors);
         g_requests = 0;
     }
-    if (!layOut(monitors) && error_.empty()) {
+    if (!layOut(monitors, extras) && error_.empty()) {
         error_ = "laying out the machine failed";
     }
 }
@@ -389,7 +392,7 @@ bool Machine::addNode(const std::string& text, const std::string& devnode, int i
     return true;
 }
 
-bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors) {
+bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors, const Extras& extras) {
     const std::string base = kBase;
     const std::string root = base + "/usb1";
     const std::string hub = root + "/1-2";
@@ -425,10 +428,15 @@ bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors) {
     ++sequence;
     ++hidraw;
     const std::string touchName = "Atmel maXTouch Digitizer";
+    std::vector<uint8_t> touch = TouchDescriptor();
+    if (extras.brokenTouchDescriptor) {
+        touch.resize(5);        // usage page and usage
+        touch.push_back(0xA1);  // a collection item whose data byte is missing
+    }
     text = UsbHidDevice(hub + "/1-2.1", "1-2.1", 0x03eb, 0x212c, 0x0100, "", touchName, sequence,
-                        hidraw, TouchDescriptor(), hidrawPath);
-    if (!addNode(text, "/dev/hidraw1", interfaceOf(0x03eb, 0x212c), 0x03eb, 0x212c,
-                 TouchDescriptor(), touchName, "", "usb-0000:00:14.0-2.1/input0")) {
+                        hidraw, touch, hidrawPath);
+    if (!addNode(text, "/dev/hidraw1", interfaceOf(0x03eb, 0x212c), 0x03eb, 0x212c, touch,
+                 touchName, "", "usb-0000:00:14.0-2.1/input0")) {
         return false;
     }
     for (size_t k = 0; k < monitors.size(); ++k) {
@@ -447,6 +455,27 @@ bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors) {
             return false;
         }
     }
+    if (extras.virtualKeyboard) {
+        ++sequence;
+        ++hidraw;
+        char hidName[32];
+        std::snprintf(hidName, sizeof hidName, "0006:1234:5678.%04X",
+                      static_cast<unsigned>(sequence));
+        const std::string node = "hidraw" + std::to_string(hidraw);
+        const std::string hidPath = std::string("/devices/virtual/misc/uhid/") + hidName;
+        const std::vector<uint8_t> descriptor = KeyboardDescriptor();
+        text = "P: " + hidPath +
+               "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=0006:00001234:00005678\n"
+               "E: HID_NAME=Virtual Keyboard\nE: HID_UNIQ=\nH: report_descriptor=" +
+               Hex(descriptor) + "\n\nP: " + hidPath + "/hidraw/" + node + "\nN: " + node +
+               "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + node +
+               "\nE: MAJOR=" + std::to_string(kHidrawMajor) +
+               "\nE: MINOR=" + std::to_string(hidraw) + "\n";
+        if (!addNode(text, "/dev/" + node, -1, 0x1234, 0x5678, descriptor, "Virtual Keyboard", "",
+                     "")) {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -459,10 +488,18 @@ RunResult Machine::run(const std::string& program, const std::vector<std::string
     const std::string errPath = outputDir.file("stderr");
 
     // Everything the child needs is built before fork: the harness has threads.
+    // The inherited environment, less what is set below (getenv takes the first entry).
+    std::vector<std::string> replaced{"LD_PRELOAD=", "ASAN_OPTIONS=", "UMOCKDEV_DIR="};
+    for (const std::string& entry : extraEnvironment) {
+        replaced.push_back(entry.substr(0, entry.find('=') + 1));
+    }
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        if (entry.rfind("LD_PRELOAD=", 0) != 0 && entry.rfind("ASAN_OPTIONS=", 0) != 0) {
+        const bool keep = std::none_of(replaced.begin(), replaced.end(), [&](const std::string& n) {
+            return entry.rfind(n, 0) == 0;
+        });
+        if (keep) {
             environment.push_back(entry);
         }
     }

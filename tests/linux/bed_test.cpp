@@ -49,7 +49,7 @@ struct Comparison {
 };
 
 Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
-                   const std::string& iniText = "") {
+                   const std::string& iniText = "", const bed::Extras& extras = {}) {
     Comparison c;
     TempDir shared;
     const std::string ini = shared.file("settings.ini");
@@ -74,7 +74,7 @@ Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
     std::vector<sim::SimMonitor> monitors;
     std::string error;
     EXPECT_TRUE(sim::ParseState(state, monitors, error)) << error;
-    bed::Machine machine(monitors);
+    bed::Machine machine(monitors, extras);
     EXPECT_TRUE(machine.ok()) << machine.error();
     if (!iniText.empty()) {
         WriteFileBytes(ini, iniText);
@@ -235,6 +235,40 @@ TEST(BedWalks, CollectionsAndReportIdsAsTheSimulatorSeesThem) {
         RunBoth("monitor 41-A0001\n  report-id 05\n  other-output-values 2\n"
                 "  second-collection yes\n",
                 {"-o", "{ini}"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A node whose descriptor cannot be parsed is passed over with a line saying so, and the walk
+// goes on: the touch controller is not found, both monitors are, and what the user sees
+// without -v is what the simulator shows.
+TEST(BedWalks, ANodeWithABrokenDescriptorIsPassedOver) {
+    bed::Extras extras;
+    extras.brokenTouchDescriptor = true;
+    ExpectSame(RunBoth(DefaultState(), {"-L"}, "", extras));
+
+    const Comparison c = RunBoth(DefaultState(), {"-L", "-v"}, "", extras);
+    EXPECT_EQ(c.bed.exitStatus, 0);
+    EXPECT_EQ(c.bed.out.find("vid=0x03eb"), std::string::npos) << c.bed.out;
+    EXPECT_NE(c.bed.out.find("ZelHidDisplayList::enumerateHid - report descriptor of /dev/hidraw1 "
+                             "not read, error=0x00000016 - continuing ..."),
+              std::string::npos)
+        << c.bed.out;
+    const std::string found =
+        "found supported flash chip - vid=0x0f66, pid=0x302c, usage page=0xff45, usage=0xa000";
+    const size_t first = c.bed.out.find(found);
+    ASSERT_NE(first, std::string::npos) << c.bed.out;
+    EXPECT_NE(c.bed.out.find(found, first + 1), std::string::npos) << c.bed.out;
+}
+
+// A HID device made by uhid has no USB device above it: the walk passes it over like any
+// other interface that is not ours.
+TEST(BedWalks, ADeviceWithoutUsbParentIsNoTrouble) {
+    bed::Extras extras;
+    extras.virtualKeyboard = true;
+    ExpectSame(RunBoth(DefaultState(), {"-L"}, "", extras));
 }
 
 }  // namespace

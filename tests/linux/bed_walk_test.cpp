@@ -33,4 +33,20 @@ TEST(Bed, LibudevSeesTheLayoutAndTheNodesAnswer) {
     EXPECT_EQ(r.out, expected) << r.err;
 }
 
+// A uhid device: no USB device, so no hub above it, and its node still answers.
+TEST(Bed, AVirtualDeviceHasNoUsbParent) {
+    bed::Extras extras;
+    extras.virtualKeyboard = true;
+    bed::Machine machine({}, extras);
+    ASSERT_TRUE(machine.ok()) << machine.error();
+    TempDir dir;
+    const bed::RunResult r = machine.run(BuiltProgram("bed_probe"), {}, dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("/dev/hidraw0 hid=0003:0000046D"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("/dev/hidraw2 hid=0006:00001234:00005678 uniq= usb=-:- v- serial=- "
+                         "hub=-:- class=- placed=none info=0:1234:5678 rdesc=0/63:05..c0"),
+              std::string::npos)
+        << r.out;
+}
+
 }  // namespace
