@@ -25,10 +25,6 @@ bool SysAttr(udev_device* device, const char* name, std::string& value) {
     return device != nullptr && Bounded(udev_device_get_sysattr_value(device, name), value);
 }
 
-bool Property(udev_device* device, const char* name, std::string& value) {
-    return device != nullptr && Bounded(udev_device_get_property_value(device, name), value);
-}
-
 bool ParseHex(const std::string& text, size_t digits, uint16_t& value) {
     if (digits == 0 || digits > 4 || text.size() != digits) {
         return false;

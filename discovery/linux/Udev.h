@@ -29,10 +29,9 @@ using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeviceUnref>;
 // Longest attribute or property text looked at; anything longer is not a value we know.
 inline constexpr size_t kMaxUdevText = 256;
 
-// The text of a sysfs attribute or a uevent property, cut at kMaxUdevText and at the first
-// line end (sysfs values end in one); false when the device has no such entry.
+// The text of a sysfs attribute, cut at kMaxUdevText and at the first line end (sysfs
+// values end in one); false when the device has no such attribute.
 bool SysAttr(udev_device* device, const char* name, std::string& value);
-bool Property(udev_device* device, const char* name, std::string& value);
 
 // Exactly `digits` hexadecimal digits, as sysfs writes idVendor, idProduct and bDeviceClass.
 bool ParseHex(const std::string& text, size_t digits, uint16_t& value);
