@@ -20,7 +20,7 @@ TEST(Bed, LibudevSeesTheLayoutAndTheNodesAnswer) {
         "hub=1d6b:0002 class=09 placed=1d6b:0002 info=0:046d:c31c rdesc=0/63:05..c0 uniq=1: "
         "read=-1/Resource temporarily unavailable\n"
         "/dev/hidraw1 hid=0003:000003EB:0000212C uniq= usb=03eb:212c v0100 serial=- "
-        "hub=04b3:4675 class=09 placed=04b3:4675 info=0:03eb:212c rdesc=0/27:06..c0 uniq=1: "
+        "hub=04b3:4675 class=09 placed=04b3:4675 info=0:03eb:212c rdesc=0/21:06..c0 uniq=1: "
         "read=-1/Resource temporarily unavailable\n"
         "/dev/hidraw2 hid=0003:00000F66:0000302C uniq=41-A0001 usb=0f66:302c v0100 "
         "serial=41-A0001 hub=04b3:4675 class=09 placed=04b3:4675 info=0:0f66:302c "
