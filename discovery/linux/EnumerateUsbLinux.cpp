@@ -68,35 +68,21 @@ bool HasUserSpaceFunction(udev* context, udev_device* usbDevice) {
 }  // namespace
 
 bool ZelHidDisplayList::enumerateUsb() {
-    errno = 0;
-    UdevPtr context(udev_new());
-    UdevEnumeratePtr hubs(context ? udev_enumerate_new(context.get()) : nullptr);
-    int result = hubs ? 0 : -(errno != 0 ? errno : ENOMEM);
-    if (result >= 0) {
-        result = udev_enumerate_add_match_subsystem(hubs.get(), "usb");
-    }
-    if (result >= 0) {
-        result = udev_enumerate_add_match_property(hubs.get(), "DEVTYPE", "usb_device");
-    }
-    if (result >= 0) {
-        result = udev_enumerate_add_match_sysattr(hubs.get(), "bDeviceClass", "09");
-    }
-    if (result >= 0) {
-        result = udev_enumerate_scan_devices(hubs.get());
-    }
-    if (result < 0) {
-        LogMessage(LogError,
-                   "ZelHidDisplayList::enumerateUsb - udev_enumerate_scan_devices failed, "
-                   "error=0x%08x",
-                   static_cast<unsigned>(-result));
+    DeviceScan scan;
+    const char* failedCall = "";
+    unsigned error = 0;
+    if (!ScanDevices(scan, "usb", "usb_device", "bDeviceClass", "09", failedCall, error)) {
+        LogMessage(LogError, "ZelHidDisplayList::enumerateUsb - %s failed, error=0x%08x",
+                   failedCall, error);
         return false;
     }
+    udev* context = scan.context.get();
 
     udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(hubs.get())) {
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.enumerate.get())) {
         const char* syspath = udev_list_entry_get_name(entry);
         errno = 0;
-        UdevDevicePtr hub(udev_device_new_from_syspath(context.get(), syspath));
+        UdevDevicePtr hub(udev_device_new_from_syspath(context, syspath));
         if (!hub) {
             LogMessage(LogDebug,
                        "ZelHidDisplayList::enumerateUsb - udev_device_new_from_syspath(%s) "
@@ -132,7 +118,7 @@ bool ZelHidDisplayList::enumerateUsb() {
         }
         // What hangs on each port: the USB devices whose parent device is this hub.
         std::vector<UdevDevicePtr> attached(static_cast<size_t>(ports) + 1);
-        UdevEnumeratePtr children(udev_enumerate_new(context.get()));
+        UdevEnumeratePtr children(udev_enumerate_new(context));
         if (!children || udev_enumerate_add_match_parent(children.get(), hub.get()) < 0 ||
             udev_enumerate_add_match_property(children.get(), "DEVTYPE", "usb_device") < 0 ||
             udev_enumerate_scan_devices(children.get()) < 0) {
@@ -146,7 +132,7 @@ bool ZelHidDisplayList::enumerateUsb() {
         udev_list_entry* child = nullptr;
         udev_list_entry_foreach(child, udev_enumerate_get_list_entry(children.get())) {
             UdevDevicePtr device(
-                udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(child)));
+                udev_device_new_from_syspath(context, udev_list_entry_get_name(child)));
             if (!device) {
                 continue;
             }
@@ -190,7 +176,7 @@ bool ZelHidDisplayList::enumerateUsb() {
                 LogWriteText(LogDebug,
                              "ZelHidDisplayList::enumerate - No USB iSerialNumber string found");
             }
-            if (!HasUserSpaceFunction(context.get(), device)) {
+            if (!HasUserSpaceFunction(context, device)) {
                 continue;
             }
             if (serial.empty()) {

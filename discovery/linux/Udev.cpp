@@ -1,5 +1,6 @@
 #include "discovery/linux/Udev.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace discovery_linux {
@@ -20,6 +21,46 @@ bool Bounded(const char* text, std::string& value) {
 }
 
 }  // namespace
+
+bool ScanDevices(DeviceScan& scan, const char* subsystem, const char* devtype, const char* sysattr,
+                 const char* sysattrValue, const char*& failedCall, unsigned& error) {
+    // libudev returns -errno from some calls and only sets errno in others.
+    auto failed = [&](const char* call, int result) {
+        failedCall = call;
+        error = static_cast<unsigned>(result < 0 ? -result : (errno != 0 ? errno : ENOMEM));
+        return false;
+    };
+    errno = 0;
+    scan.context.reset(udev_new());
+    if (!scan.context) {
+        return failed("udev_new", 0);
+    }
+    scan.enumerate.reset(udev_enumerate_new(scan.context.get()));
+    if (!scan.enumerate) {
+        return failed("udev_enumerate_new", 0);
+    }
+    int result = udev_enumerate_add_match_subsystem(scan.enumerate.get(), subsystem);
+    if (result < 0) {
+        return failed("udev_enumerate_add_match_subsystem", result);
+    }
+    if (devtype != nullptr) {
+        result = udev_enumerate_add_match_property(scan.enumerate.get(), "DEVTYPE", devtype);
+        if (result < 0) {
+            return failed("udev_enumerate_add_match_property", result);
+        }
+    }
+    if (sysattr != nullptr) {
+        result = udev_enumerate_add_match_sysattr(scan.enumerate.get(), sysattr, sysattrValue);
+        if (result < 0) {
+            return failed("udev_enumerate_add_match_sysattr", result);
+        }
+    }
+    result = udev_enumerate_scan_devices(scan.enumerate.get());
+    if (result < 0) {
+        return failed("udev_enumerate_scan_devices", result);
+    }
+    return true;
+}
 
 bool SysAttr(udev_device* device, const char* name, std::string& value) {
     return device != nullptr && Bounded(udev_device_get_sysattr_value(device, name), value);

@@ -26,6 +26,16 @@ using UdevEnumeratePtr = std::unique_ptr<udev_enumerate, UdevEnumerateUnref>;
 // udev_device_get_parent_with_subsystem_devtype belong to their child and are never owned.
 using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeviceUnref>;
 
+// The devices of a subsystem, optionally of one devtype and with one sysattr value: a fresh
+// libudev context and a scanned enumeration. On failure `failedCall` names the libudev call
+// that failed and `error` holds its errno.
+struct DeviceScan {
+    UdevPtr context;
+    UdevEnumeratePtr enumerate;
+};
+bool ScanDevices(DeviceScan& scan, const char* subsystem, const char* devtype, const char* sysattr,
+                 const char* sysattrValue, const char*& failedCall, unsigned& error);
+
 // Longest attribute or property text looked at; anything longer is not a value we know.
 inline constexpr size_t kMaxUdevText = 256;
 
