@@ -26,8 +26,9 @@ namespace {
 using hidraw::Sys;
 
 constexpr int64_t kWriteTimeoutMs = 5000;
-// A wake-up that found nothing to read (another reader, or a node that always polls ready)
-// waits this long before polling the device again, so the wait does not spin.
+// A wake-up that found nothing to read (another reader, or a node that always polls ready),
+// or a write refused for the moment, waits this long before trying the device again, so the
+// wait does not spin.
 constexpr int64_t kEmptyWakeBackoffMs = 2;
 
 enum class Wait { Ready, Terminated, TimedOut, Gone, Failed };
@@ -44,19 +45,34 @@ struct HidIo::Impl {
         terminateEvent.reset();
     }
 
+    // A short wait on the terminate event alone, before trying the device again: Ready when
+    // it passed quietly.
+    Wait pause(int64_t deadline) const {
+        for (;;) {
+            const int64_t left = deadline - Sys().monotonicMs();
+            if (left <= 0) {
+                return Wait::TimedOut;
+            }
+            pollfd event = {terminateEvent.get(), POLLIN, 0};
+            const int ready =
+                Sys().poll(&event, 1, static_cast<int>(std::min(left, kEmptyWakeBackoffMs)));
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            return ready > 0 && event.revents != 0 ? Wait::Terminated : Wait::Ready;
+        }
+    }
+
     // Waits until the device has `events` ready, the terminate event fires or the deadline
-    // passes. `backoff` first waits a short while on the terminate event alone.
-    Wait wait(short events, int64_t deadline, bool backoff, int& error) const {
+    // passes.
+    Wait wait(short events, int64_t deadline, int& error) const {
         for (;;) {
             const int64_t left = deadline - Sys().monotonicMs();
             if (left <= 0) {
                 return Wait::TimedOut;
             }
             pollfd fds[2] = {{device.fd.get(), events, 0}, {terminateEvent.get(), POLLIN, 0}};
-            const nfds_t count = backoff ? 1 : 2;
-            pollfd* watched = backoff ? &fds[1] : fds;
-            const int64_t slice = backoff ? std::min(left, kEmptyWakeBackoffMs) : left;
-            const int ready = Sys().poll(watched, count, static_cast<int>(slice));
+            const int ready = Sys().poll(fds, 2, static_cast<int>(left));
             if (ready < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -66,10 +82,6 @@ struct HidIo::Impl {
             }
             if (fds[1].revents != 0) {
                 return Wait::Terminated;
-            }
-            if (backoff) {
-                backoff = false;
-                continue;
             }
             if (ready == 0) {
                 continue;  // the deadline check above ends it
@@ -178,31 +190,11 @@ bool HidIo::sendOutputReport(const uint8_t* buffer, uint32_t length) {
         }
     }
 
+    // No poll before the write: hidraw's poll says nothing about writing on older kernels,
+    // and the write itself blocks in the kernel until the transfer is done (the USB core
+    // gives up after 5000 ms). Only a write refused for the moment waits and tries again.
     const int64_t deadline = Sys().monotonicMs() + kWriteTimeoutMs;
-    bool backoff = false;
     for (;;) {
-        int error = 0;
-        switch (io.wait(POLLOUT, deadline, backoff, error)) {
-            case Wait::Ready:
-                break;
-            case Wait::Terminated:
-                LogWriteText(LogDebug, "HidIo::sendOutputReport - Terminate Event signalled");
-                return false;
-            case Wait::TimedOut:
-                LogMessage(LogDebug, "HidIo::sendOutputReport - poll timed out, error=0x%08x",
-                           static_cast<uint32_t>(ETIMEDOUT));
-                return false;
-            case Wait::Gone:
-                LogMessage(LogDebug, "HidIo::sendOutputReport - poll hung up, error=0x%08x",
-                           static_cast<uint32_t>(error));
-                LogWriteText(LogDebug, "HidIo::sendOutputReport - Device Not connected #1");
-                connected = false;
-                return false;
-            case Wait::Failed:
-                LogMessage(LogDebug, "HidIo::sendOutputReport - poll failed, error=0x%08x",
-                           static_cast<uint32_t>(error));
-                return false;
-        }
         const ssize_t written = Sys().write(io.device.fd.get(), buffer, length);
         if (written >= 0) {
             if (static_cast<uint32_t>(written) < length) {
@@ -215,13 +207,22 @@ bool HidIo::sendOutputReport(const uint8_t* buffer, uint32_t length) {
             }
             return true;
         }
-        error = errno;
+        const int error = errno;
         if (error == EINTR) {
             continue;
         }
         if (error == EAGAIN || error == EWOULDBLOCK) {
-            backoff = true;
-            continue;
+            switch (io.pause(deadline)) {
+                case Wait::Ready:
+                    continue;
+                case Wait::Terminated:
+                    LogWriteText(LogDebug, "HidIo::sendOutputReport - Terminate Event signalled");
+                    return false;
+                default:
+                    LogMessage(LogDebug, "HidIo::sendOutputReport - write timed out, error=0x%08x",
+                               static_cast<uint32_t>(error));
+                    return false;
+            }
         }
         LogMessage(LogDebug, "HidIo::sendOutputReport - write failed, error=0x%08x",
                    static_cast<uint32_t>(error));
@@ -247,10 +248,9 @@ bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
 
     // A read that fails or times out says nothing here: the caller knows what it waited for.
     const int64_t deadline = Sys().monotonicMs() + timeoutMs;
-    bool backoff = false;
     for (;;) {
         int error = 0;
-        switch (io.wait(POLLIN, deadline, backoff, error)) {
+        switch (io.wait(POLLIN, deadline, error)) {
             case Wait::Ready:
                 break;
             case Wait::Gone:
@@ -271,8 +271,10 @@ bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
             continue;
         }
         if (error == EAGAIN || error == EWOULDBLOCK) {
-            backoff = true;
-            continue;
+            if (io.pause(deadline) == Wait::Ready) {
+                continue;
+            }
+            return false;
         }
         if (hidraw::ErrnoMeansGone(error)) {
             LogWriteText(LogDebug, "HidIo::recvInputReport - Device Not connected #0");

@@ -1,0 +1,255 @@
+// A scripted hidraw node behind the backend's system call table: a queue of input reports,
+// a script of poll and read results for the awkward cases (interrupted waits, empty
+// wake-ups, hang-ups, vanished devices), answered ioctls and a clock that moves only when a
+// wait runs to its time-out.
+#pragma once
+
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "hid/linux/HidrawSys.h"
+
+namespace fakehid {
+
+inline constexpr int kDeviceFd = 100;
+inline constexpr int kEventFd = 101;
+
+// One scripted poll answer: the device's revents (or an error), and how long it took.
+struct PollStep {
+    short deviceEvents = 0;
+    int error = 0;  // e.g. EINTR: poll fails with it
+    int64_t elapsedMs = 0;
+    bool terminate = false;  // the terminate event is readable
+};
+
+// One scripted read answer: bytes, or an error.
+struct ReadStep {
+    std::vector<uint8_t> bytes;
+    int error = 0;
+};
+
+struct Node {
+    std::vector<uint8_t> descriptor;
+    std::deque<std::vector<uint8_t>> queue;  // input reports waiting
+    std::deque<PollStep> polls;              // used before the queue decides
+    std::deque<ReadStep> reads;              // used before the queue decides
+    int openError = 0;
+    std::deque<int> writeErrors;  // the next device writes fail with these
+    int writeError = 0;           // then every device write fails with it
+    int featureError = 0;         // HIDIOCGFEATURE fails with it
+    std::vector<uint8_t> featureAnswer;
+    int outputError = 0;
+    hidraw_devinfo info{3, 0x0F66, 0x302C};
+    std::string unique;  // HIDIOCGRAWUNIQ
+    bool uniqueFails = false;
+
+    int64_t now = 1000000;
+    bool terminated = false;
+    std::vector<std::vector<uint8_t>> written;        // device writes
+    std::vector<std::vector<uint8_t>> outputReports;  // HIDIOCSOUTPUT
+    std::vector<int> pollTimeouts;                    // of polls that watched the device
+    std::vector<int> closed;
+    int devicePolls = 0;
+    int deviceReads = 0;
+};
+
+inline Node*& Current() {
+    static Node* node = nullptr;
+    return node;
+}
+
+inline int Open(const char*, int) {
+    Node& n = *Current();
+    if (n.openError != 0) {
+        errno = n.openError;
+        return -1;
+    }
+    return kDeviceFd;
+}
+
+inline int Close(int fd) {
+    Current()->closed.push_back(fd);
+    return 0;
+}
+
+inline ssize_t Read(int fd, void* buffer, size_t count) {
+    Node& n = *Current();
+    if (fd == kEventFd) {
+        errno = EAGAIN;
+        return -1;
+    }
+    ++n.deviceReads;
+    std::vector<uint8_t> report;
+    if (!n.reads.empty()) {
+        ReadStep step = n.reads.front();
+        n.reads.pop_front();
+        if (step.error != 0) {
+            errno = step.error;
+            return -1;
+        }
+        report = step.bytes;
+    } else if (!n.queue.empty()) {
+        report = n.queue.front();
+        n.queue.pop_front();
+    } else {
+        errno = EAGAIN;
+        return -1;
+    }
+    const size_t copied = std::min(count, report.size());
+    std::memcpy(buffer, report.data(), copied);
+    return static_cast<ssize_t>(copied);
+}
+
+inline ssize_t Write(int fd, const void* buffer, size_t count) {
+    Node& n = *Current();
+    if (fd == kEventFd) {
+        n.terminated = true;
+        return static_cast<ssize_t>(count);
+    }
+    if (!n.writeErrors.empty()) {
+        errno = n.writeErrors.front();
+        n.writeErrors.pop_front();
+        return -1;
+    }
+    if (n.writeError != 0) {
+        errno = n.writeError;
+        return -1;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    n.written.emplace_back(bytes, bytes + count);
+    return static_cast<ssize_t>(count);
+}
+
+inline int Ioctl(int, unsigned long request, void* argument) {
+    Node& n = *Current();
+    const size_t size = _IOC_SIZE(request);
+    const unsigned int nr = _IOC_NR(request);
+    if (_IOC_TYPE(request) != 'H') {
+        errno = ENOTTY;
+        return -1;
+    }
+    if (nr == _IOC_NR(HIDIOCGRDESCSIZE)) {
+        *static_cast<int*>(argument) = static_cast<int>(n.descriptor.size());
+        return 0;
+    }
+    if (nr == _IOC_NR(HIDIOCGRDESC)) {
+        auto* d = static_cast<hidraw_report_descriptor*>(argument);
+        const size_t copied = std::min<size_t>(d->size, n.descriptor.size());
+        std::memcpy(d->value, n.descriptor.data(), copied);
+        return 0;
+    }
+    if (nr == _IOC_NR(HIDIOCGRAWINFO)) {
+        *static_cast<hidraw_devinfo*>(argument) = n.info;
+        return 0;
+    }
+    if (nr == _IOC_NR(HIDIOCGRAWUNIQ(0))) {
+        if (n.uniqueFails) {
+            errno = ENOTTY;
+            return -1;
+        }
+        std::memset(argument, 0, size);
+        std::memcpy(argument, n.unique.data(), std::min(size, n.unique.size()));
+        return static_cast<int>(std::min(size, n.unique.size()));
+    }
+    if (nr == _IOC_NR(HIDIOCGFEATURE(0))) {
+        if (n.featureError != 0) {
+            errno = n.featureError;
+            return -1;
+        }
+        const size_t copied = std::min(size, n.featureAnswer.size());
+        std::memcpy(argument, n.featureAnswer.data(), copied);
+        return static_cast<int>(copied);
+    }
+    if (nr == _IOC_NR(HIDIOCSOUTPUT(0))) {
+        if (n.outputError != 0) {
+            errno = n.outputError;
+            return -1;
+        }
+        const auto* bytes = static_cast<const uint8_t*>(argument);
+        n.outputReports.emplace_back(bytes, bytes + size);
+        return static_cast<int>(size);
+    }
+    errno = ENOTTY;
+    return -1;
+}
+
+inline int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
+    Node& n = *Current();
+    pollfd* device = nullptr;
+    pollfd* event = nullptr;
+    for (nfds_t k = 0; k < count; ++k) {
+        fds[k].revents = 0;
+        (fds[k].fd == kEventFd ? event : device) = &fds[k];
+    }
+    if (event != nullptr && n.terminated) {
+        event->revents = POLLIN;
+        return 1;
+    }
+    if (device == nullptr) {  // waiting on the terminate event alone
+        n.now += timeoutMs;
+        return 0;
+    }
+    ++n.devicePolls;
+    n.pollTimeouts.push_back(timeoutMs);
+    if (!n.polls.empty()) {
+        const PollStep step = n.polls.front();
+        n.polls.pop_front();
+        n.now += step.elapsedMs;
+        if (step.error != 0) {
+            errno = step.error;
+            return -1;
+        }
+        if (step.terminate && event != nullptr) {
+            event->revents = POLLIN;
+        }
+        device->revents =
+            static_cast<short>(step.deviceEvents & (device->events | POLLERR | POLLHUP | POLLNVAL));
+        return (device->revents != 0 ? 1 : 0) + (event != nullptr && event->revents ? 1 : 0);
+    }
+    if ((device->events & POLLOUT) != 0) {
+        device->revents = POLLOUT;
+        return 1;
+    }
+    if (!n.queue.empty()) {
+        device->revents = POLLIN;
+        return 1;
+    }
+    n.now += timeoutMs;
+    return 0;
+}
+
+inline int EventFd(unsigned int, int) {
+    return kEventFd;
+}
+
+inline int64_t Now() {
+    return Current()->now;
+}
+
+// Installs the node's calls for the scope.
+class Install {
+public:
+    explicit Install(Node& node)
+        : previous(hidraw::SetSystemCalls(
+              hidraw::SystemCalls{Open, Close, Read, Write, Ioctl, Poll, EventFd, Now})) {
+        Current() = &node;
+    }
+    ~Install() {
+        hidraw::SetSystemCalls(previous);
+        Current() = nullptr;
+    }
+    Install(const Install&) = delete;
+    Install& operator=(const Install&) = delete;
+
+private:
+    hidraw::SystemCalls previous;
+};
+
+}  // namespace fakehid

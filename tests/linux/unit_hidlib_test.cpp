@@ -1,0 +1,182 @@
+// The HID table over hidraw on a scripted node: one preparsed block per top-level
+// collection, caps and value caps from it, attributes, the serial as UTF-16 under the
+// Windows buffer rules, features and output reports by ioctl.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "hid/HidLib.h"
+#include "hid/linux/HidrawHandle.h"
+#include "hid/linux/ReportDescriptor.h"
+#include "hid/linux/Utf8.h"
+#include "tests/linux/unit_FakeHidraw.h"
+#include "tests/support/Descriptors.h"
+
+namespace {
+
+class HidLibTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        node.descriptor = descriptors::kComposite;
+        ASSERT_TRUE(HidLib::initialise());
+        // No such node in sysfs: udev lookups fail and the ioctls answer.
+        probe = hidraw::OpenProbe("/dev/hidraw-unit-test");
+        ASSERT_NE(probe, nullptr);
+    }
+
+    const HidFunctions& hid = HidLib::functions();
+    fakehid::Node node;
+    fakehid::Install install{node};
+    std::unique_ptr<hidraw::ProbeHandle> probe;
+};
+
+TEST_F(HidLibTest, OneCollectionPerPreparsedBlock) {
+    EXPECT_EQ(probe->sysname, "hidraw-unit-test");
+    size_t count = 0;
+    ASSERT_TRUE(hidraw::CollectionCount(*probe, count));
+    ASSERT_EQ(count, 3u);
+
+    const uint16_t pages[] = {0x0001, 0x000C, 0xFF00};
+    const uint16_t features[] = {0, 0, 64};
+    std::vector<HidPreparsedData> blocks;
+    for (size_t c = 0; c < count; ++c) {
+        probe->collection = c;
+        HidPreparsedData preparsed = nullptr;
+        ASSERT_TRUE(hid.HidD_GetPreparsedData(hidraw::AsHidHandle(*probe), &preparsed));
+        blocks.push_back(preparsed);
+    }
+    // Each block keeps its collection whatever the handle does afterwards.
+    probe.reset();
+    for (size_t c = 0; c < count; ++c) {
+        HidCaps caps;
+        ASSERT_EQ(hid.HidP_GetCaps(blocks[c], &caps), kHidpStatusSuccess);
+        EXPECT_EQ(caps.UsagePage, pages[c]);
+        EXPECT_EQ(caps.FeatureReportByteLength, features[c]);
+    }
+    HidValueCaps feature[2];
+    uint16_t length = 2;
+    EXPECT_EQ(hid.HidP_GetValueCaps(kHidpFeature, feature, &length, blocks[2]), kHidpStatusSuccess);
+    EXPECT_EQ(length, 1);
+    EXPECT_EQ(feature[0].ReportID, 3);
+    EXPECT_EQ(feature[0].ReportCount, 63);
+
+    for (HidPreparsedData block : blocks) {
+        EXPECT_TRUE(hid.HidD_FreePreparsedData(block));
+    }
+    // Freed, or never handed out: refused, not followed.
+    HidCaps caps;
+    EXPECT_EQ(hid.HidP_GetCaps(blocks[0], &caps), hidraw::kHidpStatusInvalidPreparsedData);
+    EXPECT_FALSE(hid.HidD_FreePreparsedData(blocks[0]));
+    int notABlock = 0;
+    EXPECT_EQ(hid.HidP_GetValueCaps(kHidpInput, feature, &length, &notABlock),
+              hidraw::kHidpStatusInvalidPreparsedData);
+}
+
+TEST_F(HidLibTest, BrokenDescriptorGivesNoCollectionsAndNoBlock) {
+    node.descriptor = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0xB4, 0xC0};  // pop without push
+    size_t count = 7;
+    EXPECT_FALSE(hidraw::CollectionCount(*probe, count));
+    EXPECT_EQ(count, 0u);
+    HidPreparsedData preparsed = nullptr;
+    EXPECT_FALSE(hid.HidD_GetPreparsedData(hidraw::AsHidHandle(*probe), &preparsed));
+    EXPECT_EQ(errno, EINVAL);
+
+    probe->collection = 5;  // beyond the descriptor's collections
+    node.descriptor = descriptors::kMonitor;
+    EXPECT_FALSE(hid.HidD_GetPreparsedData(hidraw::AsHidHandle(*probe), &preparsed));
+}
+
+TEST_F(HidLibTest, AttributesFromTheRawInfo) {
+    HidAttributes attributes{};
+    ASSERT_TRUE(hid.HidD_GetAttributes(hidraw::AsHidHandle(*probe), &attributes));
+    EXPECT_EQ(attributes.Size, sizeof(HidAttributes));
+    EXPECT_EQ(attributes.VendorID, 0x0F66);
+    EXPECT_EQ(attributes.ProductID, 0x302C);
+    EXPECT_EQ(attributes.VersionNumber, 0);  // no USB parent to ask
+
+    EXPECT_FALSE(hid.HidD_GetAttributes(InvalidHidHandle(), &attributes));
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(hid.HidD_GetAttributes(nullptr, &attributes));
+}
+
+TEST_F(HidLibTest, SerialAsUtf16WithTheWindowsBufferRules) {
+    node.unique = "SN\xC3\xBC\xF0\x9F\x98\x80";  // "SNü😀"
+    uint8_t buffer[256];
+    std::memset(buffer, 0xEE, sizeof buffer);
+    ASSERT_TRUE(hid.HidD_GetSerialNumberString(hidraw::AsHidHandle(*probe), buffer, 256));
+    const uint8_t expected[] = {'S', 0, 'N', 0, 0xFC, 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0};
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + sizeof expected),
+              std::vector<uint8_t>(std::begin(expected), std::end(expected)));
+    EXPECT_EQ(buffer[sizeof expected], 0xEE);
+
+    // The whole string and its terminator fit, or nothing is written.
+    std::memset(buffer, 0xEE, sizeof buffer);
+    EXPECT_FALSE(hid.HidD_GetSerialNumberString(hidraw::AsHidHandle(*probe), buffer, 11));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(buffer[0], 0xEE);
+    EXPECT_TRUE(hid.HidD_GetSerialNumberString(hidraw::AsHidHandle(*probe), buffer, 12));
+
+    node.uniqueFails = true;
+    EXPECT_FALSE(hid.HidD_GetSerialNumberString(hidraw::AsHidHandle(*probe), buffer, 256));
+}
+
+TEST(Utf8ToUtf16, DecodesAndReplacesWhatIsMalformed) {
+    const struct {
+        std::string in;
+        std::u16string out;
+    } cases[] = {
+        {"", u""},
+        {"0001A7", u"0001A7"},
+        {"\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"},
+        {"\xE2\x82\xAC", u"\u20AC"},
+        {"\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"a\xC3", u"a\uFFFD"},                              // cut short
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+        {"\xFF"
+         "x",
+         u"\uFFFDx"},
+        {"\xE2\x28\xA1", u"\uFFFD(\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hidraw::Utf8ToUtf16(c.in), c.out) << c.in;
+    }
+}
+
+TEST_F(HidLibTest, FeatureAndOutputReportsByIoctl) {
+    node.featureAnswer = {0x03, 0x11, 0x22};
+    std::vector<uint8_t> feature(64, 0xEE);
+    feature[0] = 0x03;
+    ASSERT_TRUE(hid.HidD_GetFeature(hidraw::AsHidHandle(*probe), feature.data(), 64));
+    std::vector<uint8_t> expected(64, 0);
+    expected[0] = 0x03;
+    expected[1] = 0x11;
+    expected[2] = 0x22;
+    EXPECT_EQ(feature, expected);
+    EXPECT_FALSE(hid.HidD_GetFeature(hidraw::AsHidHandle(*probe), feature.data(), 0));
+    EXPECT_FALSE(hid.HidD_GetFeature(hidraw::AsHidHandle(*probe), feature.data(), 16384));
+    node.featureError = EPIPE;
+    EXPECT_FALSE(hid.HidD_GetFeature(hidraw::AsHidHandle(*probe), feature.data(), 64));
+    EXPECT_EQ(errno, EPIPE);
+
+    uint8_t output[4] = {0x02, 1, 2, 3};
+    ASSERT_TRUE(hid.HidD_SetOutputReport(hidraw::AsHidHandle(*probe), output, 4));
+    ASSERT_EQ(node.outputReports.size(), 1u);
+    EXPECT_EQ(node.outputReports[0], (std::vector<uint8_t>{0x02, 1, 2, 3}));
+    node.outputError = ENODEV;
+    EXPECT_FALSE(hid.HidD_SetOutputReport(hidraw::AsHidHandle(*probe), output, 4));
+    EXPECT_EQ(errno, ENODEV);
+
+    EXPECT_TRUE(hid.HidD_SetNumInputBuffers(hidraw::AsHidHandle(*probe), 128));
+    EXPECT_FALSE(hid.HidD_SetNumInputBuffers(InvalidHidHandle(), 128));
+}
+
+TEST_F(HidLibTest, ProbeThatCannotOpenSaysWhy) {
+    node.openError = ENOENT;
+    errno = 0;
+    EXPECT_EQ(hidraw::OpenProbe("/dev/hidraw99"), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+}  // namespace
