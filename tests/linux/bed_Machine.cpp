@@ -50,7 +50,7 @@ std::string Hex4(uint16_t value, bool upper = false) {
 }
 
 // The USB device, its one interface, its HID device and its hidraw node, in umockdev's
-// record format. `extra` adds attribute lines to the USB device.
+// record format; hidrawPath receives the node's syspath.
 std::string UsbHidDevice(const std::string& usbPath, const std::string& usbName, uint16_t vid,
                          uint16_t pid, uint16_t version, const std::string& serial,
                          const std::string& product, int hidSequence, int hidraw,
