@@ -46,48 +46,26 @@ bool checkHubPlacement(udev_device* node, uint16_t vid, uint16_t pid) {
     return hubPlacementAccepts(vid, pid, hubFound, hubVid, hubPid);
 }
 
-unsigned ErrnoOr(int result) {
-    // libudev returns -errno from some calls and sets errno in others.
-    return static_cast<unsigned>(result < 0 ? -result : errno);
-}
-
 }  // namespace
 
 bool ZelHidDisplayList::enumerateHid() {
     if (!HidLib::isInitialised()) {
         return false;  // the driver binds the library first; without it there is no walk
     }
-    errno = 0;
-    UdevPtr udevContext(udev_new());
-    if (!udevContext) {
-        LogMessage(LogError, "ZelHidDisplayList::enumerateHid - udev_new failed, error=0x%08x",
-                   static_cast<unsigned>(errno));
-        return false;
-    }
-    UdevEnumeratePtr enumerate(udev_enumerate_new(udevContext.get()));
-    if (!enumerate) {
-        LogMessage(LogError,
-                   "ZelHidDisplayList::enumerateHid - udev_enumerate_new failed, error=0x%08x",
-                   static_cast<unsigned>(errno));
-        return false;
-    }
-    int result = udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw");
-    if (result >= 0) {
-        result = udev_enumerate_scan_devices(enumerate.get());
-    }
-    if (result < 0) {
-        LogMessage(LogError,
-                   "ZelHidDisplayList::enumerateHid - udev_enumerate_scan_devices failed, "
-                   "error=0x%08x",
-                   ErrnoOr(result));
+    DeviceScan scan;
+    const char* failedCall = "";
+    unsigned error = 0;
+    if (!ScanDevices(scan, "hidraw", nullptr, nullptr, nullptr, failedCall, error)) {
+        LogMessage(LogError, "ZelHidDisplayList::enumerateHid - %s failed, error=0x%08x",
+                   failedCall, error);
         return false;
     }
 
     udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.enumerate.get())) {
         const char* syspath = udev_list_entry_get_name(entry);
         errno = 0;
-        UdevDevicePtr node(udev_device_new_from_syspath(udevContext.get(), syspath));
+        UdevDevicePtr node(udev_device_new_from_syspath(scan.context.get(), syspath));
         if (!node) {
             LogMessage(LogDebug,
                        "ZelHidDisplayList::enumerateHid - udev_device_new_from_syspath(%s) "
@@ -116,7 +94,12 @@ bool ZelHidDisplayList::enumerateHid() {
         probe->sysname = sysname;
         size_t collections = 0;
         if (!hidraw::CollectionCount(*probe, collections)) {
-            continue;  // logged where the descriptor failed
+            // What failed is logged where it failed; this marks the node as passed over.
+            LogMessage(LogDebug,
+                       "ZelHidDisplayList::enumerateHid - report descriptor of %s not read, "
+                       "error=0x%08x - continuing ...",
+                       devnode, static_cast<unsigned>(errno));
+            continue;
         }
         const std::wstring path = Widen(devnode);
         const HidFunctions& hid = HidLib::functions();

@@ -15,30 +15,10 @@ namespace {
 
 using namespace discovery_linux;
 
-// Kernel hubs have at most 31 ports (USB 2 hub descriptors allow 255; none is built so).
-constexpr int kMaxPorts = 255;
-
-// The port a USB device hangs on: the last number of its name ("1-2.3" is port 3 of the hub
-// "1-2", "1-4" port 4 of root hub 1). 0 when the name does not end so.
+// The port of a USB device, from its kernel name.
 int PortOf(udev_device* usbDevice) {
     const char* name = udev_device_get_sysname(usbDevice);
-    if (name == nullptr) {
-        return 0;
-    }
-    const std::string text(name, strnlen(name, kMaxUdevText));
-    const size_t separator = text.find_last_of("-.");
-    if (separator == std::string::npos || separator + 1 >= text.size() ||
-        text.size() - separator > 4) {
-        return 0;
-    }
-    int port = 0;
-    for (size_t i = separator + 1; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return 0;
-        }
-        port = port * 10 + (text[i] - '0');
-    }
-    return port <= kMaxPorts ? port : 0;
+    return name != nullptr ? UsbPortOf(std::string(name, strnlen(name, kMaxUdevText))) : 0;
 }
 
 int ParseDecimal(const std::string& text) {
@@ -88,35 +68,21 @@ bool HasUserSpaceFunction(udev* context, udev_device* usbDevice) {
 }  // namespace
 
 bool ZelHidDisplayList::enumerateUsb() {
-    errno = 0;
-    UdevPtr context(udev_new());
-    UdevEnumeratePtr hubs(context ? udev_enumerate_new(context.get()) : nullptr);
-    int result = hubs ? 0 : -(errno != 0 ? errno : ENOMEM);
-    if (result >= 0) {
-        result = udev_enumerate_add_match_subsystem(hubs.get(), "usb");
-    }
-    if (result >= 0) {
-        result = udev_enumerate_add_match_property(hubs.get(), "DEVTYPE", "usb_device");
-    }
-    if (result >= 0) {
-        result = udev_enumerate_add_match_sysattr(hubs.get(), "bDeviceClass", "09");
-    }
-    if (result >= 0) {
-        result = udev_enumerate_scan_devices(hubs.get());
-    }
-    if (result < 0) {
-        LogMessage(LogError,
-                   "ZelHidDisplayList::enumerateUsb - udev_enumerate_scan_devices failed, "
-                   "error=0x%08x",
-                   static_cast<unsigned>(-result));
+    DeviceScan scan;
+    const char* failedCall = "";
+    unsigned error = 0;
+    if (!ScanDevices(scan, "usb", "usb_device", "bDeviceClass", "09", failedCall, error)) {
+        LogMessage(LogError, "ZelHidDisplayList::enumerateUsb - %s failed, error=0x%08x",
+                   failedCall, error);
         return false;
     }
+    udev* context = scan.context.get();
 
     udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(hubs.get())) {
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan.enumerate.get())) {
         const char* syspath = udev_list_entry_get_name(entry);
         errno = 0;
-        UdevDevicePtr hub(udev_device_new_from_syspath(context.get(), syspath));
+        UdevDevicePtr hub(udev_device_new_from_syspath(context, syspath));
         if (!hub) {
             LogMessage(LogDebug,
                        "ZelHidDisplayList::enumerateUsb - udev_device_new_from_syspath(%s) "
@@ -128,8 +94,8 @@ bool ZelHidDisplayList::enumerateUsb() {
         // passed over here with the same line. Nothing failed, so no error is given.
         uint16_t hubVid = 0;
         uint16_t hubPid = 0;
-        const bool rootHub = udev_device_get_parent_with_subsystem_devtype(
-                                 hub.get(), "usb", "usb_device") == nullptr;
+        const bool rootHub = udev_device_get_parent_with_subsystem_devtype(hub.get(), "usb",
+                                                                           "usb_device") == nullptr;
         if (rootHub || !UsbIds(hub.get(), hubVid, hubPid)) {
             LogMessage(LogDebug,
                        "ZelHidDisplayList::enumerateUsb - cannot parse dev path for device ids, "
@@ -152,7 +118,7 @@ bool ZelHidDisplayList::enumerateUsb() {
         }
         // What hangs on each port: the USB devices whose parent device is this hub.
         std::vector<UdevDevicePtr> attached(static_cast<size_t>(ports) + 1);
-        UdevEnumeratePtr children(udev_enumerate_new(context.get()));
+        UdevEnumeratePtr children(udev_enumerate_new(context));
         if (!children || udev_enumerate_add_match_parent(children.get(), hub.get()) < 0 ||
             udev_enumerate_add_match_property(children.get(), "DEVTYPE", "usb_device") < 0 ||
             udev_enumerate_scan_devices(children.get()) < 0) {
@@ -166,7 +132,7 @@ bool ZelHidDisplayList::enumerateUsb() {
         udev_list_entry* child = nullptr;
         udev_list_entry_foreach(child, udev_enumerate_get_list_entry(children.get())) {
             UdevDevicePtr device(
-                udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(child)));
+                udev_device_new_from_syspath(context, udev_list_entry_get_name(child)));
             if (!device) {
                 continue;
             }
@@ -210,7 +176,7 @@ bool ZelHidDisplayList::enumerateUsb() {
                 LogWriteText(LogDebug,
                              "ZelHidDisplayList::enumerate - No USB iSerialNumber string found");
             }
-            if (!HasUserSpaceFunction(context.get(), device)) {
+            if (!HasUserSpaceFunction(context, device)) {
                 continue;
             }
             if (serial.empty()) {

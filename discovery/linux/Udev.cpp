@@ -1,5 +1,6 @@
 #include "discovery/linux/Udev.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace discovery_linux {
@@ -21,12 +22,48 @@ bool Bounded(const char* text, std::string& value) {
 
 }  // namespace
 
-bool SysAttr(udev_device* device, const char* name, std::string& value) {
-    return device != nullptr && Bounded(udev_device_get_sysattr_value(device, name), value);
+bool ScanDevices(DeviceScan& scan, const char* subsystem, const char* devtype, const char* sysattr,
+                 const char* sysattrValue, const char*& failedCall, unsigned& error) {
+    // libudev returns -errno from some calls and only sets errno in others.
+    auto failed = [&](const char* call, int result) {
+        failedCall = call;
+        error = static_cast<unsigned>(result < 0 ? -result : (errno != 0 ? errno : ENOMEM));
+        return false;
+    };
+    errno = 0;
+    scan.context.reset(udev_new());
+    if (!scan.context) {
+        return failed("udev_new", 0);
+    }
+    scan.enumerate.reset(udev_enumerate_new(scan.context.get()));
+    if (!scan.enumerate) {
+        return failed("udev_enumerate_new", 0);
+    }
+    int result = udev_enumerate_add_match_subsystem(scan.enumerate.get(), subsystem);
+    if (result < 0) {
+        return failed("udev_enumerate_add_match_subsystem", result);
+    }
+    if (devtype != nullptr) {
+        result = udev_enumerate_add_match_property(scan.enumerate.get(), "DEVTYPE", devtype);
+        if (result < 0) {
+            return failed("udev_enumerate_add_match_property", result);
+        }
+    }
+    if (sysattr != nullptr) {
+        result = udev_enumerate_add_match_sysattr(scan.enumerate.get(), sysattr, sysattrValue);
+        if (result < 0) {
+            return failed("udev_enumerate_add_match_sysattr", result);
+        }
+    }
+    result = udev_enumerate_scan_devices(scan.enumerate.get());
+    if (result < 0) {
+        return failed("udev_enumerate_scan_devices", result);
+    }
+    return true;
 }
 
-bool Property(udev_device* device, const char* name, std::string& value) {
-    return device != nullptr && Bounded(udev_device_get_property_value(device, name), value);
+bool SysAttr(udev_device* device, const char* name, std::string& value) {
+    return device != nullptr && Bounded(udev_device_get_sysattr_value(device, name), value);
 }
 
 bool ParseHex(const std::string& text, size_t digits, uint16_t& value) {
@@ -49,6 +86,22 @@ bool ParseHex(const std::string& text, size_t digits, uint16_t& value) {
     }
     value = result;
     return true;
+}
+
+int UsbPortOf(const std::string& sysname) {
+    const size_t separator = sysname.find_last_of("-.");
+    if (separator == std::string::npos || separator + 1 >= sysname.size() ||
+        sysname.size() - separator - 1 > 3) {
+        return 0;
+    }
+    int port = 0;
+    for (size_t i = separator + 1; i < sysname.size(); ++i) {
+        if (sysname[i] < '0' || sysname[i] > '9') {
+            return 0;
+        }
+        port = port * 10 + (sysname[i] - '0');
+    }
+    return port <= 255 ? port : 0;
 }
 
 udev_device* UsbDeviceOf(udev_device* device) {

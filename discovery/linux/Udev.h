@@ -26,16 +26,30 @@ using UdevEnumeratePtr = std::unique_ptr<udev_enumerate, UdevEnumerateUnref>;
 // udev_device_get_parent_with_subsystem_devtype belong to their child and are never owned.
 using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeviceUnref>;
 
+// The devices of a subsystem, optionally of one devtype and with one sysattr value: a fresh
+// libudev context and a scanned enumeration. On failure `failedCall` names the libudev call
+// that failed and `error` holds its errno.
+struct DeviceScan {
+    UdevPtr context;
+    UdevEnumeratePtr enumerate;
+};
+bool ScanDevices(DeviceScan& scan, const char* subsystem, const char* devtype, const char* sysattr,
+                 const char* sysattrValue, const char*& failedCall, unsigned& error);
+
 // Longest attribute or property text looked at; anything longer is not a value we know.
 inline constexpr size_t kMaxUdevText = 256;
 
-// The text of a sysfs attribute or a uevent property, cut at kMaxUdevText and at the first
-// line end (sysfs values end in one); false when the device has no such entry.
+// The text of a sysfs attribute, cut at kMaxUdevText and at the first line end (sysfs
+// values end in one); false when the device has no such attribute.
 bool SysAttr(udev_device* device, const char* name, std::string& value);
-bool Property(udev_device* device, const char* name, std::string& value);
 
 // Exactly `digits` hexadecimal digits, as sysfs writes idVendor, idProduct and bDeviceClass.
 bool ParseHex(const std::string& text, size_t digits, uint16_t& value);
+
+// The port a USB device hangs on, from its kernel name: the last number ("1-2.3" is port 3
+// of hub "1-2", "1-4" port 4 of root hub 1). 0 when the name does not end so or the number
+// is no port number (1 to 255).
+int UsbPortOf(const std::string& sysname);
 
 // The USB device a device belongs to (itself when it is one), or nullptr for a device that
 // is not on USB. Owned by `device`.

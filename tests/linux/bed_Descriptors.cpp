@@ -95,7 +95,6 @@ std::vector<uint8_t> TouchDescriptor() {
     Builder b;
     b.usagePage(0xFF00).usage(0x0001).application().byteValues();
     b.usage(0x0002).reportCount(8).input();
-    b.usage(0x0003).reportCount(8).output();
     b.end();
     return b.out;
 }

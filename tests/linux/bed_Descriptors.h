@@ -19,7 +19,7 @@ std::vector<uint8_t> MonitorDescriptor(const sim::SimMonitor& monitor);
 // A boot keyboard (usage page 01, usage 06).
 std::vector<uint8_t> KeyboardDescriptor();
 // The touch controller's vendor interface (usage page 0xFF00, usage 0x0001), without
-// report ids: 8 bytes in, 8 bytes out.
+// report ids: 8 bytes in, as the simulator's touch interface declares.
 std::vector<uint8_t> TouchDescriptor();
 
 // The report id of the second collection's input report.

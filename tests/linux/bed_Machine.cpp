@@ -50,14 +50,14 @@ std::string Hex4(uint16_t value, bool upper = false) {
 }
 
 // The USB device, its one interface, its HID device and its hidraw node, in umockdev's
-// record format. `extra` adds attribute lines to the USB device.
+// record format; hidrawPath receives the node's syspath.
 std::string UsbHidDevice(const std::string& usbPath, const std::string& usbName, uint16_t vid,
                          uint16_t pid, uint16_t version, const std::string& serial,
                          const std::string& product, int hidSequence, int hidraw,
                          const std::vector<uint8_t>& descriptor, std::string& hidrawPath) {
     std::string text;
-    text += "P: " + usbPath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" +
-            Hex4(vid) + "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
+    text += "P: " + usbPath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
+            "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
             "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
             "\nA: bDeviceClass=00\nA: product=" + product + "\n";
     if (!serial.empty()) {
@@ -73,22 +73,24 @@ std::string UsbHidDevice(const std::string& usbPath, const std::string& usbName,
     const std::string hidPath = interfacePath + "/" + hidName;
     text += "\nP: " + hidPath + "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=0003:0000" +
             Hex4(vid, true) + ":0000" + Hex4(pid, true) + "\nE: HID_NAME=" + product +
-            "\nE: HID_PHYS=usb-0000:00:14.0-" + usbName.substr(2) + "/input0\nE: HID_UNIQ=" +
-            serial + "\nE: MODALIAS=hid:b0003g0001v0000" + Hex4(vid, true) + "p0000" +
-            Hex4(pid, true) + "\nH: report_descriptor=" + Hex(descriptor) + "\n";
+            "\nE: HID_PHYS=usb-0000:00:14.0-" + usbName.substr(2) +
+            "/input0\nE: HID_UNIQ=" + serial + "\nE: MODALIAS=hid:b0003g0001v0000" +
+            Hex4(vid, true) + "p0000" + Hex4(pid, true) +
+            "\nH: report_descriptor=" + Hex(descriptor) + "\n";
     const std::string node = "hidraw" + std::to_string(hidraw);
     hidrawPath = hidPath + "/hidraw/" + node;
     text += "\nP: " + hidrawPath + "\nN: " + node + "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" +
-            node + "\nE: MAJOR=" + std::to_string(kHidrawMajor) + "\nE: MINOR=" +
-            std::to_string(hidraw) + "\nA: dev=" + std::to_string(kHidrawMajor) + ":" +
-            std::to_string(hidraw) + "\n";
+            node + "\nE: MAJOR=" + std::to_string(kHidrawMajor) +
+            "\nE: MINOR=" + std::to_string(hidraw) + "\nA: dev=" + std::to_string(kHidrawMajor) +
+            ":" + std::to_string(hidraw) + "\n";
     return text;
 }
 
 std::string Hub(const std::string& path, uint16_t vid, uint16_t pid, const std::string& product,
                 int ports) {
-    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nA: idVendor=" +
-           Hex4(vid) + "\nA: idProduct=" + Hex4(pid) +
+    return "P: " + path +
+           "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nA: idVendor=" + Hex4(vid) +
+           "\nA: idProduct=" + Hex4(pid) +
            "\nA: bcdDevice=0100\nA: bDeviceClass=09\nA: maxchild=" + std::to_string(ports) +
            "\nA: product=" + product + "\n";
 }
@@ -250,7 +252,8 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
                 Complete(client, -1, EFAULT);
                 break;
             }
-            const sim::SimInterface& i = Bus().interfaces[static_cast<size_t>(node->interfaceIndex)];
+            const sim::SimInterface& i =
+                Bus().interfaces[static_cast<size_t>(node->interfaceIndex)];
             const uint32_t length =
                 i.monitor >= 0 ? Bus().monitors[static_cast<size_t>(i.monitor)].featureReportLength
                                : 0;
@@ -291,7 +294,9 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
         std::lock_guard<std::mutex> lock(g_busLock);
         ++g_requests;
         uint8_t answer[kInputReportLength] = {};
-        error = Bus().readReport(node->interfaceIndex, answer);
+        // A node the model does not know (the uhid keyboard) never has input.
+        error = node->interfaceIndex < 0 ? kErrorIoPending
+                                         : Bus().readReport(node->interfaceIndex, answer);
         if (error == 0) {
             const size_t n = std::min<size_t>(sizeof answer, static_cast<size_t>(arg->data_len));
             std::memcpy(arg->data, answer, n);
@@ -323,7 +328,8 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 
 }  // namespace
 
-Machine::Machine(const std::vector<sim::SimMonitor>& monitors) : testbed_(new Testbed) {
+Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& extras)
+    : testbed_(new Testbed) {
     testbed_->bed = umockdev_testbed_new();
     if (testbed_->bed == nullptr) {
         error_ = "umockdev_testbed_new failed";
@@ -334,17 +340,16 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors) : testbed_(new Te
         Bus().loadMonitors(monitors);
         g_requests = 0;
     }
-    if (!layOut(monitors) && error_.empty()) {
+    if (!layOut(monitors, extras) && error_.empty()) {
         error_ = "laying out the machine failed";
     }
 }
 
+// The testbed goes first: it holds the handlers and stops serving the nodes, so no request
+// can reach a node that is gone.
 Machine::~Machine() {
-    for (const auto& node : nodes_) {
-        (void)node;
-    }
-    nodes_.clear();
     testbed_.reset();
+    nodes_.clear();
     std::lock_guard<std::mutex> lock(g_busLock);
     Bus().reset();
 }
@@ -387,7 +392,7 @@ bool Machine::addNode(const std::string& text, const std::string& devnode, int i
     return true;
 }
 
-bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors) {
+bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors, const Extras& extras) {
     const std::string base = kBase;
     const std::string root = base + "/usb1";
     const std::string hub = root + "/1-2";
@@ -414,9 +419,8 @@ bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors) {
     int hidraw = 0;
     std::string hidrawPath;
     const std::string keyboardName = "Logitech USB Keyboard";
-    std::string text = UsbHidDevice(root + "/1-1", "1-1", 0x046d, 0xc31c, 0x6400, "",
-                                    keyboardName, sequence, hidraw, KeyboardDescriptor(),
-                                    hidrawPath);
+    std::string text = UsbHidDevice(root + "/1-1", "1-1", 0x046d, 0xc31c, 0x6400, "", keyboardName,
+                                    sequence, hidraw, KeyboardDescriptor(), hidrawPath);
     if (!addNode(text, "/dev/hidraw0", interfaceOf(0x046d, 0xc31c), 0x046d, 0xc31c,
                  KeyboardDescriptor(), keyboardName, "", "usb-0000:00:14.0-1/input0")) {
         return false;
@@ -424,10 +428,15 @@ bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors) {
     ++sequence;
     ++hidraw;
     const std::string touchName = "Atmel maXTouch Digitizer";
+    std::vector<uint8_t> touch = TouchDescriptor();
+    if (extras.brokenTouchDescriptor) {
+        touch.resize(5);        // usage page and usage
+        touch.push_back(0xA1);  // a collection item whose data byte is missing
+    }
     text = UsbHidDevice(hub + "/1-2.1", "1-2.1", 0x03eb, 0x212c, 0x0100, "", touchName, sequence,
-                        hidraw, TouchDescriptor(), hidrawPath);
-    if (!addNode(text, "/dev/hidraw1", interfaceOf(0x03eb, 0x212c), 0x03eb, 0x212c,
-                 TouchDescriptor(), touchName, "", "usb-0000:00:14.0-2.1/input0")) {
+                        hidraw, touch, hidrawPath);
+    if (!addNode(text, "/dev/hidraw1", interfaceOf(0x03eb, 0x212c), 0x03eb, 0x212c, touch,
+                 touchName, "", "usb-0000:00:14.0-2.1/input0")) {
         return false;
     }
     for (size_t k = 0; k < monitors.size(); ++k) {
@@ -446,6 +455,27 @@ bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors) {
             return false;
         }
     }
+    if (extras.virtualKeyboard) {
+        ++sequence;
+        ++hidraw;
+        char hidName[32];
+        std::snprintf(hidName, sizeof hidName, "0006:1234:5678.%04X",
+                      static_cast<unsigned>(sequence));
+        const std::string node = "hidraw" + std::to_string(hidraw);
+        const std::string hidPath = std::string("/devices/virtual/misc/uhid/") + hidName;
+        const std::vector<uint8_t> descriptor = KeyboardDescriptor();
+        text = "P: " + hidPath +
+               "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=0006:00001234:00005678\n"
+               "E: HID_NAME=Virtual Keyboard\nE: HID_UNIQ=\nH: report_descriptor=" +
+               Hex(descriptor) + "\n\nP: " + hidPath + "/hidraw/" + node + "\nN: " + node +
+               "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + node +
+               "\nE: MAJOR=" + std::to_string(kHidrawMajor) +
+               "\nE: MINOR=" + std::to_string(hidraw) + "\n";
+        if (!addNode(text, "/dev/" + node, -1, 0x1234, 0x5678, descriptor, "Virtual Keyboard", "",
+                     "")) {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -458,22 +488,30 @@ RunResult Machine::run(const std::string& program, const std::vector<std::string
     const std::string errPath = outputDir.file("stderr");
 
     // Everything the child needs is built before fork: the harness has threads.
+    // The inherited environment, less what is set below (getenv takes the first entry).
+    std::vector<std::string> replaced{"LD_PRELOAD=", "ASAN_OPTIONS=", "UMOCKDEV_DIR="};
+    for (const std::string& entry : extraEnvironment) {
+        replaced.push_back(entry.substr(0, entry.find('=') + 1));
+    }
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        if (entry.rfind("LD_PRELOAD=", 0) != 0 && entry.rfind("ASAN_OPTIONS=", 0) != 0) {
+        const bool keep = std::none_of(replaced.begin(), replaced.end(), [&](const std::string& n) {
+            return entry.rfind(n, 0) == 0;
+        });
+        if (keep) {
             environment.push_back(entry);
         }
     }
     const char* preload = std::getenv("LD_PRELOAD");
-    environment.push_back(std::string("LD_PRELOAD=libumockdev-preload.so.0") +
-                          (preload != nullptr && *preload != '\0' ? std::string(" ") + preload
-                                                                  : std::string()));
+    environment.push_back(
+        std::string("LD_PRELOAD=libumockdev-preload.so.0") +
+        (preload != nullptr && *preload != '\0' ? std::string(" ") + preload : std::string()));
     const char* asan = std::getenv("ASAN_OPTIONS");
     // The preload comes before the sanitizer runtime in the link order of a sanitizer build.
-    environment.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") +
-                          (asan != nullptr && *asan != '\0' ? std::string(":") + asan
-                                                            : std::string()));
+    environment.push_back(
+        std::string("ASAN_OPTIONS=verify_asan_link_order=0") +
+        (asan != nullptr && *asan != '\0' ? std::string(":") + asan : std::string()));
     environment.push_back("UMOCKDEV_DIR=" + root());
     for (const std::string& entry : extraEnvironment) {
         environment.push_back(entry);

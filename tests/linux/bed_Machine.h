@@ -30,11 +30,20 @@ struct RunResult {
     std::string err;
 };
 
+// Departures from the default layout, for the walks' cases.
+struct Extras {
+    // A keyboard made by uhid (/devices/virtual/misc/uhid/...): a hidraw node with no USB
+    // device above it, numbered after the monitors.
+    bool virtualKeyboard = false;
+    // The touch controller's descriptor cut in the middle of an item.
+    bool brokenTouchDescriptor = false;
+};
+
 class Machine {
 public:
     // Lays out the machine for the monitors (their settings, faults and mode as a state
     // file gives them). Construction failures are reported through ok()/error().
-    explicit Machine(const std::vector<sim::SimMonitor>& monitors);
+    explicit Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& extras = {});
     ~Machine();
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
@@ -59,7 +68,7 @@ public:
     struct Node;
 
 private:
-    bool layOut(const std::vector<sim::SimMonitor>& monitors);
+    bool layOut(const std::vector<sim::SimMonitor>& monitors, const Extras& extras);
     bool addNode(const std::string& text, const std::string& devnode, int interfaceIndex,
                  uint16_t vid, uint16_t pid, std::vector<uint8_t> descriptor,
                  const std::string& name, const std::string& uniq, const std::string& phys);

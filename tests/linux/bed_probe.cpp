@@ -68,8 +68,8 @@ int main() {
             const int uniqResult = ioctl(fd, HIDIOCGRAWUNIQ(sizeof uniq), uniq);
             errno = 0;
             const ssize_t got = read(fd, report, sizeof report);
-            std::printf(" info=%d:%04x:%04x rdesc=%d/%d:%02x..%02x uniq=%d:%s read=%zd/%s", infoResult,
-                        static_cast<unsigned>(info.vendor) & 0xFFFF,
+            std::printf(" info=%d:%04x:%04x rdesc=%d/%d:%02x..%02x uniq=%d:%s read=%zd/%s",
+                        infoResult, static_cast<unsigned>(info.vendor) & 0xFFFF,
                         static_cast<unsigned>(info.product) & 0xFFFF, sizeResult, size,
                         descResult == 0 ? descriptor.value[0] : 0,
                         descResult == 0 && size > 0 ? descriptor.value[size - 1] : 0, uniqResult,

@@ -49,7 +49,7 @@ struct Comparison {
 };
 
 Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
-                   const std::string& iniText = "") {
+                   const std::string& iniText = "", const bed::Extras& extras = {}) {
     Comparison c;
     TempDir shared;
     const std::string ini = shared.file("settings.ini");
@@ -74,7 +74,7 @@ Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
     std::vector<sim::SimMonitor> monitors;
     std::string error;
     EXPECT_TRUE(sim::ParseState(state, monitors, error)) << error;
-    bed::Machine machine(monitors);
+    bed::Machine machine(monitors, extras);
     EXPECT_TRUE(machine.ok()) << machine.error();
     if (!iniText.empty()) {
         WriteFileBytes(ini, iniText);
@@ -88,7 +88,10 @@ Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
     return c;
 }
 
-void ExpectSame(const Comparison& c) {
+// Everything the user and the monitor see is the same; `traffic` says the run exchanged
+// reports at all, so that two empty transcripts do not pass for a comparison.
+void ExpectSame(const Comparison& c, bool traffic = true) {
+    EXPECT_EQ(!c.simTranscript.empty(), traffic);
     EXPECT_EQ(c.bed.out, c.sim.out);
     EXPECT_EQ(c.bed.err, c.sim.err);
     EXPECT_EQ(c.bed.exitStatus, c.sim.exitStatus);
@@ -152,7 +155,7 @@ TEST(BedEndToEnd, ApplyToEveryMonitor) {
 }
 
 TEST(BedEndToEnd, NoMonitorAttached) {
-    ExpectSame(RunBoth("", {"-L"}));
+    ExpectSame(RunBoth("", {"-L"}), false);
 }
 
 // The faults that matter on Linux, at each exchange where the program can meet them:
@@ -173,26 +176,20 @@ class BedFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(BedFault, SameLinesAndStatusAsTheSimulator) {
     const FaultCase& f = GetParam();
-    const std::string state = std::string(kOneMonitor) + "fault " + std::to_string(f.exchange) +
-                              " " + f.fault + "\n";
+    const std::string state =
+        std::string(kOneMonitor) + "fault " + std::to_string(f.exchange) + " " + f.fault + "\n";
     const bool apply = std::string(f.mode) == "-i";
     const Comparison c = RunBoth(state, {f.mode, "{ini}"}, apply ? ChangedSettings() : "");
     ExpectSame(c);
 }
 
 const FaultCase kFaults[] = {
-    {"ResetNoAnswer", "-i", 2, "no-answer"},
-    {"ResetStatus40", "-i", 2, "status 40"},
-    {"ResetVanishes", "-i", 2, "disconnect"},
-    {"RecordNoAnswer", "-i", 5, "no-answer"},
-    {"RecordStatus40", "-i", 5, "status 40"},
-    {"RecordVanishes", "-i", 5, "disconnect"},
-    {"CommitNoAnswer", "-i", 9, "no-answer"},
-    {"CommitStatus40", "-i", 9, "status 40"},
-    {"CommitVanishes", "-i", 9, "disconnect"},
-    {"ConfigQueryNoAnswer", "-o", 2, "no-answer"},
-    {"ConfigQueryStatus40", "-o", 2, "status 40"},
-    {"ConfigQueryVanishes", "-o", 2, "disconnect"},
+    {"ResetNoAnswer", "-i", 2, "no-answer"},       {"ResetStatus40", "-i", 2, "status 40"},
+    {"ResetVanishes", "-i", 2, "disconnect"},      {"RecordNoAnswer", "-i", 5, "no-answer"},
+    {"RecordStatus40", "-i", 5, "status 40"},      {"RecordVanishes", "-i", 5, "disconnect"},
+    {"CommitNoAnswer", "-i", 9, "no-answer"},      {"CommitStatus40", "-i", 9, "status 40"},
+    {"CommitVanishes", "-i", 9, "disconnect"},     {"ConfigQueryNoAnswer", "-o", 2, "no-answer"},
+    {"ConfigQueryStatus40", "-o", 2, "status 40"}, {"ConfigQueryVanishes", "-o", 2, "disconnect"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, BedFault, ::testing::ValuesIn(kFaults),
@@ -233,10 +230,45 @@ TEST(BedWalks, VerboseListFindsWhatTheSimulatorFinds) {
 // A monitor whose only collection has another usage is not one of ours; a monitor with
 // other output values before its command value and another report id still is.
 TEST(BedWalks, CollectionsAndReportIdsAsTheSimulatorSeesThem) {
-    ExpectSame(RunBoth("monitor 41-A0001\n  usage a100\n", {"-L"}));
-    ExpectSame(RunBoth("monitor 41-A0001\n  report-id 05\n  other-output-values 2\n"
-                       "  second-collection yes\n",
-                       {"-o", "{ini}"}));
+    ExpectSame(RunBoth("monitor 41-A0001\n  usage a100\n", {"-L"}), false);
+    ExpectSame(
+        RunBoth("monitor 41-A0001\n  report-id 05\n  other-output-values 2\n"
+                "  second-collection yes\n",
+                {"-o", "{ini}"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A node whose descriptor cannot be parsed is passed over with a line saying so, and the walk
+// goes on: the touch controller is not found, both monitors are, and what the user sees
+// without -v is what the simulator shows.
+TEST(BedWalks, ANodeWithABrokenDescriptorIsPassedOver) {
+    bed::Extras extras;
+    extras.brokenTouchDescriptor = true;
+    ExpectSame(RunBoth(DefaultState(), {"-L"}, "", extras));
+
+    const Comparison c = RunBoth(DefaultState(), {"-L", "-v"}, "", extras);
+    EXPECT_EQ(c.bed.exitStatus, 0);
+    EXPECT_EQ(c.bed.out.find("vid=0x03eb"), std::string::npos) << c.bed.out;
+    EXPECT_NE(c.bed.out.find("ZelHidDisplayList::enumerateHid - report descriptor of /dev/hidraw1 "
+                             "not read, error=0x00000016 - continuing ..."),
+              std::string::npos)
+        << c.bed.out;
+    const std::string found =
+        "found supported flash chip - vid=0x0f66, pid=0x302c, usage page=0xff45, usage=0xa000";
+    const size_t first = c.bed.out.find(found);
+    ASSERT_NE(first, std::string::npos) << c.bed.out;
+    EXPECT_NE(c.bed.out.find(found, first + 1), std::string::npos) << c.bed.out;
+}
+
+// A HID device made by uhid has no USB device above it: the walk passes it over like any
+// other interface that is not ours.
+TEST(BedWalks, ADeviceWithoutUsbParentIsNoTrouble) {
+    bed::Extras extras;
+    extras.virtualKeyboard = true;
+    ExpectSame(RunBoth(DefaultState(), {"-L"}, "", extras));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The Windows program's walks on the emulated machine, through Wine's own HID stack: Wine's
-// udev bus turns the emulated hidraw nodes into HID devices, one per top-level collection,
-// and the real SetupAPI walk and hid.dll run over them.
+// udev bus turns the emulated hidraw nodes into HID devices, and the real SetupAPI walk and
+// hid.dll run over them. A small Windows helper (bed_winprobe.exe) then lists what Wine
+// reports for each device.
 //
 // The run cannot go further than the walk: Wine 8's HID class driver does not implement
 // IOCTL_HID_FLUSH_QUEUE ("Unsupported ioctl 0xb0197" in its trace), so the first
@@ -22,12 +23,14 @@
 
 namespace {
 
-std::string WindowsProgram() {
-    const char* given = std::getenv("MARVANE_WINDOWS_EXE");
+// A program of the Windows build: from the environment when given there, else from the
+// source tree's windows build.
+std::string WindowsProgram(const char* variable, const char* name) {
+    const char* given = std::getenv(variable);
     if (given != nullptr && *given != '\0') {
         return given;
     }
-    return std::string(MARVANE_WINDOWS_BUILD_DIR) + "/bin/marvanecfgutil.exe";
+    return std::string(MARVANE_WINDOWS_BUILD_DIR) + "/bin/" + name;
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -41,10 +44,14 @@ size_t Count(const std::string& text, const std::string& part) {
 class WineOnBed : public ::testing::Test {
 protected:
     void SetUp() override {
-        exe = WindowsProgram();
-        if (!FileExists(exe)) {
-            GTEST_SKIP() << "no Windows program at " << exe
-                         << " (build the windows preset first, or set MARVANE_WINDOWS_EXE)";
+        exe = WindowsProgram("MARVANE_WINDOWS_EXE", "marvanecfgutil.exe");
+        probe = WindowsProgram("MARVANE_WINDOWS_PROBE", "bed_winprobe.exe");
+        for (const std::string& program : {exe, probe}) {
+            if (!FileExists(program)) {
+                GTEST_SKIP() << "no Windows program at " << program
+                             << " (build the windows preset first, or set MARVANE_WINDOWS_EXE "
+                                "and MARVANE_WINDOWS_PROBE)";
+            }
         }
         if (!FileExists("/usr/bin/wine") || !FileExists("/usr/bin/wineserver")) {
             GTEST_SKIP() << "Wine is not installed";
@@ -65,6 +72,7 @@ protected:
     bed::Machine machine{sim::DefaultMonitors()};
     TempDir prefix;
     std::string exe;
+    std::string probe;
     std::vector<std::string> environment;
 };
 
@@ -87,13 +95,15 @@ TEST_F(WineOnBed, WindowsWalksFindBothMonitorsAndSkipTheRest) {
     const std::string& out = r.out;
     SCOPED_TRACE(out + r.err);
 
-    // The touch interface and each monitor's first collection are found; the keyboard and
-    // the first monitor's second collection (usage 0xa100) are passed over without a line.
-    EXPECT_EQ(Count(out, "found supported flash chip - vid=0x03eb, pid=0x212c, usage "
-                         "page=0xff00, usage=0x0001"),
+    // The touch interface and each monitor's first collection are found; the keyboard is
+    // passed over without a line, and nothing with usage 0xa100 is found.
+    EXPECT_EQ(Count(out,
+                    "found supported flash chip - vid=0x03eb, pid=0x212c, usage "
+                    "page=0xff00, usage=0x0001"),
               1u);
-    EXPECT_EQ(Count(out, "found supported flash chip - vid=0x0f66, pid=0x302c, usage "
-                         "page=0xff45, usage=0xa000"),
+    EXPECT_EQ(Count(out,
+                    "found supported flash chip - vid=0x0f66, pid=0x302c, usage "
+                    "page=0xff45, usage=0xa000"),
               2u);
     EXPECT_EQ(Count(out, "found supported flash chip"), 3u);
     EXPECT_EQ(Count(out, "vid=0x046d"), 0u);
@@ -106,6 +116,29 @@ TEST_F(WineOnBed, WindowsWalksFindBothMonitorsAndSkipTheRest) {
     EXPECT_EQ(r.exitStatus, 1);
     // The controller saw nothing: no report reached it before the flush.
     EXPECT_TRUE(machine.transcript().empty());
+
+    // What Wine's HID stack reports for each node, read as the Windows walk reads it: the
+    // ids, the first collection's usage and report lengths, the output value capabilities
+    // (report id, usage, count) and the serial. Wine 8 takes neither bcdDevice as the
+    // version (0000) nor a serial for devices without one ("0000"); it lists only the first
+    // collection of a node, so the second collection never reaches the walk; and its HID
+    // devices have no parent the configuration manager can return, so under Wine the hub
+    // placement rule would find no hub.
+    bed::RunResult p = Wine({probe}, 60);
+    EXPECT_EQ(p.exitStatus, 0);
+    std::erase(p.out, '\r');  // Wine's console ends lines in "\r\n"
+    for (const char* line : {
+             "03eb:212c v0000 ff00:0001 in=9 out=0 feature=0 outvalues=0 serial=0000 parent=-\n",
+             "046d:c31c v0000 0001:0006 in=9 out=2 feature=0 outvalues=0 serial=0000 parent=-\n",
+             "0f66:302c v0000 ff45:a000 in=9 out=264 feature=128 outvalues=1 01:a001:263 "
+             "serial=41-A0001 parent=-\n",
+             "0f66:302c v0000 ff45:a000 in=9 out=264 feature=128 outvalues=1 01:a001:263 "
+             "serial=41-A0002 parent=-\n",
+         }) {
+        EXPECT_EQ(Count(p.out, line), 1u) << line << p.out;
+    }
+    EXPECT_EQ(Count(p.out, "0f66:302c"), 2u) << p.out;
+    EXPECT_EQ(Count(p.out, "ff45:a100"), 0u) << p.out;
 }
 
 }  // namespace
