@@ -28,10 +28,13 @@ done
 ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}"
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null) || {
-        echo "release: not a git checkout; set SOURCE_DATE_EPOCH" >&2
-        exit 1
-    }
+    SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct 2>/dev/null) || SOURCE_DATE_EPOCH=""
+fi
+if [ -z "$SOURCE_DATE_EPOCH" ]; then
+    # A tree without its history: the newest source file stands for the last commit.
+    SOURCE_DATE_EPOCH=$(find . \( -path ./build -o -path ./dist -o -path ./.git \) -prune -o \
+        -type f -printf '%T@\n' | sort -n | tail -1 | cut -d. -f1)
+    echo "release: no git history; time stamps from the newest source file" >&2
 fi
 export SOURCE_DATE_EPOCH
 # Archive member times are stored in local time; pin the zone so they do not depend on it.
