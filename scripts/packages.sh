@@ -21,3 +21,4 @@ NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest util
                  libudev-dev umockdev libumockdev-dev)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+RELEASE_PACKAGES=(git zip unzip dpkg-dev lintian mandoc groff-base)

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every build and runs every test: native, with
-# AddressSanitizer and UBSan, the Windows build under Wine, and a bounded fuzzing run.
+# AddressSanitizer and UBSan, the Windows build under Wine, a bounded fuzzing run, and the
+# release artifacts (built twice to prove them reproducible, then unpacked and run).
 # Exits non-zero when anything fails to build or any test fails.
 set -u
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" || exit 1
+ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" \
+    "${RELEASE_PACKAGES[@]}" || exit 1
 
 failed=()
 step() {
@@ -59,6 +61,7 @@ step "sanitizer tests" native linux-asan
 step "windows tests (wine)" windows
 step "windows walks on the bed (wine)" windows_on_bed
 step "fuzzing" fuzz
+step "release" bash tests/release/release_test.sh
 
 if [ ${#failed[@]} -ne 0 ]; then
     echo "FAILED: ${failed[*]}"

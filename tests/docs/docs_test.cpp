@@ -1,0 +1,216 @@
+// The user guide and the manual page describe the same options, keys, ranges and defaults
+// as the program's option string, help text and settings table, so neither can drift.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Options.h"
+#include "platform/Text.h"
+#include "settings/SettingsItems.h"
+
+namespace {
+
+const std::string kHelp[] = {
+#include "tests/data/app/help.inc"
+};
+const std::string& kUsage = kHelp[0];
+const std::string& kExamples = kHelp[1];
+const std::string& kDefinition = kHelp[2];
+
+std::string ReadDoc(const std::string& name) {
+    std::ifstream in(std::string(MARVANE_DOCS_DIR) + "/" + name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The text from the line that starts with `first` up to the line that starts with `next`.
+std::string Section(const std::string& text, const std::string& first, const std::string& next) {
+    const size_t begin = text.find("\n" + first);
+    EXPECT_NE(begin, std::string::npos) << first;
+    const size_t end = text.find("\n" + next, begin + 1);
+    return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+std::string Hex(uint8_t value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", value);
+    return text;
+}
+
+// Option letter -> whether it takes an argument.
+using Options = std::map<char, bool>;
+
+Options FromOptionString() {
+    Options options;
+    for (const char* c = kOptionString; *c != '\0'; ++c) {
+        if (*c != ':') {
+            options[*c] = c[1] == ':';
+        }
+    }
+    return options;
+}
+
+// Lines "  -o <filename> ..." of the help's usage and of the guide's option list.
+Options FromUsageLines(const std::string& text) {
+    static const std::regex option(R"(^  -(.)( +<)?.*)");
+    Options options;
+    for (const std::string& line : Lines(text)) {
+        std::smatch match;
+        if (std::regex_match(line, match, option)) {
+            options[match[1].str()[0]] = match[2].matched;
+        }
+    }
+    return options;
+}
+
+// ".TP" entries of the manual page: ".BI \-o " file"" takes an argument, ".B \-L" does not.
+Options FromManPage(const std::string& text) {
+    static const std::regex option(R"(^\.(BI?) \\-(.).*)");
+    Options options;
+    const std::vector<std::string> lines = Lines(text);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::smatch match;
+        if (lines[i - 1] == ".TP" && std::regex_match(lines[i], match, option)) {
+            options[match[2].str()[0]] = match[1] == "BI";
+        }
+    }
+    return options;
+}
+
+std::string Roff(const std::string& text) {
+    return std::regex_replace(text, std::regex(R"(\\-)"), "-");
+}
+
+TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
+    const Options expected = FromOptionString();
+    ASSERT_EQ(expected.size(), 8u);
+    EXPECT_EQ(FromUsageLines(kUsage), expected) << "help usage";
+    EXPECT_EQ(FromUsageLines(Section(ReadDoc("marvanecfgutil-guide.txt"), "2. Options", "3. ")),
+              expected)
+        << "guide";
+    EXPECT_EQ(FromManPage(Section(ReadDoc("marvanecfgutil.1"), ".SH OPTIONS", ".SH ")), expected)
+        << "manual page";
+}
+
+TEST(DocsTest, HelpDefinesTheSeventeenKeysInTableOrder) {
+    static const std::regex key(R"(^    (\w+)=.*)");
+    std::vector<std::string> keys;
+    for (const std::string& line : Lines(kDefinition)) {
+        std::smatch match;
+        if (std::regex_match(line, match, key)) {
+            keys.push_back(match[1]);
+        }
+    }
+    std::vector<std::string> expected;
+    for (const SettingsItem& item : kSettingsItems) {
+        expected.push_back(Narrow(item.key));
+    }
+    EXPECT_EQ(keys, expected);
+}
+
+// Guide table rows "  Volume      General      00-28   20       master volume".
+TEST(DocsTest, GuideTableGivesEveryKeysSectionRangeAndDefault) {
+    const std::string guide = ReadDoc("marvanecfgutil-guide.txt");
+    static const std::regex row(
+        R"(^  ([A-Za-z0-9]+) +([A-Za-z]+) +([0-9A-F]{2})-([0-9A-F]{2}) +([0-9A-F]{2}) .*)");
+    std::vector<std::string> rows;
+    for (const std::string& line : Lines(guide)) {
+        std::smatch match;
+        if (std::regex_match(line, match, row)) {
+            rows.push_back(match[1].str() + " " + match[2].str() + " " + match[3].str() + "-" +
+                           match[4].str() + " " + match[5].str());
+        }
+    }
+    std::vector<std::string> expected;
+    for (const SettingsItem& item : kSettingsItems) {
+        expected.push_back(Narrow(item.key) + " " + Narrow(item.section) + " " + Hex(item.min) +
+                           "-" + Hex(item.max) + " " + Hex(item.def));
+    }
+    EXPECT_EQ(rows, expected);
+}
+
+// The manual page: ".SS [Section]", then per key ".TP", ".B Key", "00\-28, default 20.".
+TEST(DocsTest, ManPageGivesEveryKeysSectionRangeAndDefault) {
+    const std::vector<std::string> lines =
+        Lines(Section(ReadDoc("marvanecfgutil.1"), ".SH INI FILE", ".SH "));
+    static const std::regex section(R"(^\.SS \[(\w+)\]$)");
+    static const std::regex key(R"(^\.B (\w+)$)");
+    static const std::regex range(R"(^([0-9A-F]{2})\\-([0-9A-F]{2}), default ([0-9A-F]{2})\.$)");
+    std::vector<std::string> entries;
+    std::string current;
+    for (size_t i = 0; i + 2 < lines.size(); ++i) {
+        std::smatch match, values;
+        if (std::regex_match(lines[i], match, section)) {
+            current = match[1];
+        } else if (lines[i] == ".TP" && std::regex_match(lines[i + 1], match, key) &&
+                   std::regex_match(lines[i + 2], values, range)) {
+            entries.push_back(match[1].str() + " " + current + " " + values[1].str() + "-" +
+                              values[2].str() + " " + values[3].str());
+        }
+    }
+    std::vector<std::string> expected;
+    for (const SettingsItem& item : kSettingsItems) {
+        expected.push_back(Narrow(item.key) + " " + Narrow(item.section) + " " + Hex(item.min) +
+                           "-" + Hex(item.max) + " " + Hex(item.def));
+    }
+    EXPECT_EQ(entries, expected);
+}
+
+// The guide shows the file -g writes: the sections in table order, each key with its default.
+TEST(DocsTest, GuideShowsTheDefaultsFileAsWritten) {
+    const std::vector<std::string> lines =
+        Lines(Section(ReadDoc("marvanecfgutil-guide.txt"), "  [General]", "(The section"));
+    std::vector<std::string> shown;
+    for (const std::string& line : lines) {
+        if (line.rfind("  ", 0) == 0) {
+            shown.push_back(line.substr(2));
+        }
+    }
+    std::vector<std::string> expected;
+    std::string current;
+    for (const SettingsItem& item : kSettingsItems) {
+        if (Narrow(item.section) != current) {
+            current = Narrow(item.section);
+            expected.push_back("[" + current + "]");
+        }
+        char value[3];
+        std::snprintf(value, sizeof value, "%02x", item.def);
+        expected.push_back(Narrow(item.key) + "=" + value);
+    }
+    EXPECT_EQ(shown, expected);
+}
+
+// Every example command of the help appears in the guide and in the manual page's examples.
+TEST(DocsTest, ExampleCommandsMatchTheHelp) {
+    std::vector<std::string> commands;
+    for (const std::string& line : Lines(kExamples)) {
+        if (line.rfind("       marvanecfgutil ", 0) == 0) {
+            commands.push_back(line.substr(7));
+        }
+    }
+    ASSERT_EQ(commands.size(), 4u);
+    const std::string guide = ReadDoc("marvanecfgutil-guide.txt");
+    const std::string examples = Roff(Section(ReadDoc("marvanecfgutil.1"), ".SH EXAMPLES", ".SH "));
+    for (const std::string& command : commands) {
+        EXPECT_NE(guide.find("\n  " + command + "\n"), std::string::npos) << command;
+        EXPECT_NE(examples.find("\n" + command + "\n"), std::string::npos) << command;
+    }
+}
+
+}  // namespace
