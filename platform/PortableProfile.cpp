@@ -5,26 +5,15 @@
 // The file is held as code units: bytes for files without a byte-order mark and for UTF-8
 // with one, 16-bit units for UTF-16LE. The structure of an INI file ('[', ']', '=', blanks,
 // line ends) is ASCII in every one of these encodings, so lines are parsed on the units and
-// only names and values are converted.
-#include <algorithm>
+// only names and values are converted. Reading and replacing the file itself is the
+// business of each system (platform/posix, platform/win32: ProfileFile).
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/PrivateProfile.h"
+#include "platform/ProfileFile.h"
 #include "platform/Text.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#endif
 
 namespace portable_profile {
 namespace {
@@ -444,257 +433,6 @@ std::wstring BufferedValue(std::wstring value) {
     return value;
 }
 
-// ---- Files -----------------------------------------------------------------------------
-
-#ifdef _WIN32
-
-struct HandleCloser {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    ~HandleCloser() {
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-        }
-    }
-};
-
-bool ReadAll(HANDLE handle, std::string& bytes, uint32_t& error) {
-    char buffer[65536];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(handle, buffer, sizeof(buffer), &got, nullptr)) {
-            error = GetLastError();
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        bytes.append(buffer, got);
-    }
-}
-
-// Reads the file; a missing file is "absent", not an error. With forWriting the file must
-// also be writable, as the Windows function opens it for writing.
-bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& bytes, bool& exists,
-                     uint32_t& error) {
-    exists = false;
-    HandleCloser file;
-    file.handle = CreateFileW(path.c_str(), GENERIC_READ | (forWriting ? GENERIC_WRITE : 0),
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file.handle == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND;
-    }
-    exists = true;
-    return ReadAll(file.handle, bytes, error);
-}
-
-bool StoreProfileFile(const std::wstring& path, const std::string& bytes, bool /*exists*/,
-                      uint32_t& error) {
-    const std::wstring temp = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    {
-        HandleCloser file;
-        file.handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file.handle == INVALID_HANDLE_VALUE) {
-            error = GetLastError();
-            return false;
-        }
-        size_t done = 0;
-        while (done < bytes.size()) {
-            DWORD wrote = 0;
-            const size_t chunk = std::min<size_t>(bytes.size() - done, 1u << 20);
-            if (!WriteFile(file.handle, bytes.data() + done, static_cast<DWORD>(chunk), &wrote,
-                           nullptr) ||
-                wrote == 0) {
-                error = GetLastError();
-                CloseHandle(file.handle);
-                file.handle = INVALID_HANDLE_VALUE;
-                DeleteFileW(temp.c_str());
-                return false;
-            }
-            done += wrote;
-        }
-        if (!FlushFileBuffers(file.handle)) {
-            error = GetLastError();
-            CloseHandle(file.handle);
-            file.handle = INVALID_HANDLE_VALUE;
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = GetLastError();
-        DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
-}
-
-#else
-
-struct FdCloser {
-    int fd = -1;
-    ~FdCloser() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
-bool ReadAll(int fd, std::string& bytes, uint32_t& error) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof(buffer));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        bytes.append(buffer, static_cast<size_t>(got));
-    }
-}
-
-bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& bytes, bool& exists,
-                     uint32_t& error) {
-    exists = false;
-    const std::string name = Narrow(path);
-    FdCloser file;
-    // Non-blocking, so that a FIFO in place of the file cannot hang us; only regular files
-    // are read.
-    file.fd = open(name.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
-    if (file.fd < 0) {
-        error = static_cast<uint32_t>(errno);
-        return errno == ENOENT;
-    }
-    exists = true;
-    struct stat info {};
-    if (fstat(file.fd, &info) != 0) {
-        error = static_cast<uint32_t>(errno);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    // A file nobody may write is read-only, also for root, as the read-only attribute is on
-    // Windows: replacing it by rename would otherwise get round its permissions.
-    if (forWriting && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        error = EACCES;
-        return false;
-    }
-    return ReadAll(file.fd, bytes, error);
-}
-
-bool WriteAll(int fd, const std::string& bytes, uint32_t& error) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
-// Writes a temporary file beside the target and renames it over the target, so that the
-// file is always either the old or the new one, never half written. The file keeps its
-// permissions (and its owner where we may set it); a symbolic link keeps pointing at it.
-bool StoreProfileFile(const std::wstring& path, const std::string& bytes, bool exists,
-                      uint32_t& error) {
-    std::string target = Narrow(path);
-    struct stat info {};
-    if (exists && lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (realpath(target.c_str(), resolved) == nullptr) {
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        target = resolved;
-    }
-    mode_t mode = 0;
-    if (exists) {
-        if (stat(target.c_str(), &info) != 0) {
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        mode = info.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = static_cast<mode_t>(0666 & ~mask);
-    }
-
-    std::string temp = target + ".XXXXXX";
-    FdCloser file;
-    file.fd = mkstemp(temp.data());
-    if (file.fd < 0) {
-        error = static_cast<uint32_t>(errno);
-        return false;
-    }
-    const auto fail = [&](int code) {
-        error = static_cast<uint32_t>(code);
-        close(file.fd);
-        file.fd = -1;
-        unlink(temp.c_str());
-        return false;
-    };
-    if (exists && fchown(file.fd, info.st_uid, info.st_gid) != 0) {
-        // Not permitted for other users' files: the file then belongs to us.
-    }
-    if (fchmod(file.fd, mode) != 0) {
-        return fail(errno);
-    }
-    if (!WriteAll(file.fd, bytes, error)) {
-        return fail(static_cast<int>(error));
-    }
-    if (fsync(file.fd) != 0) {
-        return fail(errno);
-    }
-    const int fd = file.fd;
-    file.fd = -1;
-    if (close(fd) != 0) {
-        const int code = errno;
-        unlink(temp.c_str());
-        error = static_cast<uint32_t>(code);
-        return false;
-    }
-    if (rename(temp.c_str(), target.c_str()) != 0) {
-        const int code = errno;
-        unlink(temp.c_str());
-        error = static_cast<uint32_t>(code);
-        return false;
-    }
-    // Make the rename itself durable.
-    const size_t slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    FdCloser dirFd;
-    dirFd.fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd.fd >= 0) {
-        fsync(dirFd.fd);
-    }
-    return true;
-}
-
-#endif
-
-#ifdef _WIN32
-constexpr uint32_t kInvalidParameter = ERROR_INVALID_PARAMETER;
-#else
-constexpr uint32_t kInvalidParameter = EINVAL;
-#endif
-
 bool HasLineEnd(const std::wstring& text) {
     return text.find_first_of(L"\r\n") != std::wstring::npos;
 }
@@ -793,7 +531,7 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
     error = 0;
     // A line end inside a name or value would add lines of its own to the file.
     if (HasLineEnd(section) || HasLineEnd(key) || HasLineEnd(value)) {
-        error = kInvalidParameter;
+        error = InvalidParameterError();
         return false;
     }
     std::string bytes;
