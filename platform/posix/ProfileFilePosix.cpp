@@ -86,6 +86,8 @@ bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& byt
         error = EACCES;
         return false;
     }
+    // Read at the file's size: growing as it comes would hold up to twice as much.
+    bytes.reserve(static_cast<size_t>(info.st_size) + 1);
     return ReadAll(file.fd, bytes, error);
 }
 

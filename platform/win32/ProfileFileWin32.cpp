@@ -49,6 +49,11 @@ bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& byt
         return error == ERROR_FILE_NOT_FOUND;
     }
     exists = true;
+    // Read at the file's size: growing as it comes would hold up to twice as much.
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(file.handle, &size) && size.QuadPart > 0) {
+        bytes.reserve(static_cast<size_t>(size.QuadPart) + 1);
+    }
     return ReadAll(file.handle, bytes, error);
 }
 
