@@ -293,6 +293,18 @@ bool NamesEqual(const Units& units, size_t begin, size_t end, const std::u16stri
     return begin + name.size() == end || units[begin + name.size()] == 0;
 }
 
+bool NamesFold(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool IsBlankWide(wchar_t c) {
     return static_cast<uint32_t>(c) < 0x80 && IsBlank(static_cast<char16_t>(c));
 }
@@ -469,6 +481,18 @@ struct Search {
 
 // Runs every search through the file in one pass, stopping once all are done.
 void RunSearches(const Units& units, std::vector<Search>& searches) {
+    // Searches in the same section (the settings ask five sections for 17 keys) compare each
+    // section header once.
+    std::vector<size_t> firstOfSection(searches.size());
+    for (size_t i = 0; i < searches.size(); ++i) {
+        size_t first = 0;
+        while (!NamesFold(searches[first].section, searches[i].section)) {
+            ++first;
+        }
+        firstOfSection[i] = first;
+    }
+    std::vector<signed char> headerMatches(searches.size());
+
     size_t pending = searches.size();
     for (size_t pos = 0; pos < units.size() && pending > 0;) {
         const Line line = LineAt(units, pos);
@@ -477,7 +501,11 @@ void RunSearches(const Units& units, std::vector<Search>& searches) {
         if (parsed.kind == LineKind::Blank) {
             continue;
         }
-        for (Search& search : searches) {
+        if (parsed.kind == LineKind::Section) {
+            std::fill(headerMatches.begin(), headerMatches.end(), -1);
+        }
+        for (size_t i = 0; i < searches.size(); ++i) {
+            Search& search = searches[i];
             if (search.done) {
                 continue;
             }
@@ -490,7 +518,11 @@ void RunSearches(const Units& units, std::vector<Search>& searches) {
                     }
                     continue;
                 }
-                if (NamesEqual(units, parsed.nameBegin, parsed.nameEnd, search.section)) {
+                signed char& matches = headerMatches[firstOfSection[i]];
+                if (matches < 0) {
+                    matches = NamesEqual(units, parsed.nameBegin, parsed.nameEnd, search.section);
+                }
+                if (matches != 0) {
                     search.sectionSeen = search.inSection = true;
                     search.hasContent = true;
                     search.lastContent = line;
@@ -547,9 +579,13 @@ uint32_t ReadStringFromBytes(const std::string& bytes, const std::wstring& secti
     return queries.front().count;
 }
 
-bool WriteStringToBytes(const std::string& bytes, const std::wstring& section,
-                        const std::wstring& key, const std::wstring& value, std::string& result) {
-    result = bytes;
+namespace {
+
+// WriteStringToBytes, but without a copy of the file when it already holds the value:
+// result is then left empty.
+bool EditBytes(const std::string& bytes, const std::wstring& section, const std::wstring& key,
+               const std::wstring& value, std::string& result) {
+    result.clear();
     const Units units(bytes);
     const Encoding encoding = units.encoding();
     const std::wstring sectionName = TrimBlanks(section);
@@ -585,6 +621,7 @@ bool WriteStringToBytes(const std::string& bytes, const std::wstring& section,
     }
     const std::u16string keyText = EncodeUnits(encoding, keyName) + u"=" + valueUnits;
 
+    result = bytes;
     // A lone last byte of a UTF-16 file is rewritten as the whole unit it was read as.
     if (units.oddLength()) {
         result.insert(encoding == Encoding::Utf16Le ? result.size() : result.size() - 1, 1, '\0');
@@ -627,6 +664,17 @@ bool WriteStringToBytes(const std::string& bytes, const std::wstring& section,
     return true;
 }
 
+}  // namespace
+
+bool WriteStringToBytes(const std::string& bytes, const std::wstring& section,
+                        const std::wstring& key, const std::wstring& value, std::string& result) {
+    if (!EditBytes(bytes, section, key, value, result)) {
+        result = bytes;
+        return false;
+    }
+    return true;
+}
+
 void ReadStrings(const std::wstring& path, std::vector<ProfileQuery>& queries) {
     for (ProfileQuery& query : queries) {
         query.value.clear();
@@ -664,9 +712,10 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
     }
     error = 0;
     std::string result;
-    if (!WriteStringToBytes(bytes, section, key, value, result)) {
+    if (!EditBytes(bytes, section, key, value, result)) {
         return true;  // the file already holds that value
     }
+    bytes = std::string();  // only the new contents are needed from here
     return StoreProfileFile(path, result, exists, error);
 }
 
