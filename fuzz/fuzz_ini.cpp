@@ -1,13 +1,14 @@
 // Arbitrary bytes as an INI file: through the settings reader (file, range checks, write
 // block) and through our private-profile reader and writer, which must keep their promises
-// on any input: a value read fits the 260-character buffer, a written value reads back, and
-// a write changes no other value.
+// on any input: a value read fits the 260-character buffer, several names read in one pass
+// read as each alone, a written value reads back, and a write changes no other value.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/PrivateProfile.h"
 #include "settings/KemoHWData.h"
@@ -72,12 +73,20 @@ void FuzzProfileText(const std::string& bytes) {
     const size_t checked[4] = {selector % kNameCount, pick(2) % kNameCount, pick(3) % kNameCount,
                                pick(4) % kNameCount};
     std::wstring before[4];
+    std::vector<ProfileQuery> queries;
     for (size_t i = 0; i < 4; ++i) {
         const Name name = NameAt(checked[i]);
         const uint32_t count =
             portable_profile::ReadStringFromBytes(bytes, name.section, name.key, before[i]);
         Check(count == before[i].size(), "count differs from the value's length");
         Check(count <= 259, "value longer than the buffer");
+        queries.push_back({name.section, name.key, L"junk", 7});
+    }
+    // The settings ask for all their values in one pass: it must answer each as alone.
+    portable_profile::ReadStringsFromBytes(bytes, queries);
+    for (size_t i = 0; i < 4; ++i) {
+        Check(queries[i].value == before[i] && queries[i].count == before[i].size(),
+              "one pass for several names reads differently");
     }
 
     const Name name = NameAt(checked[0]);

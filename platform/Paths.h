@@ -16,6 +16,11 @@ inline constexpr uint32_t kFileAttributeDirectory = 0x10;
 std::wstring ExecutablePath();
 // The directory of the running executable, without a trailing separator.
 std::wstring ExecutableDirectory();
+// The directory that relative INI file names are taken from, without a trailing separator.
+// Windows: the executable's directory, for a program unpacked into a folder of its own.
+// POSIX: the current directory, as for any command there (an installed program lives in
+// /usr/bin, where the executable's rule would put the user's files into a system folder).
+std::wstring IniBaseDirectory();
 // PathIsRelativeW: true unless the path is absolute.
 bool PathIsRelative(const std::wstring& path);
 // GetFileAttributesW. On failure returns false and sets error to the platform's last

@@ -2,29 +2,23 @@
 // everything the settings files rely on, and it edits files so that every line it does not
 // have to change stays byte for byte as it was.
 //
-// The file is held as code units: bytes for files without a byte-order mark and for UTF-8
-// with one, 16-bit units for UTF-16LE. The structure of an INI file ('[', ']', '=', blanks,
-// line ends) is ASCII in every one of these encodings, so lines are parsed on the units and
-// only names and values are converted.
+// The file is seen as code units: bytes for files without a byte-order mark and for UTF-8
+// with one, 16-bit units for UTF-16 of either byte order. The structure of an INI file ('[',
+// ']', '=', blanks, line ends) is ASCII in every one of these encodings, so lines are parsed
+// on the units in place and only names and values are converted. A file is parsed in one
+// pass per operation, whatever its size, and nothing per line is kept: reading needs the
+// file's bytes and little more. Reading and replacing the file itself is the business of
+// each system (platform/posix, platform/win32: ProfileFile).
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/PrivateProfile.h"
+#include "platform/ProfileFile.h"
 #include "platform/Text.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#endif
 
 namespace portable_profile {
 namespace {
@@ -32,16 +26,8 @@ namespace {
 // GetPrivateProfileStringW is called with a 260-character buffer: at most 259 characters
 // and the terminating zero.
 constexpr size_t kValueBufferChars = 260;
-constexpr size_t npos = std::u16string::npos;
 
-enum class Encoding { Narrow, Utf8Bom, Utf16Le };
-
-struct ProfileText {
-    Encoding encoding = Encoding::Narrow;
-    std::u16string units;          // without the byte-order mark
-    bool oddTrailingByte = false;  // a UTF-16 file of odd length keeps its last byte
-    uint8_t trailingByte = 0;
-};
+enum class Encoding { Narrow, Utf8Bom, Utf16Le, Utf16Be };
 
 // ---- Text conversions ----------------------------------------------------------------
 
@@ -160,12 +146,74 @@ std::u16string EncodeUtf16(const std::wstring& text) {
     return out;
 }
 
+// ---- The file as code units ------------------------------------------------------------
+
+// A view of the file's bytes as code units, without copying them. A UTF-16 file of odd
+// length ends in a unit holding its last byte, as Windows reads it.
+class Units {
+public:
+    explicit Units(const std::string& bytes)
+        : data(reinterpret_cast<const unsigned char*>(bytes.data())), byteCount(bytes.size()) {
+        const auto starts = [this](const char* mark, size_t length) {
+            return byteCount >= length && std::memcmp(data, mark, length) == 0;
+        };
+        if (starts("\xEF\xBB\xBF", 3)) {
+            enc = Encoding::Utf8Bom;
+            start = 3;
+        } else if (starts("\xFF\xFE", 2)) {
+            enc = Encoding::Utf16Le;
+            start = 2;
+        } else if (starts("\xFE\xFF", 2)) {
+            enc = Encoding::Utf16Be;
+            start = 2;
+        }
+        wide = enc == Encoding::Utf16Le || enc == Encoding::Utf16Be;
+        count = wide ? (byteCount - start + 1) / 2 : byteCount - start;
+    }
+
+    Encoding encoding() const { return enc; }
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    // True when the last unit is a lone byte that a rewrite stores as a whole unit.
+    bool oddLength() const { return wide && (byteCount - start) % 2 != 0; }
+    size_t byteOffset(size_t unit) const { return start + (wide ? 2 * unit : unit); }
+
+    char16_t operator[](size_t i) const {
+        if (!wide) {
+            return data[start + i];
+        }
+        const size_t at = start + 2 * i;
+        if (at + 1 == byteCount) {
+            return data[at];
+        }
+        return enc == Encoding::Utf16Le ? static_cast<char16_t>(data[at] | (data[at + 1] << 8))
+                                        : static_cast<char16_t>((data[at] << 8) | data[at + 1]);
+    }
+
+    std::u16string substr(size_t begin, size_t end) const {
+        std::u16string part(end - begin, u'\0');
+        for (size_t i = begin; i < end; ++i) {
+            part[i - begin] = (*this)[i];
+        }
+        return part;
+    }
+
+private:
+    const unsigned char* data;
+    size_t byteCount;
+    size_t start = 0;
+    size_t count = 0;
+    bool wide = false;
+    Encoding enc = Encoding::Narrow;
+};
+
 // Files without a byte-order mark are in the system's narrow code page, as the Windows
 // functions take them (ANSI there, UTF-8 elsewhere).
-std::wstring Decode(const ProfileText& text, size_t begin, size_t end) {
-    const std::u16string part = text.units.substr(begin, end - begin);
-    switch (text.encoding) {
+std::wstring Decode(const Units& units, size_t begin, size_t end) {
+    const std::u16string part = units.substr(begin, end);
+    switch (units.encoding()) {
         case Encoding::Utf16Le:
+        case Encoding::Utf16Be:
             return FromUtf16(part.data(), part.size());
         case Encoding::Utf8Bom:
             return DecodeUtf8(part);
@@ -179,9 +227,11 @@ std::wstring Decode(const ProfileText& text, size_t begin, size_t end) {
     return Widen(bytes);
 }
 
-std::u16string Encode(Encoding encoding, const std::wstring& text) {
+// Text as the file's code units.
+std::u16string EncodeUnits(Encoding encoding, const std::wstring& text) {
     switch (encoding) {
         case Encoding::Utf16Le:
+        case Encoding::Utf16Be:
             return EncodeUtf16(text);
         case Encoding::Utf8Bom:
             return EncodeUtf8(text);
@@ -196,65 +246,29 @@ std::u16string Encode(Encoding encoding, const std::wstring& text) {
     return out;
 }
 
-ProfileText ParseBytes(const std::string& bytes) {
-    ProfileText text;
-    const auto byte = [&bytes](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    size_t start = 0;
-    if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
-        text.encoding = Encoding::Utf8Bom;
-        start = 3;
-    } else if (bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
-        text.encoding = Encoding::Utf16Le;
-        start = 2;
-    }
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
-    if (text.encoding == Encoding::Utf16Le) {
-        const size_t count = (bytes.size() - start) / 2;
-        text.units.resize(count);
-        for (size_t i = 0; i < count; ++i) {
-            const size_t at = start + 2 * i;
-            text.units[i] = static_cast<char16_t>(in[at] | (in[at + 1] << 8));
-        }
-        if (start + 2 * count < bytes.size()) {
-            text.oddTrailingByte = true;
-            text.trailingByte = in[bytes.size() - 1];
-        }
-    } else {
-        text.units.assign(in + start, in + bytes.size());
-    }
-    return text;
-}
-
-std::string SerializeBytes(const ProfileText& text) {
+// Code units as the file's bytes.
+std::string UnitBytes(Encoding encoding, const std::u16string& units) {
     std::string bytes;
-    switch (text.encoding) {
-        case Encoding::Utf16Le:
-            bytes.reserve(2 + text.units.size() * 2 + 1);
-            bytes += "\xFF\xFE";
-            for (const char16_t unit : text.units) {
-                bytes.push_back(static_cast<char>(unit & 0xFF));
-                bytes.push_back(static_cast<char>(unit >> 8));
-            }
-            if (text.oddTrailingByte) {
-                bytes.push_back(static_cast<char>(text.trailingByte));
-            }
-            return bytes;
-        case Encoding::Utf8Bom:
-            bytes += "\xEF\xBB\xBF";
-            break;
-        case Encoding::Narrow:
-            break;
-    }
-    bytes.reserve(bytes.size() + text.units.size());
-    for (const char16_t unit : text.units) {
-        bytes.push_back(static_cast<char>(unit));
+    const bool wide = encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be;
+    bytes.reserve(units.size() * (wide ? 2 : 1));
+    for (const char16_t unit : units) {
+        const auto low = static_cast<char>(unit & 0xFF);
+        const auto high = static_cast<char>(unit >> 8);
+        if (encoding == Encoding::Utf16Le) {
+            bytes += {low, high};
+        } else if (encoding == Encoding::Utf16Be) {
+            bytes += {high, low};
+        } else {
+            bytes.push_back(low);
+        }
     }
     return bytes;
 }
 
 // ---- Parsing ---------------------------------------------------------------------------
 
-// Blanks around names and values; 0x1A is the old end-of-file mark that some editors leave.
+// Blanks around names and values, also inside a section's brackets; 0x1A is the old
+// end-of-file mark that some editors leave.
 bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == u'\r' || c == u'\n' ||
            c == 0x1A;
@@ -264,12 +278,27 @@ char16_t FoldAscii(char16_t c) {
     return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
 }
 
-bool NamesEqual(const std::u16string& units, size_t begin, size_t end, const std::u16string& name) {
-    if (end - begin != name.size()) {
+// Names in the file end at a zero, as the Windows functions see them; the name asked for
+// has none.
+bool NamesEqual(const Units& units, size_t begin, size_t end, const std::u16string& name) {
+    if (end - begin < name.size()) {
         return false;
     }
     for (size_t i = 0; i < name.size(); ++i) {
-        if (FoldAscii(units[begin + i]) != FoldAscii(name[i])) {
+        const char16_t c = units[begin + i];
+        if (c == 0 || FoldAscii(c) != FoldAscii(name[i])) {
+            return false;
+        }
+    }
+    return begin + name.size() == end || units[begin + name.size()] == 0;
+}
+
+bool NamesFold(const std::u16string& a, const std::u16string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) {
             return false;
         }
     }
@@ -280,9 +309,10 @@ bool IsBlankWide(wchar_t c) {
     return static_cast<uint32_t>(c) < 0x80 && IsBlank(static_cast<char16_t>(c));
 }
 
+// A name or value as the Windows functions take it: up to a zero, without surrounding blanks.
 std::wstring TrimBlanks(const std::wstring& text) {
     size_t begin = 0;
-    size_t end = text.size();
+    size_t end = std::min(text.size(), text.find(L'\0'));
     while (begin < end && IsBlankWide(text[begin])) {
         ++begin;
     }
@@ -298,54 +328,52 @@ struct Line {
     size_t next = 0;  // start of the next line; end..next is the line end ("", LF, CR, CRLF)
 };
 
-std::vector<Line> SplitLines(const std::u16string& units) {
-    std::vector<Line> lines;
-    const char16_t* text = units.data();
+Line LineAt(const Units& units, size_t pos) {
+    Line line;
+    line.begin = pos;
     const size_t size = units.size();
-    size_t pos = 0;
-    while (pos < size) {
-        Line line;
-        line.begin = pos;
-        while (pos < size && text[pos] != u'\r' && text[pos] != u'\n') {
-            ++pos;
-        }
-        line.end = pos;
-        if (pos < size) {
-            pos += (text[pos] == u'\r' && pos + 1 < size && text[pos + 1] == u'\n') ? 2 : 1;
-        }
-        line.next = pos;
-        lines.push_back(line);
+    while (pos < size && units[pos] != u'\r' && units[pos] != u'\n') {
+        ++pos;
     }
-    return lines;
+    line.end = pos;
+    if (pos < size) {
+        pos += (units[pos] == u'\r' && pos + 1 < size && units[pos + 1] == u'\n') ? 2 : 1;
+    }
+    line.next = pos;
+    return line;
 }
 
 enum class LineKind { Blank, Section, Key };
 
 struct ParsedLine {
     LineKind kind = LineKind::Blank;
-    size_t nameBegin = 0;
+    size_t nameBegin = 0;  // section or key name, without surrounding blanks
     size_t nameEnd = 0;
     bool hasValue = false;  // the line has an '='
     size_t valueBegin = 0;  // value with surrounding blanks removed
     size_t valueEnd = 0;
 };
 
-ParsedLine ParseLine(const std::u16string& units, const Line& line) {
-    ParsedLine parsed;
-    size_t begin = line.begin;
-    size_t end = line.end;
+void TrimRange(const Units& units, size_t& begin, size_t& end) {
     while (begin < end && IsBlank(units[begin])) {
         ++begin;
     }
     while (end > begin && IsBlank(units[end - 1])) {
         --end;
     }
+}
+
+ParsedLine ParseLine(const Units& units, const Line& line) {
+    ParsedLine parsed;
+    size_t begin = line.begin;
+    size_t end = line.end;
+    TrimRange(units, begin, end);
     if (begin == end) {
         return parsed;
     }
     if (units[begin] == u'[') {
-        // The name runs to the last ']' on the line; a '[' line without one is an
-        // ordinary line.
+        // The name runs to the last ']' on the line, blanks inside the brackets removed
+        // ("[ General ]" is "General"); a '[' line without one is an ordinary line.
         size_t close = end - 1;
         while (close > begin && units[close] != u']') {
             --close;
@@ -354,6 +382,7 @@ ParsedLine ParseLine(const std::u16string& units, const Line& line) {
             parsed.kind = LineKind::Section;
             parsed.nameBegin = begin + 1;
             parsed.nameEnd = close;
+            TrimRange(units, parsed.nameBegin, parsed.nameEnd);
             return parsed;
         }
     }
@@ -382,47 +411,8 @@ ParsedLine ParseLine(const std::u16string& units, const Line& line) {
     return parsed;
 }
 
-struct Lookup {
-    bool sectionFound = false;
-    size_t keyLine = npos;          // index into lines
-    ParsedLine key;                 // the key's line when found
-    size_t lastContentLine = npos;  // the section's last non-blank line (its header included)
-};
-
-// Finds the first section of that name and the first key of that name inside it. Lines
-// before the first section header form a section with an empty name.
-Lookup Find(const std::u16string& units, const std::vector<Line>& lines,
-            const std::u16string& section, const std::u16string& key) {
-    Lookup result;
-    bool inSection = section.empty();
-    result.sectionFound = inSection;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const ParsedLine parsed = ParseLine(units, lines[i]);
-        if (parsed.kind == LineKind::Section) {
-            if (result.sectionFound) {
-                break;
-            }
-            if (NamesEqual(units, parsed.nameBegin, parsed.nameEnd, section)) {
-                inSection = true;
-                result.sectionFound = true;
-                result.lastContentLine = i;
-            }
-            continue;
-        }
-        if (!inSection || parsed.kind == LineKind::Blank) {
-            continue;
-        }
-        result.lastContentLine = i;
-        if (result.keyLine == npos && NamesEqual(units, parsed.nameBegin, parsed.nameEnd, key)) {
-            result.keyLine = i;
-            result.key = parsed;
-        }
-    }
-    return result;
-}
-
-// The value as GetPrivateProfileStringW hands it over in a 260-character buffer: a value
-// in matching quotes loses them, and the text stops at 259 characters or a zero.
+// The value as GetPrivateProfileStringW hands it over in a 260-character buffer: the text
+// stops at a zero, a value in matching quotes loses them, and at most 259 characters fit.
 std::wstring BufferedValue(std::wstring value) {
     const size_t zero = value.find(L'\0');
     if (zero != std::wstring::npos) {
@@ -444,256 +434,117 @@ std::wstring BufferedValue(std::wstring value) {
     return value;
 }
 
-// ---- Files -----------------------------------------------------------------------------
-
-#ifdef _WIN32
-
-struct HandleCloser {
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    ~HandleCloser() {
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
+// BufferedValue of the units begin..end, converting only what can reach the buffer: a value
+// of many megabytes costs no more than its first few hundred characters.
+std::wstring ValueText(const Units& units, size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) {
+        if (units[i] == 0) {
+            end = i;
+            break;
         }
+    }
+    // At most four units (UTF-8 bytes) a character: this many units hold more characters
+    // than the buffer, quotes included.
+    constexpr size_t kDecodeLimit = 4 * (kValueBufferChars + 4);
+    if (end - begin <= kDecodeLimit) {
+        return BufferedValue(Decode(units, begin, end));
+    }
+    const char16_t first = units[begin];
+    const bool quoted = (first == u'"' || first == u'\'') && units[end - 1] == first;
+    std::wstring value = Decode(units, begin + (quoted ? 1 : 0), begin + kDecodeLimit);
+    value.resize(kValueBufferChars - 1);
+    return value;
+}
+
+// ---- Finding names ---------------------------------------------------------------------
+
+// One name asked for, followed through one pass over the file. Only the first section of a
+// name counts, and in it only the first line with the key; lines before the first section
+// header form a section with an empty name.
+struct Search {
+    std::u16string section;
+    std::u16string key;
+    bool sectionSeen = false;  // a header of that name came (or the name is empty)
+    bool inSection = false;    // the lines now read belong to that section
+    bool keyFound = false;
+    ParsedLine keyLine;
+    Line keyLineBounds;
+    bool done = false;        // nothing further in the file can change the answer
+    bool hasContent = false;  // the section has a non-blank line (its header counts)
+    Line lastContent;         // the last of them
+
+    Search(const std::u16string& sectionName, const std::u16string& keyName)
+        : section(sectionName), key(keyName) {
+        sectionSeen = inSection = section.empty();
     }
 };
 
-bool ReadAll(HANDLE handle, std::string& bytes, uint32_t& error) {
-    char buffer[65536];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(handle, buffer, sizeof(buffer), &got, nullptr)) {
-            error = GetLastError();
-            return false;
+// Runs every search through the file in one pass, stopping once all are done.
+void RunSearches(const Units& units, std::vector<Search>& searches) {
+    // Searches in the same section (the settings ask five sections for 17 keys) compare each
+    // section header once.
+    std::vector<size_t> firstOfSection(searches.size());
+    for (size_t i = 0; i < searches.size(); ++i) {
+        size_t first = 0;
+        while (!NamesFold(searches[first].section, searches[i].section)) {
+            ++first;
         }
-        if (got == 0) {
-            return true;
-        }
-        bytes.append(buffer, got);
+        firstOfSection[i] = first;
     }
-}
+    std::vector<signed char> headerMatches(searches.size());
 
-// Reads the file; a missing file is "absent", not an error. With forWriting the file must
-// also be writable, as the Windows function opens it for writing.
-bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& bytes, bool& exists,
-                     uint32_t& error) {
-    exists = false;
-    HandleCloser file;
-    file.handle = CreateFileW(path.c_str(), GENERIC_READ | (forWriting ? GENERIC_WRITE : 0),
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file.handle == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND;
-    }
-    exists = true;
-    return ReadAll(file.handle, bytes, error);
-}
-
-bool StoreProfileFile(const std::wstring& path, const std::string& bytes, bool /*exists*/,
-                      uint32_t& error) {
-    const std::wstring temp = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    {
-        HandleCloser file;
-        file.handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file.handle == INVALID_HANDLE_VALUE) {
-            error = GetLastError();
-            return false;
+    size_t pending = searches.size();
+    for (size_t pos = 0; pos < units.size() && pending > 0;) {
+        const Line line = LineAt(units, pos);
+        pos = line.next;
+        const ParsedLine parsed = ParseLine(units, line);
+        if (parsed.kind == LineKind::Blank) {
+            continue;
         }
-        size_t done = 0;
-        while (done < bytes.size()) {
-            DWORD wrote = 0;
-            const size_t chunk = std::min<size_t>(bytes.size() - done, 1u << 20);
-            if (!WriteFile(file.handle, bytes.data() + done, static_cast<DWORD>(chunk), &wrote,
-                           nullptr) ||
-                wrote == 0) {
-                error = GetLastError();
-                CloseHandle(file.handle);
-                file.handle = INVALID_HANDLE_VALUE;
-                DeleteFileW(temp.c_str());
-                return false;
-            }
-            done += wrote;
+        if (parsed.kind == LineKind::Section) {
+            std::fill(headerMatches.begin(), headerMatches.end(), -1);
         }
-        if (!FlushFileBuffers(file.handle)) {
-            error = GetLastError();
-            CloseHandle(file.handle);
-            file.handle = INVALID_HANDLE_VALUE;
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = GetLastError();
-        DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
-}
-
-#else
-
-struct FdCloser {
-    int fd = -1;
-    ~FdCloser() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
-bool ReadAll(int fd, std::string& bytes, uint32_t& error) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof(buffer));
-        if (got < 0) {
-            if (errno == EINTR) {
+        for (size_t i = 0; i < searches.size(); ++i) {
+            Search& search = searches[i];
+            if (search.done) {
                 continue;
             }
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        bytes.append(buffer, static_cast<size_t>(got));
-    }
-}
-
-bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& bytes, bool& exists,
-                     uint32_t& error) {
-    exists = false;
-    const std::string name = Narrow(path);
-    FdCloser file;
-    // Non-blocking, so that a FIFO in place of the file cannot hang us; only regular files
-    // are read.
-    file.fd = open(name.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
-    if (file.fd < 0) {
-        error = static_cast<uint32_t>(errno);
-        return errno == ENOENT;
-    }
-    exists = true;
-    struct stat info {};
-    if (fstat(file.fd, &info) != 0) {
-        error = static_cast<uint32_t>(errno);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    // A file nobody may write is read-only, also for root, as the read-only attribute is on
-    // Windows: replacing it by rename would otherwise get round its permissions.
-    if (forWriting && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-        error = EACCES;
-        return false;
-    }
-    return ReadAll(file.fd, bytes, error);
-}
-
-bool WriteAll(int fd, const std::string& bytes, uint32_t& error) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) {
+            if (parsed.kind == LineKind::Section) {
+                if (search.sectionSeen) {
+                    // The section has ended; a later one of the same name does not count.
+                    if (search.inSection) {
+                        search.done = true;
+                        --pending;
+                    }
+                    continue;
+                }
+                signed char& matches = headerMatches[firstOfSection[i]];
+                if (matches < 0) {
+                    matches = NamesEqual(units, parsed.nameBegin, parsed.nameEnd, search.section);
+                }
+                if (matches != 0) {
+                    search.sectionSeen = search.inSection = true;
+                    search.hasContent = true;
+                    search.lastContent = line;
+                }
                 continue;
             }
-            error = static_cast<uint32_t>(errno);
-            return false;
+            if (!search.inSection) {
+                continue;
+            }
+            search.hasContent = true;
+            search.lastContent = line;
+            if (!search.keyFound &&
+                NamesEqual(units, parsed.nameBegin, parsed.nameEnd, search.key)) {
+                search.keyFound = true;
+                search.keyLine = parsed;
+                search.keyLineBounds = line;
+                search.done = true;
+                --pending;
+            }
         }
-        done += static_cast<size_t>(wrote);
     }
-    return true;
 }
-
-// Writes a temporary file beside the target and renames it over the target, so that the
-// file is always either the old or the new one, never half written. The file keeps its
-// permissions (and its owner where we may set it); a symbolic link keeps pointing at it.
-bool StoreProfileFile(const std::wstring& path, const std::string& bytes, bool exists,
-                      uint32_t& error) {
-    std::string target = Narrow(path);
-    struct stat info {};
-    if (exists && lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (realpath(target.c_str(), resolved) == nullptr) {
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        target = resolved;
-    }
-    mode_t mode = 0;
-    if (exists) {
-        if (stat(target.c_str(), &info) != 0) {
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        mode = info.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = static_cast<mode_t>(0666 & ~mask);
-    }
-
-    std::string temp = target + ".XXXXXX";
-    FdCloser file;
-    file.fd = mkstemp(temp.data());
-    if (file.fd < 0) {
-        error = static_cast<uint32_t>(errno);
-        return false;
-    }
-    const auto fail = [&](int code) {
-        error = static_cast<uint32_t>(code);
-        close(file.fd);
-        file.fd = -1;
-        unlink(temp.c_str());
-        return false;
-    };
-    if (exists && fchown(file.fd, info.st_uid, info.st_gid) != 0) {
-        // Not permitted for other users' files: the file then belongs to us.
-    }
-    if (fchmod(file.fd, mode) != 0) {
-        return fail(errno);
-    }
-    if (!WriteAll(file.fd, bytes, error)) {
-        return fail(static_cast<int>(error));
-    }
-    if (fsync(file.fd) != 0) {
-        return fail(errno);
-    }
-    const int fd = file.fd;
-    file.fd = -1;
-    if (close(fd) != 0) {
-        const int code = errno;
-        unlink(temp.c_str());
-        error = static_cast<uint32_t>(code);
-        return false;
-    }
-    if (rename(temp.c_str(), target.c_str()) != 0) {
-        const int code = errno;
-        unlink(temp.c_str());
-        error = static_cast<uint32_t>(code);
-        return false;
-    }
-    // Make the rename itself durable.
-    const size_t slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    FdCloser dirFd;
-    dirFd.fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd.fd >= 0) {
-        fsync(dirFd.fd);
-    }
-    return true;
-}
-
-#endif
-
-#ifdef _WIN32
-constexpr uint32_t kInvalidParameter = ERROR_INVALID_PARAMETER;
-#else
-constexpr uint32_t kInvalidParameter = EINVAL;
-#endif
 
 bool HasLineEnd(const std::wstring& text) {
     return text.find_first_of(L"\r\n") != std::wstring::npos;
@@ -701,26 +552,42 @@ bool HasLineEnd(const std::wstring& text) {
 
 }  // namespace
 
-uint32_t ReadStringFromBytes(const std::string& bytes, const std::wstring& section,
-                             const std::wstring& key, std::wstring& value) {
-    value.clear();
-    const ProfileText text = ParseBytes(bytes);
-    const std::vector<Line> lines = SplitLines(text.units);
-    const Lookup found = Find(text.units, lines, Encode(text.encoding, TrimBlanks(section)),
-                              Encode(text.encoding, TrimBlanks(key)));
-    if (found.keyLine == npos || !found.key.hasValue) {
-        return 0;
+void ReadStringsFromBytes(const std::string& bytes, std::vector<ProfileQuery>& queries) {
+    const Units units(bytes);
+    std::vector<Search> searches;
+    searches.reserve(queries.size());
+    for (const ProfileQuery& query : queries) {
+        searches.emplace_back(EncodeUnits(units.encoding(), TrimBlanks(query.section)),
+                              EncodeUnits(units.encoding(), TrimBlanks(query.key)));
     }
-    value = BufferedValue(Decode(text, found.key.valueBegin, found.key.valueEnd));
-    return static_cast<uint32_t>(value.size());
+    RunSearches(units, searches);
+    for (size_t i = 0; i < queries.size(); ++i) {
+        const Search& search = searches[i];
+        queries[i].value.clear();
+        if (search.keyFound && search.keyLine.hasValue) {
+            queries[i].value = ValueText(units, search.keyLine.valueBegin, search.keyLine.valueEnd);
+        }
+        queries[i].count = static_cast<uint32_t>(queries[i].value.size());
+    }
 }
 
-bool WriteStringToBytes(const std::string& bytes, const std::wstring& section,
-                        const std::wstring& key, const std::wstring& value, std::string& result) {
-    result = bytes;
-    ProfileText text = ParseBytes(bytes);
-    const std::vector<Line> lines = SplitLines(text.units);
+uint32_t ReadStringFromBytes(const std::string& bytes, const std::wstring& section,
+                             const std::wstring& key, std::wstring& value) {
+    std::vector<ProfileQuery> queries{{section, key, {}, 0}};
+    ReadStringsFromBytes(bytes, queries);
+    value = std::move(queries.front().value);
+    return queries.front().count;
+}
 
+namespace {
+
+// WriteStringToBytes, but without a copy of the file when it already holds the value:
+// result is then left empty.
+bool EditBytes(const std::string& bytes, const std::wstring& section, const std::wstring& key,
+               const std::wstring& value, std::string& result) {
+    result.clear();
+    const Units units(bytes);
+    const Encoding encoding = units.encoding();
     const std::wstring sectionName = TrimBlanks(section);
     const std::wstring keyName = TrimBlanks(key);
     size_t first = 0;
@@ -728,64 +595,106 @@ bool WriteStringToBytes(const std::string& bytes, const std::wstring& section,
         ++first;
     }
     const std::wstring newValue = value.substr(first);
+    const std::u16string valueUnits = EncodeUnits(encoding, newValue);
 
-    const Lookup found =
-        Find(text.units, lines, Encode(text.encoding, sectionName), Encode(text.encoding, keyName));
+    std::vector<Search> searches;
+    searches.emplace_back(EncodeUnits(encoding, sectionName), EncodeUnits(encoding, keyName));
+    RunSearches(units, searches);
+    const Search& found = searches.front();
+
+    if (found.keyFound && found.keyLine.hasValue) {
+        const ParsedLine& line = found.keyLine;
+        // A value far longer than the new one cannot equal it; no need to convert it.
+        if (line.valueEnd - line.valueBegin <= 4 * (valueUnits.size() + 1) &&
+            Decode(units, line.valueBegin, line.valueEnd) == newValue) {
+            return false;
+        }
+    }
 
     // New lines end like the file's first line does; a new file gets CRLF.
     std::u16string lineEnd = u"\r\n";
-    if (!lines.empty() && lines.front().next > lines.front().end) {
-        lineEnd = text.units.substr(lines.front().end, lines.front().next - lines.front().end);
-    }
-    const std::u16string keyText =
-        Encode(text.encoding, keyName) + u"=" + Encode(text.encoding, newValue);
-
-    std::u16string& units = text.units;
-    if (found.keyLine != npos) {
-        const ParsedLine& line = found.key;
-        if (line.hasValue) {
-            if (Decode(text, line.valueBegin, line.valueEnd) == newValue) {
-                return false;
-            }
-            // Only the value changes; the key's spelling and the blanks around '=' stay.
-            units.replace(line.valueBegin, line.valueEnd - line.valueBegin,
-                          Encode(text.encoding, newValue));
-        } else {
-            units.insert(lines[found.keyLine].end, u"=" + Encode(text.encoding, newValue));
+    if (!units.empty()) {
+        const Line firstLine = LineAt(units, 0);
+        if (firstLine.next > firstLine.end) {
+            lineEnd = units.substr(firstLine.end, firstLine.next);
         }
-    } else if (found.sectionFound) {
+    }
+    const std::u16string keyText = EncodeUnits(encoding, keyName) + u"=" + valueUnits;
+
+    result = bytes;
+    // A lone last byte of a UTF-16 file is rewritten as the whole unit it was read as.
+    if (units.oddLength()) {
+        result.insert(encoding == Encoding::Utf16Le ? result.size() : result.size() - 1, 1, '\0');
+    }
+    const auto insertAt = [&](size_t unit, const std::u16string& text) {
+        result.insert(units.byteOffset(unit), UnitBytes(encoding, text));
+    };
+    if (found.keyFound) {
+        const ParsedLine& line = found.keyLine;
+        if (line.hasValue) {
+            // Only the value changes; the key's spelling and the blanks around '=' stay.
+            const size_t at = units.byteOffset(line.valueBegin);
+            result.replace(at, units.byteOffset(line.valueEnd) - at,
+                           UnitBytes(encoding, valueUnits));
+        } else {
+            insertAt(found.keyLineBounds.end, u"=" + valueUnits);
+        }
+    } else if (found.sectionSeen) {
         // After the section's last non-blank line, so blank lines before the next section
         // stay where they are.
-        if (found.lastContentLine == npos) {
-            units.insert(0, keyText + lineEnd);
+        if (!found.hasContent) {
+            insertAt(0, keyText + lineEnd);
         } else {
-            const Line& last = lines[found.lastContentLine];
+            const Line& last = found.lastContent;
             if (last.next == last.end) {
-                units.insert(last.end, lineEnd + keyText + lineEnd);  // no line end at the end
+                insertAt(last.end, lineEnd + keyText + lineEnd);  // no line end at the end
             } else {
-                units.insert(last.next, keyText + lineEnd);
+                insertAt(last.next, keyText + lineEnd);
             }
         }
     } else {
-        if (!units.empty() && units.back() != u'\n' && units.back() != u'\r') {
-            units += lineEnd;
+        std::u16string tail;
+        if (!units.empty() && units[units.size() - 1] != u'\n' &&
+            units[units.size() - 1] != u'\r') {
+            tail = lineEnd;
         }
-        units += u"[" + Encode(text.encoding, sectionName) + u"]" + lineEnd + keyText + lineEnd;
+        tail += u"[" + EncodeUnits(encoding, sectionName) + u"]" + lineEnd + keyText + lineEnd;
+        result += UnitBytes(encoding, tail);
     }
-    result = SerializeBytes(text);
     return true;
 }
 
-uint32_t ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& path,
-                    std::wstring& value) {
-    value.clear();
+}  // namespace
+
+bool WriteStringToBytes(const std::string& bytes, const std::wstring& section,
+                        const std::wstring& key, const std::wstring& value, std::string& result) {
+    if (!EditBytes(bytes, section, key, value, result)) {
+        result = bytes;
+        return false;
+    }
+    return true;
+}
+
+void ReadStrings(const std::wstring& path, std::vector<ProfileQuery>& queries) {
+    for (ProfileQuery& query : queries) {
+        query.value.clear();
+        query.count = 0;
+    }
     std::string bytes;
     bool exists = false;
     uint32_t error = 0;
     if (!LoadProfileFile(path, false, bytes, exists, error) || !exists) {
-        return 0;
+        return;
     }
-    return ReadStringFromBytes(bytes, section, key, value);
+    ReadStringsFromBytes(bytes, queries);
+}
+
+uint32_t ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& path,
+                    std::wstring& value) {
+    std::vector<ProfileQuery> queries{{section, key, {}, 0}};
+    ReadStrings(path, queries);
+    value = std::move(queries.front().value);
+    return queries.front().count;
 }
 
 bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
@@ -793,7 +702,7 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
     error = 0;
     // A line end inside a name or value would add lines of its own to the file.
     if (HasLineEnd(section) || HasLineEnd(key) || HasLineEnd(value)) {
-        error = kInvalidParameter;
+        error = InvalidParameterError();
         return false;
     }
     std::string bytes;
@@ -803,9 +712,10 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
     }
     error = 0;
     std::string result;
-    if (!WriteStringToBytes(bytes, section, key, value, result)) {
+    if (!EditBytes(bytes, section, key, value, result)) {
         return true;  // the file already holds that value
     }
+    bytes = std::string();  // only the new contents are needed from here
     return StoreProfileFile(path, result, exists, error);
 }
 

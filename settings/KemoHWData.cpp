@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "log/Log.h"
 #include "platform/Console.h"
@@ -25,9 +26,24 @@ int HexDigitValue(wchar_t c) {
     return -1;
 }
 
-// The executable's directory and one separator: where relative INI names live.
-std::wstring ExecutableDirectoryWithSeparator() {
-    return ExecutableDirectory() + kPathSeparator;
+// Only exactly two hexadecimal digits are a value. Anything else ("5", "001", "0x1",
+// "+1", "-1", "1z", blanks inside) is the invalid marker, which the range check refuses,
+// so a mistyped value never reaches the monitor as something else.
+uint8_t ItemValue(uint32_t count, const std::wstring& text) {
+    if (count != 2 || text.size() != 2) {
+        return kInvalidItemValue;
+    }
+    const int high = HexDigitValue(text[0]);
+    const int low = HexDigitValue(text[1]);
+    if (high < 0 || low < 0) {
+        return kInvalidItemValue;
+    }
+    return static_cast<uint8_t>(high * 16 + low);
+}
+
+// Where relative INI names live (a platform choice), with one separator.
+std::wstring IniBaseDirectoryWithSeparator() {
+    return IniBaseDirectory() + kPathSeparator;
 }
 
 struct CfgRecordLayout {
@@ -113,22 +129,11 @@ bool KemoHWData::CheckAllItems() {
     return true;
 }
 
-// Only exactly two hexadecimal digits are a value. Anything else ("5", "001", "0x1",
-// "+1", "-1", "1z", blanks inside) is the invalid marker, which the range check refuses,
-// so a mistyped value never reaches the monitor as something else.
 uint8_t KemoHWData::ReadINIValue(const std::wstring& section, const std::wstring& key,
                                  const std::wstring& path) {
     std::wstring text;
     const uint32_t count = ProfileReadString(section, key, path, text);
-    if (count != 2 || text.size() != 2) {
-        return kInvalidItemValue;
-    }
-    const int high = HexDigitValue(text[0]);
-    const int low = HexDigitValue(text[1]);
-    if (high < 0 || low < 0) {
-        return kInvalidItemValue;
-    }
-    return static_cast<uint8_t>(high * 16 + low);
+    return ItemValue(count, text);
 }
 
 bool KemoHWData::ReadINIFile(const std::wstring& path) {
@@ -137,7 +142,7 @@ bool KemoHWData::ReadINIFile(const std::wstring& path) {
         return false;
     }
     if (PathIsRelative(path)) {
-        iniFilePath = ExecutableDirectoryWithSeparator() + path;
+        iniFilePath = IniBaseDirectoryWithSeparator() + path;
     }
     uint32_t attributes = 0;
     uint32_t error = 0;
@@ -148,8 +153,15 @@ bool KemoHWData::ReadINIFile(const std::wstring& path) {
     }
     // The image now holds the file's values, not the device's.
     deviceCfgLoaded = false;
+    // All 17 values in one reading of the file.
+    std::vector<ProfileQuery> queries;
+    queries.reserve(kSettingsItems.size());
     for (const SettingsItem& item : kSettingsItems) {
-        cfgImage[item.imageOffset] = ReadINIValue(item.section, item.key, iniFilePath);
+        queries.push_back({item.section, item.key, {}, 0});
+    }
+    ProfileReadStrings(iniFilePath, queries);
+    for (size_t i = 0; i < kSettingsItems.size(); ++i) {
+        cfgImage[kSettingsItems[i].imageOffset] = ItemValue(queries[i].count, queries[i].value);
     }
     return CheckAllItems();
 }
@@ -201,7 +213,7 @@ bool KemoHWData::CreateINIFile(const std::wstring& path, bool useCurrent) {
     }
     std::wstring directory;
     if (PathIsRelative(path)) {
-        directory = ExecutableDirectoryWithSeparator();
+        directory = IniBaseDirectoryWithSeparator();
         iniFilePath = directory + path;
     } else {
         const size_t last = path.find_last_of(kPathSeparator);

@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
+#include <string>
 
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -22,7 +24,18 @@ std::wstring ExecutableDirectory() {
     return last == std::wstring::npos ? std::wstring() : path.substr(0, last);
 }
 
-bool PathIsRelative(const std::wstring& path) { return path.empty() || path.front() != L'/'; }
+std::wstring IniBaseDirectory() {
+    std::string buffer(PATH_MAX, '\0');
+    if (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        return L".";  // the current directory has gone: relative names stay relative to it
+    }
+    buffer.resize(std::strlen(buffer.c_str()));
+    return Widen(buffer);
+}
+
+bool PathIsRelative(const std::wstring& path) {
+    return path.empty() || path.front() != L'/';
+}
 
 bool QueryFileAttributes(const std::wstring& path, uint32_t& attributes, uint32_t& error) {
     struct stat info {};

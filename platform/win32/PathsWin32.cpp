@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <shlwapi.h>
+#include <windows.h>
 // shlwapi.h maps PathIsRelative to PathIsRelativeW; ours is a function of its own.
 #undef PathIsRelative
 
@@ -17,7 +17,13 @@ std::wstring ExecutableDirectory() {
     return last == std::wstring::npos ? std::wstring() : path.substr(0, last);
 }
 
-bool PathIsRelative(const std::wstring& path) { return PathIsRelativeW(path.c_str()) != FALSE; }
+std::wstring IniBaseDirectory() {
+    return ExecutableDirectory();
+}
+
+bool PathIsRelative(const std::wstring& path) {
+    return PathIsRelativeW(path.c_str()) != FALSE;
+}
 
 bool QueryFileAttributes(const std::wstring& path, uint32_t& attributes, uint32_t& error) {
     const DWORD result = GetFileAttributesW(path.c_str());

@@ -16,6 +16,12 @@ uint32_t ProfileReadString(const std::wstring& section, const std::wstring& key,
     return count;
 }
 
+void ProfileReadStrings(const std::wstring& path, std::vector<ProfileQuery>& queries) {
+    for (ProfileQuery& query : queries) {
+        query.count = ProfileReadString(query.section, query.key, path, query.value);
+    }
+}
+
 bool ProfileWriteString(const std::wstring& section, const std::wstring& key,
                         const std::wstring& value, const std::wstring& path, uint32_t& error) {
     error = 0;

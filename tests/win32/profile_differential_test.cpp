@@ -1,9 +1,11 @@
 // Our own private-profile code against the Windows functions: the same files, the same
 // calls, and they must agree.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "platform/PrivateProfile.h"
 #include "platform/Text.h"
@@ -12,6 +14,11 @@
 #include "tests/support/ProfileCases.h"
 
 namespace {
+
+// Names asked of every read case besides the case's own: another spelling of it, and names
+// the file does not hold.
+const std::vector<std::pair<std::wstring, std::wstring>> kOtherNames = {
+    {L" opPANNEL\t", L"\ticonbright "}, {L"General", L"Volume"}, {L"", L"IconBright"}};
 
 TEST(ProfileDifferentialTest, ReadTableAgrees) {
     TempDir dir;
@@ -27,7 +34,41 @@ TEST(ProfileDifferentialTest, ReadTableAgrees) {
             << c.name;
         EXPECT_EQ(ours, system) << c.name;
         EXPECT_EQ(system, c.text) << c.name;
+
+        // All names in one reading of the file, as the settings read them.
+        std::vector<ProfileQuery> queries{{L"OpPannel", L"IconBright", L"junk", 7}};
+        for (const auto& [section, key] : kOtherNames) {
+            queries.push_back({section, key, L"junk", 7});
+        }
+        portable_profile::ReadStrings(path, queries);
+        for (const ProfileQuery& query : queries) {
+            std::wstring expected;
+            EXPECT_EQ(query.count, ProfileReadString(query.section, query.key, path, expected))
+                << c.name << " " << Narrow(query.key);
+            EXPECT_EQ(query.value, expected) << c.name << " " << Narrow(query.key);
+        }
     }
+}
+
+// What a file holds as the Windows functions read it: every section's name and lines.
+std::vector<std::wstring> Holdings(const std::wstring& path) {
+    std::vector<wchar_t> buffer(65536);
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    std::vector<std::wstring> names;
+    const DWORD length = GetPrivateProfileSectionNamesW(buffer.data(), size, path.c_str());
+    for (size_t at = 0; at < length && buffer[at] != L'\0'; at += names.back().size() + 1) {
+        names.emplace_back(buffer.data() + at);
+    }
+    std::vector<std::wstring> holdings;
+    for (const std::wstring& name : names) {
+        holdings.push_back(L"[" + name + L"]");
+        const DWORD got =
+            GetPrivateProfileSectionW(name.c_str(), buffer.data(), size, path.c_str());
+        for (size_t at = 0; at < got && buffer[at] != L'\0'; at += holdings.back().size() + 1) {
+            holdings.emplace_back(buffer.data() + at);
+        }
+    }
+    return holdings;
 }
 
 TEST(ProfileDifferentialTest, WriteTableAgrees) {
@@ -49,8 +90,14 @@ TEST(ProfileDifferentialTest, WriteTableAgrees) {
             ASSERT_TRUE(portable_profile::WriteString(item.section, item.key, text, ours, error));
         }
         EXPECT_EQ(ReadFileBytes(Narrow(ours)), c.after) << c.name;
-        EXPECT_EQ(WithoutBlankLines(ReadFileBytes(Narrow(system))), WithoutBlankLines(c.after))
-            << c.name;
+        if (c.spelledAsWine) {
+            EXPECT_EQ(WithoutBlankLines(ReadFileBytes(Narrow(system))), WithoutBlankLines(c.after))
+                << c.name;
+        }
+        // Above all no section of its own where the system found one already.
+        const std::vector<std::wstring> holdings = Holdings(system);
+        EXPECT_EQ(Holdings(ours), holdings) << c.name;
+        EXPECT_GE(holdings.size(), kSettingsItems.size() + 5) << c.name;
     }
 }
 

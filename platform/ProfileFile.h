@@ -1,0 +1,24 @@
+// Reading and replacing INI files for our own private-profile code (platform/PortableProfile):
+// the file I/O of each system, apart from the parser and formatter that are the same on all.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace portable_profile {
+
+// Reads the whole file into bytes. A missing file is not an error: true with exists false.
+// With forWriting the file must also be writable, as the Windows function opens it for
+// writing. On failure returns false with the platform's error code.
+bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& bytes, bool& exists,
+                     uint32_t& error);
+
+// Replaces the file's contents with bytes so that it is always either the old or the new
+// file, never half written. exists: the file was there when it was loaded.
+bool StoreProfileFile(const std::wstring& path, const std::string& bytes, bool exists,
+                      uint32_t& error);
+
+// The platform's error code for a name or value the profile functions refuse.
+uint32_t InvalidParameterError();
+
+}  // namespace portable_profile
