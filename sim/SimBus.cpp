@@ -175,6 +175,9 @@ int SimBus::addMonitor(const SimMonitor& settings) {
     monitor.inputQueue.clear();
     monitor.pendingFeature = PendingFeature::None;
     monitor.featureFails = false;
+    monitor.staleQueuedBefore = 0;
+    monitor.flushFailedBefore = 0;
+    monitor.vanishOnRead = false;
     const bool second = monitor.secondCollection;
     monitor.secondCollection = false;
     monitors.push_back(monitor);

@@ -29,19 +29,29 @@ namespace sim {
 
 // A fault for one exchange: the nth output report a monitor receives in this run (counting
 // from 1, the firmware query of discovery included). Every write that reaches the monitor
-// counts, refused or not.
+// counts, refused or not. Faults on the same exchange combine (a late refusal: Status and
+// Late); Stale and FlushFails act before the exchange.
 enum class FaultKind {
     NoAnswer,      // the report goes out and is acted on, its answer is lost (read times out)
     Status,        // the answer carries `status` instead of the model's own; the controller
                    // acts on the report only when both statuses pass the report's rule
     Disconnect,    // the write fails with error 1167, and every transfer after it
     FeatureFails,  // the answer is good but fetching the feature report fails (error 31)
+    WritePending,  // the write never completes: it reaches nothing and the host's wait for it
+                   // runs to its limit
+    Vanish,        // the report is acted on, then the device leaves the bus while the host
+                   // waits for the answer: the pending read fails with error 1167
+    Late,          // the report is acted on; its answer arrives `delayMs` later on the clock
+    Stale,         // an input report with `status`, sent unasked, waits in the host's queue
+                   // before the exchange (gone if the host empties the queue first)
+    FlushFails,    // the first flush of the input queue before the exchange fails (error 31)
 };
 
 struct ScriptedFault {
     uint32_t exchange = 0;
     FaultKind kind = FaultKind::NoAnswer;
-    uint8_t status = 0;
+    uint8_t status = 0;    // Status, Stale
+    uint32_t delayMs = 0;  // Late
 };
 
 // Status bytes the model answers with.
@@ -55,6 +65,7 @@ inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorIoIncomplete = 996;
 inline constexpr uint32_t kErrorNoMoreItems = 259;
 
 // One record write staged in update mode, waiting for the commit.
@@ -65,6 +76,14 @@ struct StagedRecord {
 };
 
 enum class PendingFeature { None, FirmwareLevels, Configuration };
+
+// An input report on its way to the host: readable from `arrivesAtMs` on the virtual clock.
+struct InputReport {
+    std::array<uint8_t, 9> bytes{};
+    uint64_t arrivesAtMs = 0;
+};
+
+inline constexpr uint64_t kNever = UINT64_MAX;
 
 // A monitor's video controller. The identity and capability fields are settings of the
 // model; the rest is its state.
@@ -91,10 +110,14 @@ struct SimMonitor {
     uint32_t exchanges = 0;  // output reports received in this run
     uint32_t commits = 0;    // commits applied in this run
     bool disconnected = false;
-    bool open = false;  // a channel holds it open
-    std::deque<std::array<uint8_t, 9>> inputQueue;
+    bool open = false;                   // a channel holds it open
+    std::deque<InputReport> inputQueue;  // in the order the reports arrive
     PendingFeature pendingFeature = PendingFeature::None;
     bool featureFails = false;
+    // Run state of the scripted faults.
+    uint32_t staleQueuedBefore = 0;  // the last exchange whose stale report was queued
+    uint32_t flushFailedBefore = 0;  // the last exchange whose flush failed
+    bool vanishOnRead = false;       // leaves the bus once the host waits for an answer
 };
 
 // A HID interface on the bus. monitor >= 0 makes it the video controller of that monitor
@@ -187,9 +210,15 @@ public:
     bool findHubAncestor(int node, uint16_t& vid, uint16_t& pid) const;
 
     // The controller model. Each returns 0 or the Windows error code of the transfer.
+    // kErrorIoPending (997) when the write stays pending: it never completes and never
+    // reaches the controller.
     uint32_t writeReport(int interfaceIndex, const uint8_t* data, uint32_t length);
-    // kErrorIoPending (997) when no input report is waiting.
+    // kErrorIoPending (997) when no input report has arrived yet.
     uint32_t readReport(int interfaceIndex, uint8_t* buffer9);
+    // When a read left pending now completes on the virtual clock (the next answer arrives,
+    // or the device has left the bus and the read fails); kNever when nothing will come.
+    uint64_t readCompletesAt(int interfaceIndex) const;
+    // Empties the input queue of the reports that have arrived.
     uint32_t flushQueue(int interfaceIndex);
     uint32_t getFeature(int interfaceIndex, uint8_t* buffer, uint32_t length);
 

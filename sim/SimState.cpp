@@ -195,8 +195,19 @@ std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
             fault.kind = FaultKind::Disconnect;
         } else if (kind == "feature-fails" && n == 3) {
             fault.kind = FaultKind::FeatureFails;
+        } else if (kind == "write-pending" && n == 3) {
+            fault.kind = FaultKind::WritePending;
+        } else if (kind == "vanish" && n == 3) {
+            fault.kind = FaultKind::Vanish;
+        } else if (kind == "flush-fails" && n == 3) {
+            fault.kind = FaultKind::FlushFails;
+        } else if (kind == "stale" && n == 4 && Hex8(t[3], fault.status)) {
+            fault.kind = FaultKind::Stale;
+        } else if (kind == "late" && n == 4 && ParseNumber(t[3], 10, 0xFFFFFFFFu, fault.delayMs)) {
+            fault.kind = FaultKind::Late;
         } else {
-            return "fault kinds: no-answer, disconnect, feature-fails, status <hex byte>";
+            return "fault kinds: no-answer, disconnect, feature-fails, write-pending, vanish, "
+                   "flush-fails, status <hex byte>, stale <hex byte>, late <milliseconds>";
         }
         m.faults.push_back(fault);
         return "";
@@ -319,6 +330,21 @@ std::string FormatState(const std::vector<SimMonitor>& monitors) {
                     break;
                 case FaultKind::FeatureFails:
                     text += "feature-fails";
+                    break;
+                case FaultKind::WritePending:
+                    text += "write-pending";
+                    break;
+                case FaultKind::Vanish:
+                    text += "vanish";
+                    break;
+                case FaultKind::FlushFails:
+                    text += "flush-fails";
+                    break;
+                case FaultKind::Stale:
+                    text += "stale " + Hex(f.status, 2);
+                    break;
+                case FaultKind::Late:
+                    text += "late " + std::to_string(f.delayMs);
                     break;
             }
             text += "\n";

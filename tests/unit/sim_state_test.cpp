@@ -35,10 +35,9 @@ TEST(SimState, EverySettingSurvivesARoundTrip) {
         odd.componentTable[i % 16] = static_cast<uint8_t>(0xF0 - i % 16);
     }
     using F = sim::FaultKind;
-    odd.faults = {{1, F::NoAnswer, 0},
-                  {2, F::Status, 0x3F},
-                  {4000000000u, F::Disconnect, 0},
-                  {3, F::FeatureFails, 0}};
+    odd.faults = {{1, F::NoAnswer, 0},     {2, F::Status, 0x3F},    {4000000000u, F::Disconnect, 0},
+                  {3, F::FeatureFails, 0}, {4, F::WritePending, 0}, {4, F::Vanish, 0},
+                  {5, F::FlushFails, 0},   {5, F::Stale, 0xC1},     {6, F::Late, 0, 4294967295u}};
 
     // As edited on Windows: CRLF line ends.
     const std::string text =
@@ -50,12 +49,21 @@ TEST(SimState, EverySettingSurvivesARoundTrip) {
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(Settings(parsed[i]), Settings(monitors[i])) << i;
     }
-    EXPECT_EQ(parsed[2].faults.size(), 4u);
+    ASSERT_EQ(parsed[2].faults.size(), odd.faults.size());
+    for (size_t i = 0; i < odd.faults.size(); ++i) {
+        const sim::ScriptedFault &a = parsed[2].faults[i], &b = odd.faults[i];
+        EXPECT_EQ(std::tie(a.exchange, a.kind, a.status, a.delayMs),
+                  std::tie(b.exchange, b.kind, b.status, b.delayMs))
+            << i;
+    }
     EXPECT_EQ(sim::FormatState(parsed), sim::FormatState(monitors));
 }
 
 // Each line follows "monitor A"; the error names line 2.
 TEST(SimState, BadLinesAreReportedAndChangeNothing) {
+    const std::string kFaultKinds =
+        "fault kinds: no-answer, disconnect, feature-fails, write-pending, vanish, flush-fails, "
+        "status <hex byte>, stale <hex byte>, late <milliseconds>";
     const struct {
         std::string line, error;
     } cases[] = {
@@ -68,8 +76,11 @@ TEST(SimState, BadLinesAreReportedAndChangeNothing) {
         {"config 3f 01 02", "config bytes reach past the 64 configuration bytes"},
         {"config 00 01 100", "bad config byte '100'"},
         {"fault 99999999999 no-answer", "fault takes an exchange number from 1 and a kind"},
-        {"fault 2 status 100",
-         "fault kinds: no-answer, disconnect, feature-fails, status <hex byte>"},
+        {"fault 2 status 100", kFaultKinds},
+        {"fault 2 stale", kFaultKinds},
+        {"fault 2 late 4294967296", kFaultKinds},
+        {"fault 2 late -1", kFaultKinds},
+        {"fault 2 vanish 10", kFaultKinds},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
