@@ -146,6 +146,9 @@ std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
                    ? ""
                    : "other-output-values takes a decimal number up to 8";
     }
+    if (key == "mode") {
+        return YesNo(t, "update", "normal", m.updateMode) ? "" : "mode takes normal or update";
+    }
     if (key == "second-collection") {
         return YesNo(t, "yes", "no", m.secondCollection) ? "" : "second-collection takes yes or no";
     }
@@ -291,6 +294,7 @@ std::string FormatState(const std::vector<SimMonitor>& monitors) {
                 "\n";
         text += "  other-output-values " + std::to_string(m.otherOutputValues) + "\n";
         text += std::string("  second-collection ") + (m.secondCollection ? "yes" : "no") + "\n";
+        text += std::string("  mode ") + (m.updateMode ? "update" : "normal") + "\n";
         text += "  components";
         for (size_t k = 0; k < 4; ++k) {
             const uint8_t* c = m.componentTable.data() + 4 * k;
