@@ -59,6 +59,37 @@ TEST(SimState, EverySettingSurvivesARoundTrip) {
     EXPECT_EQ(sim::FormatState(parsed), sim::FormatState(monitors));
 }
 
+// Whatever the parser accepts is saved so that it reads back the same, whatever bytes the
+// serial holds: carriage returns (around tabs, as the fuzzer found), zeros, stray bytes.
+TEST(SimState, SerialsReadBackAsSaved) {
+    using namespace std::string_literals;
+    const struct {
+        std::string line;
+        std::wstring serial;
+    } cases[] = {
+        {"monitor\t\t\t\r\t\t\t \n", L""},
+        {"monitor x\r\t\n", L"x"},
+        {"monitor \r\tx\n", L"x"},
+        {"monitor a\rb \r\n", L"a\rb"},
+        {"monitor \v \n", L"\v"},
+        {"monitor ngth \0\0a@\0\r\x1b 2 st\n"s, L"ngth \0\0a@\0\r\x1b 2 st"s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.line));
+        std::vector<sim::SimMonitor> first;
+        std::vector<sim::SimMonitor> again;
+        std::string error;
+        ASSERT_TRUE(sim::ParseState(c.line, first, error)) << error;
+        ASSERT_EQ(first.size(), 1u);
+        EXPECT_EQ(first[0].serial, c.serial);
+        const std::string saved = sim::FormatState(first);
+        ASSERT_TRUE(sim::ParseState(saved, again, error)) << error;
+        ASSERT_EQ(again.size(), 1u);
+        EXPECT_EQ(again[0].serial, c.serial);
+        EXPECT_EQ(sim::FormatState(again), saved);
+    }
+}
+
 // Each line follows "monitor A"; the error names line 2.
 TEST(SimState, BadLinesAreReportedAndChangeNothing) {
     const struct {
