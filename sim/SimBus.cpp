@@ -165,8 +165,9 @@ int SimBus::addMonitor(const std::wstring& serial) {
 
 int SimBus::addMonitor(const SimMonitor& settings) {
     SimMonitor monitor = settings;
-    // Power-up state; only the settings carry over.
-    monitor.updateMode = false;
+    // What a run leaves behind on the hardware: the settings and the mode. Records staged
+    // and never committed are not kept (every update begins with the reset into update
+    // mode, which drops them), nor anything that belongs to one run's exchanges.
     monitor.stagedRecords.clear();
     monitor.exchanges = 0;
     monitor.commits = 0;

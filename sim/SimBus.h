@@ -9,7 +9,8 @@
 //   selector, from byte 7 the component table (16 bytes) or the configuration (64 bytes),
 //   cut off at the report's end;
 // - reset mode 1 flags 0 enters update mode, mode 0 flags 0x40 leaves it; both answer 0x01
-//   and drop any records not committed;
+//   and drop any records not committed; update mode lasts across runs until a reset leaves
+//   it, and in it the configuration query is refused (the firmware query still answered);
 // - record writes are staged (status 0x00) and the commit (status 0x00) applies the staged
 //   records whose address is 10 00 <offset> to the 64 configuration bytes; other addresses
 //   are accepted and ignored;
@@ -104,8 +105,10 @@ struct SimMonitor {
     std::array<uint8_t, 64> config{};          // the controller's configuration bytes
     std::vector<ScriptedFault> faults;
 
-    // State of the model, as after power-up until the run changes it.
+    // Kept across runs, as the hardware keeps it until a reset leaves update mode (the
+    // state file's `mode` line).
     bool updateMode = false;
+    // State of one run, as after the host opened the device.
     std::vector<StagedRecord> stagedRecords;
     uint32_t exchanges = 0;  // output reports received in this run
     uint32_t commits = 0;    // commits applied in this run
@@ -160,7 +163,8 @@ public:
     void loadDefault();
     // The machine of marvanecfgutil-sim for the given monitors: the keyboard and the
     // 0x03EB:0x212C interface, then each monitor (with its second collection when its
-    // secondCollection is set). Run state of the monitors starts afresh.
+    // secondCollection is set). Run state of the monitors starts
+    // afresh; their settings and mode carry over.
     void loadMonitors(const std::vector<SimMonitor>& list);
     // Adds a monitor with the default configuration and its interface below the external
     // hub (made, with a root hub, when missing); returns its index.

@@ -82,9 +82,14 @@ bool Passes(ReportKind kind, uint8_t status) {
 uint8_t Evaluate(const SimMonitor& m, const Decoded& d) {
     switch (d.kind) {
         case ReportKind::Query:
-            if (d.selector == std::array<uint8_t, 3>{0xFF, 0x00, 0x01} ||
-                d.selector == std::array<uint8_t, 3>{0x01, 0x00, 0x00}) {
+            // The component levels are fixed and answered in either mode, so a monitor left
+            // in update mode is still found. Its configuration is being rewritten there and
+            // is not reported until a reset leaves update mode.
+            if (d.selector == std::array<uint8_t, 3>{0xFF, 0x00, 0x01}) {
                 return kStatusQueryOk;
+            }
+            if (d.selector == std::array<uint8_t, 3>{0x01, 0x00, 0x00}) {
+                return m.updateMode ? kStatusRefused : kStatusQueryOk;
             }
             return kStatusRefused;
         case ReportKind::Reset:
@@ -226,9 +231,12 @@ void QueueStale(SimMonitor& m, uint64_t nowMs) {
     }
 }
 
+// Off the bus: when it comes back (the next run) it starts as after power-up.
 void Disconnect(SimMonitor& m) {
     m.disconnected = true;
     m.vanishOnRead = false;
+    m.updateMode = false;
+    m.stagedRecords.clear();
     m.inputQueue.clear();
     m.pendingFeature = PendingFeature::None;
 }

@@ -24,13 +24,20 @@ std::vector<std::string> Tokens(const std::string& line) {
     return tokens;
 }
 
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
+std::string Trim(const std::string& text, const char* blanks = " \t") {
+    const size_t first = text.find_first_not_of(blanks);
     if (first == std::string::npos) {
         return "";
     }
-    const size_t last = text.find_last_not_of(" \t");
+    const size_t last = text.find_last_not_of(blanks);
     return text.substr(first, last - first + 1);
+}
+
+// The rest of a monitor line. A carriage return at its end is trimmed as a blank: the
+// saved line would end in it, and a line's last carriage return is taken as part of a
+// Windows line end, so the serial could never read back the same.
+std::string SerialOf(const std::string& rest) {
+    return Trim(rest, " \t\r");
 }
 
 bool ParseNumber(std::string token, int base, uint32_t max, uint32_t& value) {
@@ -145,6 +152,9 @@ std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
         return n == 2 && Decimal16(t[1], m.otherOutputValues) && m.otherOutputValues <= 8
                    ? ""
                    : "other-output-values takes a decimal number up to 8";
+    }
+    if (key == "mode") {
+        return YesNo(t, "update", "normal", m.updateMode) ? "" : "mode takes normal or update";
     }
     if (key == "second-collection") {
         return YesNo(t, "yes", "no", m.secondCollection) ? "" : "second-collection takes yes or no";
@@ -265,7 +275,7 @@ bool ParseState(const std::string& text, std::vector<SimMonitor>& monitors, std:
                 problem = "more than " + std::to_string(kMaxStateMonitors) + " monitors";
             } else {
                 SimMonitor m;
-                m.serial = Widen(Trim(trimmed.substr(7)));
+                m.serial = Widen(SerialOf(trimmed.substr(7)));
                 m.componentTable = DefaultComponentTable();
                 m.config = DefaultMonitorConfig();
                 parsed.push_back(m);
@@ -302,6 +312,7 @@ std::string FormatState(const std::vector<SimMonitor>& monitors) {
                 "\n";
         text += "  other-output-values " + std::to_string(m.otherOutputValues) + "\n";
         text += std::string("  second-collection ") + (m.secondCollection ? "yes" : "no") + "\n";
+        text += std::string("  mode ") + (m.updateMode ? "update" : "normal") + "\n";
         text += "  components";
         for (size_t k = 0; k < 4; ++k) {
             const uint8_t* c = m.componentTable.data() + 4 * k;

@@ -419,12 +419,10 @@ TEST_F(VideoTest, UpdateWithEveryExchangeFailingOrPassing) {
             EXPECT_EQ(Outs(from), sent);
             // A commit the controller acted on, though its answer went wrong, is applied.
             EXPECT_EQ(Monitor().config == ConfigAfterApply(), passes || (exchange == 9 && o.acted));
-            // In update mode still: the final reset not acted on, the entering one acted on
-            // though the host saw it fail, or the device gone in update mode.
+            // In update mode still: the final reset not acted on, or the entering one acted
+            // on though the host saw it fail. A device gone comes back in normal mode.
             const bool finalResetActed = o.reaches && (o.resetPasses || o.acted);
-            const bool stuck = last    ? !finalResetActed
-                               : reset ? !passes && o.acted
-                                       : o.gone && !passes;
+            const bool stuck = !o.gone && (last ? !finalResetActed : reset && !passes && o.acted);
             EXPECT_EQ(Monitor().updateMode, stuck);
             EXPECT_EQ(Monitor().disconnected, o.gone);
 

@@ -145,8 +145,9 @@ TEST(SimController, TimingAndQueueFaults) {
     committed[0x10] = 0x28;
     EXPECT_EQ(m.config, committed);
     ASSERT_EQ(write(enter), 0u);  // 6: acted on, then the device leaves while the host waits
-    EXPECT_EQ(read(), -997);
     EXPECT_TRUE(m.updateMode);
+    EXPECT_EQ(read(), -997);
+    EXPECT_FALSE(m.updateMode) << "off the bus, it comes back as after power-up";
     EXPECT_EQ(Bus().readCompletesAt(iface), Bus().clockMs);
     EXPECT_EQ(read(), -static_cast<int>(kErrorDeviceNotConnected));
     EXPECT_EQ(write(enter), kErrorDeviceNotConnected);
