@@ -72,7 +72,7 @@ bool HasWinUsbFunction(const sim::SimBus& bus, int node) {
 
 // The port steps after the connection line, for a listed device that is connected: its
 // serial number string, its driver key, its node in the tree and the WinUSB test.
-void addPortDevice(ZelHidDisplayList& list, sim::SimBus& bus, int device, uint16_t vid,
+void AddPortDevice(ZelHidDisplayList& list, sim::SimBus& bus, int device, uint16_t vid,
                    uint16_t pid, uint16_t bcdDevice) {
     const sim::SimNode& node = bus.nodes[static_cast<size_t>(device)];
     std::wstring serial = NodeSerial(node.instanceId);
@@ -232,7 +232,7 @@ bool ZelHidDisplayList::enumerateUsb() {
             if (device < 0 || !isSupportedUsbDevice(vid, pid) || status != kDeviceConnected) {
                 continue;
             }
-            addPortDevice(*this, bus, device, vid, pid, bcdDevice);
+            AddPortDevice(*this, bus, device, vid, pid, bcdDevice);
         }
     }
     if (bus.usbWalkError != 0) {
