@@ -134,6 +134,11 @@ struct SimInterface {
     uint16_t usage = 0;
     int monitor = -1;
     int parentNode = -1;  // index into nodes: the device node the interface belongs to
+    // Reads on the probe handle that fail (as on a device going away, or a driver that
+    // answers nothing): the walk then passes the interface over.
+    bool preparsedDataFails = false;
+    bool attributesFail = false;
+    bool capsFail = false;
 };
 
 // A node of the device tree (for the hub placement rule and the USB hub walk).
@@ -143,6 +148,17 @@ struct SimNode {
     int parent = -1;
     bool isHubInterface = false;  // listed by the USB hub walk, with interfacePath
     std::wstring interfacePath;
+    uint8_t ports = 4;  // a hub's port count; its USB device children take ports 1, 2, ...
+    // Registry properties: the driver key (CM_DRP_DRIVER) and the service (CM_DRP_SERVICE)
+    // of the node; empty when the node has none.
+    std::wstring driverKey;
+    std::wstring service;
+    // A USB device on a hub port, as the hub answers for that port. Its driver key request
+    // answers driverKey; a device without one is not found in the tree.
+    uint8_t connectionStatus = 1;  // 1: DeviceConnected
+    uint16_t bcdDevice = 0x0100;
+    bool serialRequestFails = false;
+    bool driverKeyRequestFails = false;
 };
 
 // Preparsed data handed out by HidD_GetPreparsedData; owned by the bus until freed.
@@ -207,6 +223,14 @@ public:
     int monitorInterface(int monitor) const;            // -1 when the monitor has none
     int interfaceIndexOf(const void* handle) const;     // -1 unless &interfaces[i]
     int nodeDepth(int node) const;                      // 0 for a node without parent
+    // The device tree as the configuration manager walks it: children and siblings in
+    // node order; -1 when there is none.
+    int firstChild(int node) const;
+    int nextSibling(int node) const;
+    // Pre-order walk of the whole tree for the first node whose driver key is name.
+    int findNodeByDriverKey(const std::wstring& name) const;
+    // The node on a hub's port (from 1), -1 when nothing is attached to it.
+    int portDevice(int hub, int port) const;
     // The hub above a device node, for the hub placement rule: the nearest ancestor whose
     // description contains "Hub", its ids parsed from its instance id. Starts at the
     // node's parent, like the device tree walk of the Windows build, and gives up at depth
@@ -227,7 +251,8 @@ public:
     uint32_t getFeature(int interfaceIndex, uint8_t* buffer, uint32_t length);
 
 private:
-    int addNode(const std::wstring& instanceId, const std::wstring& description, int parent);
+    int addNode(const std::wstring& instanceId, const std::wstring& description, int parent,
+                const std::wstring& service);
     int addHub(const std::wstring& instanceId, const std::wstring& description, int parent);
     // Adds the interface's node below parent and the interface with identity's ids.
     void addHidInterface(const std::wstring& instanceId, const std::wstring& description,
@@ -235,7 +260,8 @@ private:
     int ensureRootHub();
     int ensureExternalHub();
     void record(const SimMonitor& monitor, const char* kind, const uint8_t* data, size_t n);
-    uint32_t nextId = 0;  // makes instance ids unique
+    uint32_t nextId = 0;         // makes instance ids unique
+    uint32_t nextDriverKey = 0;  // and driver keys
 };
 
 // The factory configuration bytes of a simulated monitor: every setting at its default,

@@ -50,7 +50,9 @@ int Step(int iface, const Bytes& report) {
 // the 64 bytes; a scripted fault hits the nth report the monitor receives and no other.
 TEST(SimController, StagingCommitAndFaults) {
     const Bytes query = Report({1, 6, 0, 0x20, 0, 0xFF, 0xFF, 0, 1});
+    const Bytes config = Report({1, 6, 0, 0x20, 0, 0xFF, 0x01, 0, 0});
     const Bytes enter = Report({1, 4, 0, 1, 0}), commit = Report({1, 5, 0, 2, 0});
+    const Bytes leave = Report({1, 4, 0, 0, 0x40});
     const Bytes get;  // the feature report
     const Bytes r1 = Record(0x10, 0, 0x10, {0x28}), r2 = Record(0x10, 0, 0x3F, {0x5A});
     const Bytes other = Record(0xFF, 0, 0x10, {1}), moved = Record(0x10, 1, 0x10, {1});
@@ -77,6 +79,12 @@ TEST(SimController, StagingCommitAndFaults) {
          {{enter, 1}, {other, 0}, {moved, 0}, {past, 0x80}, {stray, 0x80}, {commit, 0}},
          none},
         {"fetch", {{1, F::FeatureFails, 0}}, {{query, 1}, {get, -3}, {query, 1}, {get, 0}}, none},
+        // The configuration is not reported while it is being rewritten; the levels are.
+        {"queries in update mode",
+         {},
+         {{enter, 1}, {config, 0x80}, {get, -3}, {query, 1}, {leave, 1}, {config, 1}, {get, 0}},
+         none},
+        {"left without a commit", {}, {{enter, 1}, {r1, 0}, {leave, 1}, {commit, 0x80}}, none},
         {"enter refused", {{1, F::Status, 0}}, {{enter, 0}, {r1, 0x80}, {commit, 0x80}}, none},
         {"0x80 at 2", {{2, F::Status, 0x80}}, {{enter, 1}, {r1, 0x80}, {r2, 0}, {commit, 0}}, last},
         {"0x40 at 4", {{4, F::Status, 0x40}}, {{enter, 1}, {r1, 0}, {r2, 0}, {commit, 0x40}}, none},
