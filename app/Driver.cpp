@@ -4,6 +4,7 @@
 
 #include "app/Help.h"
 #include "app/HidDisplayManager.h"
+#include "app/RunLock.h"
 #include "devices/KemoVideoFlash.h"
 #include "log/Log.h"
 #include "platform/Administrator.h"
@@ -120,6 +121,10 @@ int UpdateFromIni(const std::vector<ZelHidFlash*>& devices, const std::string& i
 }
 
 int RunCfgUtil(int argc, char* argv[]) {
+    return RunCfgUtil(argc, argv, kRunLockWaitMs);
+}
+
+int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
     if (!IsAdministrator()) {
         ConsoleErrorPrintf("\nMust be run in command-line with Administrative rights.\n");
         return 1;
@@ -129,6 +134,14 @@ int RunCfgUtil(int argc, char* argv[]) {
     int exitStatus = 1;
     if (!ParseCommandLine(argc, argv, commandLine, exitStatus)) {
         return exitStatus;
+    }
+
+    // One run at a time talks to the monitors. -g needs none of them, and a lock that cannot
+    // be had at all (logged) stops no run.
+    if (commandLine.mode != RunMode::WriteDefaultIni &&
+        AcquireRunLock(lockWaitMs) == RunLockStatus::Busy) {
+        ConsolePrintf("Error: Another run of this program is using the monitors.\n");
+        return 1;
     }
 
     // Declared in this order so that they are released in reverse on every path: the

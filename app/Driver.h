@@ -1,15 +1,19 @@
 // The program's entry function and its run modes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/Options.h"
 #include "devices/ZelHidFlash.h"
 
-// The whole program: administrator check, options, discovery, the mode. Returns the exit
-// status. main() is a thin shell around it.
+// The whole program: administrator check, options, the run lock, discovery, the mode.
+// Returns the exit status. main() is a thin shell around it.
 int RunCfgUtil(int argc, char* argv[]);
+// The same, waiting at most lockWaitMs for another run to finish with the monitors
+// (kRunLockWaitMs above).
+int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs);
 
 // The modes over the discovered devices, in discovery order. Each returns the exit status:
 // 0 when the job asked for was done, 1 when it was not (unknown serial, no INI file

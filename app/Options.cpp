@@ -104,8 +104,9 @@ bool ParseCommandLine(int argc, char* argv[], CommandLine& commandLine, int& exi
             case 'g':
             case 'i':
                 // A refused argument ends the run with 1 for every option: -o included, as
-                // nothing was written.
-                if (BadArgument(argument)) {
+                // nothing was written. An empty file name names no file: refused here, before
+                // any monitor is asked for its configuration.
+                if (BadArgument(argument) || argument[0] == '\0') {
                     PrintUsage();
                     exitStatus = 1;
                     return false;

@@ -6,12 +6,7 @@
 #include <string>
 
 #include "platform/Clock.h"
-
-#if defined(__MINGW32__)
-#define MARVANE_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
-#else
-#define MARVANE_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#endif
+#include "platform/Format.h"
 
 // Ordered by detail; a message passes when its level <= the handler's level.
 enum LogLevel : int { LogOff = 0, LogError = 1, LogInfo = 2, LogDebug = 3, LogTrace = 4 };

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "log/Log.h"  // MARVANE_PRINTF
+#include "platform/Format.h"
 
 void ConsoleWrite(std::string_view text);
 void ConsoleWriteError(std::string_view text);

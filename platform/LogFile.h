@@ -6,7 +6,8 @@
 #include <string>
 
 // Opens (creating when missing) a file for appending, shared for reading and writing with
-// other processes, without newline translation. Returns -1 on failure.
+// other processes, without newline translation. Never blocks, and keeps only a regular
+// (disk) file: a FIFO, a device or a directory gives -1, like a file that cannot be opened.
 int OpenLogFile(const std::string& fileName);
 bool LogFileSize(int fd, uint64_t& size);
 void WriteLogFile(int fd, const char* data, size_t length);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "log/Log.h"  // MARVANE_PRINTF
+#include "platform/Format.h"
 
 // Wide to narrow: the system's ANSI code page on Windows, UTF-8 elsewhere.
 std::string Narrow(std::wstring_view text);

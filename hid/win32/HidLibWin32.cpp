@@ -1,9 +1,12 @@
 // hid.dll is bound at run time rather than linked, so that a machine without the HID class
-// library still starts the program and the driver can refuse with its own message.
+// library still starts the program and the driver can refuse with its own message. It is
+// not one of the system's known DLLs, so it is taken from the system directory only: the
+// program runs elevated, and a hid.dll beside it (a downloads folder) must never run.
 #include <windows.h>
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "hid/HidLib.h"
@@ -48,6 +51,22 @@ void ReleaseHidLibrary() {
     }
 }
 
+HMODULE LoadSystemHidLibrary() {
+    HMODULE module = LoadLibraryExW(L"hid.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) {
+        return module;
+    }
+    // A Windows 7 without the search-flags update refuses the flag: name the file by its
+    // full path in the system directory instead.
+    wchar_t directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    const std::wstring path = std::wstring(directory, length) + L"\\hid.dll";
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 void LogReady() {
     LogMessage(LogDebug, "HidLib::initialise - hid library ready");
 }
@@ -60,7 +79,7 @@ bool HidLib::initialise() {
         return true;
     }
 
-    ModuleHandle module(LoadLibraryW(L"hid.dll"));
+    ModuleHandle module(LoadSystemHidLibrary());
     if (!module) {
         return false;
     }

@@ -5,7 +5,21 @@
 #include "platform/LogFile.h"
 
 int OpenLogFile(const std::string& fileName) {
-    return open(fileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    // Non-blocking, so that a FIFO (or a device) named as the log cannot stop the run in
+    // open(); only a regular file is kept.
+    const int fd = open(fileName.c_str(),
+                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool LogFileSize(int fd, uint64_t& size) {
@@ -22,4 +36,6 @@ void WriteLogFile(int fd, const char* data, size_t length) {
     [[maybe_unused]] const ssize_t written = write(fd, data, length);
 }
 
-void CloseLogFile(int fd) { close(fd); }
+void CloseLogFile(int fd) {
+    close(fd);
+}

@@ -52,8 +52,10 @@ protected:
 };
 
 TEST_F(OptionsTest, EachCommandLineRunsOneModeSilentlyOrPrintsHelpAndEndsWithOne) {
-    const std::string longest(kMaxArgumentLength, 'a');
-    const std::string tooLong(kMaxArgumentLength + 1, 'a');
+    // The buffers of the command line hold 259 characters and a terminator: written out, so
+    // that a limit moved by one in either direction fails here.
+    const std::string longest(259, 'a');
+    const std::string tooLong(260, 'a');
     const std::string illegal = "opalquix: illegal option -- ";
     const struct {
         std::vector<std::string> args;
@@ -71,6 +73,14 @@ TEST_F(OptionsTest, EachCommandLineRunsOneModeSilentlyOrPrintsHelpAndEndsWithOne
         {{"-i", tooLong}, kUsage},
         {{"-o" + tooLong}, kUsage},
         {{"-L", "-s", tooLong}, kUsage},
+        {{"-g", tooLong}, kUsage},
+        {{"-l", tooLong, "-L"}, kUsage},
+        {{"-o", ""}, kUsage},  // an empty file name names no file
+        {{"-g", ""}, kUsage},
+        {{"-i", ""}, kUsage},
+        {{"-v", "-i", ""}, kUsage},
+        {{"-L", "-o", ""}, kUsage},
+        {{"-o", "a.ini", "-o", ""}, kUsage},
         {{"-L", "-?"}, kFullHelp},
         {{"-x", "-v"}, kFullHelp},  // -v comes too late to echo the message
         {{"-:"}, kFullHelp},
@@ -83,6 +93,9 @@ TEST_F(OptionsTest, EachCommandLineRunsOneModeSilentlyOrPrintsHelpAndEndsWithOne
         {{"-L", "--", "-o", "x.ini"}, "", RunMode::ListDevices},
         {{"-s", longest, "-L"}, "", RunMode::ListDevices, "", longest},
         {{"-o" + longest}, "", RunMode::WriteCurrentIni, longest},
+        {{"-g", longest}, "", RunMode::WriteDefaultIni, longest},
+        {{"-i", longest, "-s", longest}, "", RunMode::UpdateFromIni, longest, longest},
+        {{"-l", longest, "-L"}, "", RunMode::ListDevices},
         {{"-o", "a.ini", "-o", "b.ini"}, "", RunMode::WriteCurrentIni, "b.ini"},
         {{"-g", "d.ini", "-s", "X"}, "", RunMode::WriteDefaultIni, "d.ini", "X"},
         {{"-i", "cfg.ini", "-s41-FFFFF"}, "", RunMode::UpdateFromIni, "cfg.ini", "41-FFFFF"},

@@ -9,6 +9,12 @@
 
 #include "tests/support/CaptureStdout.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Each test starts a fresh "run": default settings, no handler, no echo.
@@ -168,5 +174,34 @@ TEST_F(LogTest, UnwritableLogPathLosesLinesSilently) {
     EXPECT_EQ(capture.out(), "");
     EXPECT_EQ(capture.err(), "");
 }
+
+#ifndef _WIN32
+TEST_F(LogTest, FifoOrDeviceAsLogFileNeverBlocksAndTakesNoLine) {
+    const std::string fifo = dir.file("log.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    alarm(20);  // a blocking open would otherwise hang here for good
+    GetLogSettings().level = LogTrace;
+    for (const std::string& name : {fifo, std::string("/dev/null")}) {
+        GetLogSettings().fileName = name;
+        CloseLogHandler();
+        CaptureOutput capture;
+        LogWriteText(LogError, "lost");
+        LogWrite(LogError, "lost %d", 2);
+        EXPECT_EQ(capture.out(), "") << name;
+        EXPECT_EQ(capture.err(), "") << name;
+    }
+    // With a reader waiting, the FIFO could be opened, but it is still not a log file.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    GetLogSettings().fileName = fifo;
+    CloseLogHandler();
+    LogWriteText(LogError, "lost");
+    CloseLogHandler();
+    char byte = 0;
+    EXPECT_LE(read(reader, &byte, 1), 0) << "a line reached the FIFO";
+    close(reader);
+    alarm(0);
+}
+#endif
 
 }  // namespace

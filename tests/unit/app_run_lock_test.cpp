@@ -1,0 +1,181 @@
+// One run at a time: the file lock the run locks are made of, and the driver with the
+// simulator's lock, which sits beside the state file in the current directory.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Driver.h"
+#include "app/Help.h"
+#include "app/Options.h"
+#include "app/RunLock.h"
+#include "log/Log.h"
+#include "platform/FileLock.h"
+#include "sim/SimBus.h"
+#include "tests/support/CaptureStdout.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(FileLockTest, SecondHolderWaitsUpToItsLimitAndGetsTheLockOnceLetGo) {
+    TempDir dir;
+    const std::string path = dir.file("run.lock");
+    FileLock first;
+    ASSERT_EQ(first.lock(path, 0), FileLockStatus::Locked);
+    EXPECT_TRUE(first.locked());
+
+    FileLock second;
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(second.lock(path, 0), FileLockStatus::Busy);
+    EXPECT_EQ(second.lock(path, 300), FileLockStatus::Busy);
+    EXPECT_GE(MillisecondsSince(start), 300);
+    EXPECT_FALSE(second.locked());
+
+    // Let go while the second one waits: it gets the lock then, long before its limit.
+    start = Clock::now();
+    std::thread letGo([&first] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        first.unlock();
+    });
+    EXPECT_EQ(second.lock(path, 20000), FileLockStatus::Locked);
+    const long long waited = MillisecondsSince(start);
+    letGo.join();
+    EXPECT_GE(waited, 400);
+    EXPECT_LT(waited, 10000);
+    EXPECT_EQ(first.lock(path, 0), FileLockStatus::Busy);
+    second.unlock();
+    EXPECT_EQ(first.lock(path, 0), FileLockStatus::Locked);
+}
+
+TEST(FileLockTest, OnlyARegularFileIsLocked) {
+    TempDir dir;
+    FileLock lock;
+    EXPECT_EQ(lock.lock(dir.path(), 0), FileLockStatus::Failed);  // a folder
+    EXPECT_EQ(lock.lock(dir.file("missing") + "/x.lock", 0), FileLockStatus::Failed);
+    EXPECT_NE(lock.error(), 0u);
+    EXPECT_FALSE(lock.locked());
+#ifndef _WIN32
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    alarm(20);  // opening a FIFO must not wait for a reader
+    EXPECT_EQ(lock.lock(fifo, 0), FileLockStatus::Failed);
+    alarm(0);
+    // A link planted at the lock's name is not followed to whatever it names.
+    const std::string target = dir.file("target");
+    ASSERT_EQ(symlink(target.c_str(), dir.file("link.lock").c_str()), 0);
+    EXPECT_EQ(lock.lock(dir.file("link.lock"), 0), FileLockStatus::Failed);
+    EXPECT_FALSE(FileExists(target));
+
+    const mode_t oldMask = umask(022);
+    EXPECT_EQ(lock.lock(dir.file("new.lock"), 0), FileLockStatus::Locked);
+    umask(oldMask);
+    struct stat info {};
+    ASSERT_EQ(stat(dir.file("new.lock").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+#endif
+}
+
+// The driver in this process, on the simulated machine, in a scratch directory that holds
+// the simulator's lock file.
+class RunLockTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
+        sim::SimBus::instance().loadMonitors(sim::DefaultMonitors());
+    }
+    void TearDown() override {
+        ReleaseRunLock();
+        std::filesystem::current_path(saved);
+        CloseLogHandler();
+        GetLogSettings() = CLogSettings{};
+        VerboseFlag() = 0;
+    }
+    struct Run {
+        int status = -1;
+        std::string out, err;
+        long long milliseconds = 0;
+    };
+    static Run Driver(std::vector<std::string> args, uint32_t waitMs) {
+        VerboseFlag() = 0;  // each call is a fresh run
+        args.insert(args.begin(), "marvanecfgutil");
+        std::vector<char*> argv;
+        for (std::string& word : args) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        Run run;
+        CaptureOutput capture;
+        const Clock::time_point start = Clock::now();
+        run.status = RunCfgUtil(static_cast<int>(args.size()), argv.data(), waitMs);
+        run.milliseconds = MillisecondsSince(start);
+        run.out = capture.out();
+        run.err = capture.err();
+        return run;
+    }
+    static bool MonitorReached() {
+        for (const std::string& line : sim::SimBus::instance().transcript) {
+            if (line.find(" OUT ") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    TempDir dir;
+    std::filesystem::path saved;
+};
+
+TEST_F(RunLockTest, WhileAnotherRunHoldsTheLockOnlyDefaultsAndUsageErrorsRun) {
+    FileLock other;
+    ASSERT_EQ(other.lock("marvanecfgutil-sim.lock", 0), FileLockStatus::Locked);
+
+    for (const auto& mode : std::vector<std::vector<std::string>>{
+             {"-L"}, {"-o", dir.file("now.ini")}, {"-i", dir.file("now.ini")}, {"-v", "-L"}}) {
+        SCOPED_TRACE(::testing::PrintToString(mode));
+        sim::SimBus::instance().transcript.clear();
+        const Run run = Driver(mode, 200);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "Error: Another run of this program is using the monitors.\n");
+        EXPECT_EQ(run.err, "");
+        EXPECT_GE(run.milliseconds, 200);
+        EXPECT_FALSE(MonitorReached());
+    }
+    EXPECT_FALSE(FileExists(dir.file("now.ini")));
+
+    CaptureOutput usage;
+    PrintUsage();
+    const Run refused = Driver({"-o", ""}, 10000);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, usage.out());
+    EXPECT_LT(refused.milliseconds, 5000);
+
+    const Run defaults = Driver({"-g", dir.file("defaults.ini")}, 10000);
+    EXPECT_EQ(defaults.status, 0);
+    EXPECT_LT(defaults.milliseconds, 5000);
+    EXPECT_TRUE(FileExists(dir.file("defaults.ini")));
+
+    other.unlock();
+    const Run list = Driver({"-L"}, 200);
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out.rfind("Device: 0f66:302c  serial/id=41-A0001\n", 0), 0u) << list.out;
+    // Held by this run now, until it ends.
+    EXPECT_EQ(other.lock("marvanecfgutil-sim.lock", 0), FileLockStatus::Busy);
+    ReleaseRunLock();
+    EXPECT_EQ(other.lock("marvanecfgutil-sim.lock", 0), FileLockStatus::Locked);
+}
+
+}  // namespace
