@@ -191,6 +191,11 @@ bool KemoVideoFlash::startUpdate(uint8_t mode, uint8_t flags) {
     report[3] = mode;
     report[4] = flags;
 
+    // A report left in the input queue (a late answer, one the device sent unasked) would
+    // be taken for this reset's answer.
+    if (!channel.flushDeviceQueue()) {
+        return false;
+    }
     // The reset goes out with the declared length; the buffer holds no more than 264.
     const uint32_t length = caps.OutputReportByteLength;
     if (length > kOutputReportLength || !channel.sendOutputReport(report.data(), length)) {

@@ -53,6 +53,10 @@ public:
 private:
     // Sends a record write or the commit and checks the status of its answer.
     bool sendWriteReport(const std::array<uint8_t, kOutputReportLength>& report);
+    // The records and the commit, sent once the controller is in update mode.
+    bool writeInUpdateMode(const std::array<uint8_t, kCfgBlockSize>& block);
+    // After a failure in update mode: the leaving reset, sent once, its outcome logged.
+    void leaveUpdateMode();
 
     HidValueCaps inputValueCaps{};
     std::vector<HidValueCaps> outputValueCaps;  // every one the device declares

@@ -90,7 +90,22 @@ bool KemoVideoFlash::writeKemoHWConfigBytes(const std::array<uint8_t, kCfgBlockS
         return false;
     }
     HidSleep(kAfterUpdateModeMs);
+    if (!writeInUpdateMode(block)) {
+        leaveUpdateMode();
+        return false;
+    }
 
+    HidSleep(kBeforeResetMs);
+    ConsolePrintf("Reset to be done for PID %04x\n", attributes.ProductID);
+    // The commit was acknowledged; a controller busy resetting may not answer this one.
+    (void)startUpdate(kModeNormal, kFlagsReset);
+    ConsolePrintf("Preparing the device for normal use...\n");
+    HidSleep(kAfterResetMs);
+    return true;
+}
+
+// Everything from entering update mode to the acknowledged commit.
+bool KemoVideoFlash::writeInUpdateMode(const std::array<uint8_t, kCfgBlockSize>& block) {
     const std::optional<uint8_t> reportId = commandReportId();
     if (!reportId) {
         return false;
@@ -135,14 +150,23 @@ bool KemoVideoFlash::writeKemoHWConfigBytes(const std::array<uint8_t, kCfgBlockS
     }
     ConsolePrintf("Firmware in USB Device %04x component %d updated successfully\n", pid,
                   component);
-    HidSleep(kBeforeResetMs);
-
-    ConsolePrintf("Reset to be done for PID %04x\n", pid);
-    // The commit was acknowledged; a controller busy resetting may not answer this one.
-    (void)startUpdate(kModeNormal, kFlagsReset);
-    ConsolePrintf("Preparing the device for normal use...\n");
-    HidSleep(kAfterResetMs);
     return true;
+}
+
+// A controller left in update mode stays there until it is power-cycled, so a failed update
+// sends the leaving reset once. Its outcome changes nothing: the update has failed anyway.
+void KemoVideoFlash::leaveUpdateMode() {
+    if (!channel.isConnected()) {
+        return;  // the device is gone: nothing can be sent
+    }
+    if (startUpdate(kModeNormal, kFlagsReset)) {
+        LogWriteText(LogInfo,
+                     "KemoVideoFlash::writeKemoHWConfigBytes, update failed, update mode left");
+    } else {
+        LogWriteText(
+            LogError,
+            "KemoVideoFlash::writeKemoHWConfigBytes, update failed, leaving update mode failed");
+    }
 }
 
 void KemoVideoFlash::showProgress(int step) {

@@ -58,13 +58,22 @@ void DeleteAll(std::vector<Device*>& devices) {
     }
 }
 
-}  // namespace
-
-ZelHidDisplayList::ZelHidDisplayList() {
-    supportedIds_.hidInterfaceIds = {
+// The monitor's video controller and the touch controller's HID interface; no hub and no
+// USB device is listed.
+SupportedIds ProductIds() {
+    SupportedIds ids;
+    ids.hidInterfaceIds = {
         {kVideoVid, kVideoPid, 0xFF45, 0xA000},
         {kTouchVid, kTouchPid, 0xFF00, 0x0001},
     };
+    return ids;
+}
+
+}  // namespace
+
+ZelHidDisplayList::ZelHidDisplayList() : ZelHidDisplayList(ProductIds()) {}
+
+ZelHidDisplayList::ZelHidDisplayList(SupportedIds ids) : supportedIds_(std::move(ids)) {
     LogWriteText(LogDebug, "ZelHidDisplayList Constructed");
 }
 

@@ -35,6 +35,8 @@ inline constexpr int kDspCodeNoDevice = 5;
 class ZelHidDisplayList {
 public:
     ZelHidDisplayList();
+    // A list with other tables than the product's: for tests of entries it does not have.
+    explicit ZelHidDisplayList(SupportedIds ids);
     ~ZelHidDisplayList();
     ZelHidDisplayList(const ZelHidDisplayList&) = delete;
     ZelHidDisplayList& operator=(const ZelHidDisplayList&) = delete;

@@ -53,11 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bus.loadMonitors(monitors);
     Check(HidLib::initialise(), "HID library");
     {
-        ZelHidDisplayList list;
+        // The USB walk too, with a hub and a device listed as a future table might list
+        // them, so that monitors given their ids reach its port steps.
+        SupportedIds ids = ZelHidDisplayList().supportedIds();
+        ids.hubIds = {{0x04B3, 0x4675}};
+        ids.usbDeviceIds = {{0x03EB, 0x212C}};
+        ZelHidDisplayList list(ids);
         list.enumerateHid();
+        list.enumerateUsb();
         std::vector<DeviceLevels> levels;
         list.getAllFirmwareLevels(levels);
-        Check(levels.size() == list.hidDevices().size(), "one record per device");
+        // The touch controller's WinUSB function makes it the one USB device.
+        Check(levels.size() == list.hidDevices().size() + 1, "one record per device");
         for (ZelHidFlash* device : list.hidDevices()) {
             auto* video = dynamic_cast<KemoVideoFlash*>(device);
             Check(video != nullptr, "only video controllers are made from HID interfaces");

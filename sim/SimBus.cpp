@@ -11,6 +11,9 @@ namespace {
 
 const wchar_t kHidInterfaceClass[] = L"{4d1e55b2-f16f-11cf-88cb-001111000030}";
 const wchar_t kHubInterfaceClass[] = L"{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+// Setup classes, the first part of a driver key.
+const wchar_t kUsbClass[] = L"{36fc9e60-c465-11cf-8056-444553540000}";
+const wchar_t kHidClass[] = L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
 
 std::wstring HexWord(uint32_t value, int digits, bool upper) {
     wchar_t text[16];
@@ -66,6 +69,7 @@ void SimBus::reset() {
     usbSetError = 0;
     usbWalkError = 0;
     nextId = 0;
+    nextDriverKey = 0;
 }
 
 void SimBus::loadDefault() {
@@ -81,17 +85,23 @@ void SimBus::loadMonitors(const std::vector<SimMonitor>& list) {
     }
 }
 
-int SimBus::addNode(const std::wstring& instanceId, const std::wstring& description, int parent) {
+int SimBus::addNode(const std::wstring& instanceId, const std::wstring& description, int parent,
+                    const std::wstring& service) {
     SimNode node;
     node.instanceId = instanceId;
     node.description = description;
     node.parent = parent;
+    node.service = service;
+    // Every installed device has a driver key: its setup class and an instance number.
+    const bool hid = instanceId.rfind(L"HID\\", 0) == 0;
+    node.driverKey =
+        std::wstring(hid ? kHidClass : kUsbClass) + L"\\" + HexWord(nextDriverKey++, 4, false);
     nodes.push_back(node);
     return static_cast<int>(nodes.size()) - 1;
 }
 
 int SimBus::addHub(const std::wstring& instanceId, const std::wstring& description, int parent) {
-    const int hub = addNode(instanceId, description, parent);
+    const int hub = addNode(instanceId, description, parent, L"USBHUB3");
     nodes[static_cast<size_t>(hub)].isHubInterface = true;
     nodes[static_cast<size_t>(hub)].interfacePath = InterfacePath(instanceId, kHubInterfaceClass);
     return hub;
@@ -100,7 +110,7 @@ int SimBus::addHub(const std::wstring& instanceId, const std::wstring& descripti
 void SimBus::addHidInterface(const std::wstring& instanceId, const std::wstring& description,
                              int parent, const SimInterface& identity) {
     SimInterface added = identity;
-    added.parentNode = addNode(instanceId, description, parent);
+    added.parentNode = addNode(instanceId, description, parent, L"");
     added.path = InterfacePath(instanceId, kHidInterfaceClass);
     interfaces.push_back(added);
 }
@@ -113,7 +123,7 @@ int SimBus::ensureRootHub() {
     }
     const int controller =
         addNode(L"PCI\\VEN_8086&DEV_A36D&SUBSYS_08621028&REV_10\\3&11583659&0&A0",
-                L"USB xHCI Compliant Host Controller", -1);
+                L"USB xHCI Compliant Host Controller", -1, L"USBXHCI");
     return addHub(L"USB\\ROOT_HUB30\\4&2D5C1D8&0&0", L"USB Root Hub (USB 3.0)", controller);
 }
 
@@ -130,8 +140,8 @@ int SimBus::ensureExternalHub() {
 void SimBus::addKeyboard() {
     const int root = ensureRootHub();
     const std::wstring suffix = HexWord(0x3C7A1000 + nextId++, 8, true);
-    const int usb =
-        addNode(L"USB\\VID_046D&PID_C31C\\5&" + suffix + L"&0&3", L"USB Composite Device", root);
+    const int usb = addNode(L"USB\\VID_046D&PID_C31C\\5&" + suffix + L"&0&3",
+                            L"USB Composite Device", root, L"usbccgp");
     SimInterface keyboard;
     keyboard.vid = 0x046D;
     keyboard.pid = 0xC31C;
@@ -144,15 +154,21 @@ void SimBus::addKeyboard() {
 void SimBus::addTouchController() {
     const int hub = ensureExternalHub();
     const std::wstring suffix = HexWord(0x1E4B2000 + nextId++, 8, true);
-    const int usb =
-        addNode(L"USB\\VID_03EB&PID_212C\\6&" + suffix + L"&0&2", L"USB Input Device", hub);
+    // A composite device: its HID function, and a second function bound to WinUSB through
+    // which the touch controller's own tools reach it.
+    const int usb = addNode(L"USB\\VID_03EB&PID_212C\\6&" + suffix + L"&0&2",
+                            L"USB Composite Device", hub, L"usbccgp");
+    const int input = addNode(L"USB\\VID_03EB&PID_212C&MI_00\\7&" + suffix + L"&0&0000",
+                              L"USB Input Device", usb, L"HidUsb");
+    addNode(L"USB\\VID_03EB&PID_212C&MI_01\\7&" + suffix + L"&0&0001", L"WinUsb Device", usb,
+            L"WinUSB");
     SimInterface touch;
     touch.vid = 0x03EB;
     touch.pid = 0x212C;
     touch.usagePage = 0xFF00;
     touch.usage = 0x0001;
-    addHidInterface(L"HID\\VID_03EB&PID_212C\\7&" + suffix + L"&0&0000",
-                    L"HID-compliant vendor-defined device", usb, touch);
+    addHidInterface(L"HID\\VID_03EB&PID_212C&MI_00\\8&" + suffix + L"&0&0000",
+                    L"HID-compliant vendor-defined device", input, touch);
 }
 
 int SimBus::addMonitor(const std::wstring& serial) {
@@ -165,8 +181,9 @@ int SimBus::addMonitor(const std::wstring& serial) {
 
 int SimBus::addMonitor(const SimMonitor& settings) {
     SimMonitor monitor = settings;
-    // Power-up state; only the settings carry over.
-    monitor.updateMode = false;
+    // What a run leaves behind on the hardware: the settings and the mode. Records staged
+    // and never committed are not kept (every update begins with the reset into update
+    // mode, which drops them), nor anything that belongs to one run's exchanges.
     monitor.stagedRecords.clear();
     monitor.exchanges = 0;
     monitor.commits = 0;
@@ -175,6 +192,9 @@ int SimBus::addMonitor(const SimMonitor& settings) {
     monitor.inputQueue.clear();
     monitor.pendingFeature = PendingFeature::None;
     monitor.featureFails = false;
+    monitor.staleQueuedBefore = 0;
+    monitor.flushFailedBefore = 0;
+    monitor.vanishOnRead = false;
     const bool second = monitor.secondCollection;
     monitor.secondCollection = false;
     monitors.push_back(monitor);
@@ -183,9 +203,10 @@ int SimBus::addMonitor(const SimMonitor& settings) {
     const int hub = ensureExternalHub();
     const std::wstring suffix = HexWord(0x2F6B4000 + nextId++, 8, true);
     const std::wstring ids = VidPid(monitor.vid, monitor.pid, true);
-    const int usb = addNode(L"USB\\" + ids + L"\\" + suffix, L"USB Composite Device", hub);
-    const int input =
-        addNode(L"USB\\" + ids + L"&MI_00\\6&" + suffix + L"&0&0000", L"USB Input Device", usb);
+    const int usb =
+        addNode(L"USB\\" + ids + L"\\" + suffix, L"USB Composite Device", hub, L"usbccgp");
+    const int input = addNode(L"USB\\" + ids + L"&MI_00\\6&" + suffix + L"&0&0000",
+                              L"USB Input Device", usb, L"HidUsb");
     SimInterface controller;
     controller.vid = monitor.vid;
     controller.pid = monitor.pid;
@@ -267,6 +288,63 @@ int SimBus::nodeDepth(int node) const {
         ++depth;
     }
     return depth;
+}
+
+int SimBus::firstChild(int node) const {
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        if (nodes[i].parent == node && node >= 0) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int SimBus::nextSibling(int node) const {
+    if (node < 0 || static_cast<size_t>(node) >= nodes.size()) {
+        return -1;
+    }
+    for (size_t i = static_cast<size_t>(node) + 1; i < nodes.size(); ++i) {
+        if (nodes[i].parent == nodes[static_cast<size_t>(node)].parent) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int SimBus::findNodeByDriverKey(const std::wstring& name) const {
+    // The roots (nodes without parent) stand for the children of the tree's root node.
+    std::vector<int> pending;
+    for (size_t i = nodes.size(); i-- > 0;) {
+        if (nodes[i].parent < 0) {
+            pending.push_back(static_cast<int>(i));
+        }
+    }
+    // Bounded, so that a tree a test built with a cycle cannot hang the walk.
+    for (size_t steps = 0; !pending.empty() && steps <= nodes.size(); ++steps) {
+        const int node = pending.back();
+        pending.pop_back();
+        const SimNode& n = nodes[static_cast<size_t>(node)];
+        if (!n.driverKey.empty() && n.driverKey == name) {
+            return node;
+        }
+        std::vector<int> children;
+        for (int child = firstChild(node); child >= 0; child = nextSibling(child)) {
+            children.push_back(child);
+        }
+        pending.insert(pending.end(), children.rbegin(), children.rend());
+    }
+    return -1;
+}
+
+int SimBus::portDevice(int hub, int port) const {
+    int number = 0;
+    for (int child = firstChild(hub); child >= 0; child = nextSibling(child)) {
+        if (nodes[static_cast<size_t>(child)].instanceId.rfind(L"USB\\", 0) == 0 &&
+            ++number == port) {
+            return child;
+        }
+    }
+    return -1;
 }
 
 bool SimBus::findHubAncestor(int node, uint16_t& vid, uint16_t& pid) const {

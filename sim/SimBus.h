@@ -9,7 +9,8 @@
 //   selector, from byte 7 the component table (16 bytes) or the configuration (64 bytes),
 //   cut off at the report's end;
 // - reset mode 1 flags 0 enters update mode, mode 0 flags 0x40 leaves it; both answer 0x01
-//   and drop any records not committed;
+//   and drop any records not committed; update mode lasts across runs until a reset leaves
+//   it, and in it the configuration query is refused (the firmware query still answered);
 // - record writes are staged (status 0x00) and the commit (status 0x00) applies the staged
 //   records whose address is 10 00 <offset> to the 64 configuration bytes; other addresses
 //   are accepted and ignored;
@@ -29,19 +30,29 @@ namespace sim {
 
 // A fault for one exchange: the nth output report a monitor receives in this run (counting
 // from 1, the firmware query of discovery included). Every write that reaches the monitor
-// counts, refused or not.
+// counts, refused or not. Faults on the same exchange combine (a late refusal: Status and
+// Late); Stale and FlushFails act before the exchange.
 enum class FaultKind {
     NoAnswer,      // the report goes out and is acted on, its answer is lost (read times out)
     Status,        // the answer carries `status` instead of the model's own; the controller
                    // acts on the report only when both statuses pass the report's rule
     Disconnect,    // the write fails with error 1167, and every transfer after it
     FeatureFails,  // the answer is good but fetching the feature report fails (error 31)
+    WritePending,  // the write never completes: it reaches nothing and the host's wait for it
+                   // runs to its limit
+    Vanish,        // the report is acted on, then the device leaves the bus while the host
+                   // waits for the answer: the pending read fails with error 1167
+    Late,          // the report is acted on; its answer arrives `delayMs` later on the clock
+    Stale,         // an input report with `status`, sent unasked, waits in the host's queue
+                   // before the exchange (gone if the host empties the queue first)
+    FlushFails,    // the first flush of the input queue before the exchange fails (error 31)
 };
 
 struct ScriptedFault {
     uint32_t exchange = 0;
     FaultKind kind = FaultKind::NoAnswer;
-    uint8_t status = 0;
+    uint8_t status = 0;    // Status, Stale
+    uint32_t delayMs = 0;  // Late
 };
 
 // Status bytes the model answers with.
@@ -55,6 +66,7 @@ inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorIoIncomplete = 996;
 inline constexpr uint32_t kErrorNoMoreItems = 259;
 
 // One record write staged in update mode, waiting for the commit.
@@ -65,6 +77,14 @@ struct StagedRecord {
 };
 
 enum class PendingFeature { None, FirmwareLevels, Configuration };
+
+// An input report on its way to the host: readable from `arrivesAtMs` on the virtual clock.
+struct InputReport {
+    std::array<uint8_t, 9> bytes{};
+    uint64_t arrivesAtMs = 0;
+};
+
+inline constexpr uint64_t kNever = UINT64_MAX;
 
 // A monitor's video controller. The identity and capability fields are settings of the
 // model; the rest is its state.
@@ -85,16 +105,22 @@ struct SimMonitor {
     std::array<uint8_t, 64> config{};          // the controller's configuration bytes
     std::vector<ScriptedFault> faults;
 
-    // State of the model, as after power-up until the run changes it.
+    // Kept across runs, as the hardware keeps it until a reset leaves update mode (the
+    // state file's `mode` line).
     bool updateMode = false;
+    // State of one run, as after the host opened the device.
     std::vector<StagedRecord> stagedRecords;
     uint32_t exchanges = 0;  // output reports received in this run
     uint32_t commits = 0;    // commits applied in this run
     bool disconnected = false;
-    bool open = false;  // a channel holds it open
-    std::deque<std::array<uint8_t, 9>> inputQueue;
+    bool open = false;                   // a channel holds it open
+    std::deque<InputReport> inputQueue;  // in the order the reports arrive
     PendingFeature pendingFeature = PendingFeature::None;
     bool featureFails = false;
+    // Run state of the scripted faults.
+    uint32_t staleQueuedBefore = 0;  // the last exchange whose stale report was queued
+    uint32_t flushFailedBefore = 0;  // the last exchange whose flush failed
+    bool vanishOnRead = false;       // leaves the bus once the host waits for an answer
 };
 
 // A HID interface on the bus. monitor >= 0 makes it the video controller of that monitor
@@ -108,6 +134,11 @@ struct SimInterface {
     uint16_t usage = 0;
     int monitor = -1;
     int parentNode = -1;  // index into nodes: the device node the interface belongs to
+    // Reads on the probe handle that fail (as on a device going away, or a driver that
+    // answers nothing): the walk then passes the interface over.
+    bool preparsedDataFails = false;
+    bool attributesFail = false;
+    bool capsFail = false;
 };
 
 // A node of the device tree (for the hub placement rule and the USB hub walk).
@@ -117,6 +148,17 @@ struct SimNode {
     int parent = -1;
     bool isHubInterface = false;  // listed by the USB hub walk, with interfacePath
     std::wstring interfacePath;
+    uint8_t ports = 4;  // a hub's port count; its USB device children take ports 1, 2, ...
+    // Registry properties: the driver key (CM_DRP_DRIVER) and the service (CM_DRP_SERVICE)
+    // of the node; empty when the node has none.
+    std::wstring driverKey;
+    std::wstring service;
+    // A USB device on a hub port, as the hub answers for that port. Its driver key request
+    // answers driverKey; a device without one is not found in the tree.
+    uint8_t connectionStatus = 1;  // 1: DeviceConnected
+    uint16_t bcdDevice = 0x0100;
+    bool serialRequestFails = false;
+    bool driverKeyRequestFails = false;
 };
 
 // Preparsed data handed out by HidD_GetPreparsedData; owned by the bus until freed.
@@ -137,7 +179,8 @@ public:
     void loadDefault();
     // The machine of marvanecfgutil-sim for the given monitors: the keyboard and the
     // 0x03EB:0x212C interface, then each monitor (with its second collection when its
-    // secondCollection is set). Run state of the monitors starts afresh.
+    // secondCollection is set). Run state of the monitors starts
+    // afresh; their settings and mode carry over.
     void loadMonitors(const std::vector<SimMonitor>& list);
     // Adds a monitor with the default configuration and its interface below the external
     // hub (made, with a root hub, when missing); returns its index.
@@ -180,6 +223,14 @@ public:
     int monitorInterface(int monitor) const;            // -1 when the monitor has none
     int interfaceIndexOf(const void* handle) const;     // -1 unless &interfaces[i]
     int nodeDepth(int node) const;                      // 0 for a node without parent
+    // The device tree as the configuration manager walks it: children and siblings in
+    // node order; -1 when there is none.
+    int firstChild(int node) const;
+    int nextSibling(int node) const;
+    // Pre-order walk of the whole tree for the first node whose driver key is name.
+    int findNodeByDriverKey(const std::wstring& name) const;
+    // The node on a hub's port (from 1), -1 when nothing is attached to it.
+    int portDevice(int hub, int port) const;
     // The hub above a device node, for the hub placement rule: the nearest ancestor whose
     // description contains "Hub", its ids parsed from its instance id. Starts at the
     // node's parent, like the device tree walk of the Windows build, and gives up at depth
@@ -187,14 +238,21 @@ public:
     bool findHubAncestor(int node, uint16_t& vid, uint16_t& pid) const;
 
     // The controller model. Each returns 0 or the Windows error code of the transfer.
+    // kErrorIoPending (997) when the write stays pending: it never completes and never
+    // reaches the controller.
     uint32_t writeReport(int interfaceIndex, const uint8_t* data, uint32_t length);
-    // kErrorIoPending (997) when no input report is waiting.
+    // kErrorIoPending (997) when no input report has arrived yet.
     uint32_t readReport(int interfaceIndex, uint8_t* buffer9);
+    // When a read left pending now completes on the virtual clock (the next answer arrives,
+    // or the device has left the bus and the read fails); kNever when nothing will come.
+    uint64_t readCompletesAt(int interfaceIndex) const;
+    // Empties the input queue of the reports that have arrived.
     uint32_t flushQueue(int interfaceIndex);
     uint32_t getFeature(int interfaceIndex, uint8_t* buffer, uint32_t length);
 
 private:
-    int addNode(const std::wstring& instanceId, const std::wstring& description, int parent);
+    int addNode(const std::wstring& instanceId, const std::wstring& description, int parent,
+                const std::wstring& service);
     int addHub(const std::wstring& instanceId, const std::wstring& description, int parent);
     // Adds the interface's node below parent and the interface with identity's ids.
     void addHidInterface(const std::wstring& instanceId, const std::wstring& description,
@@ -202,7 +260,8 @@ private:
     int ensureRootHub();
     int ensureExternalHub();
     void record(const SimMonitor& monitor, const char* kind, const uint8_t* data, size_t n);
-    uint32_t nextId = 0;  // makes instance ids unique
+    uint32_t nextId = 0;         // makes instance ids unique
+    uint32_t nextDriverKey = 0;  // and driver keys
 };
 
 // The factory configuration bytes of a simulated monitor: every setting at its default,

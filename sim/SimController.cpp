@@ -1,6 +1,7 @@
 // The model of a monitor's video controller: how it answers the reports of the host.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "hid/HidTypes.h"
 #include "platform/Text.h"
@@ -81,9 +82,14 @@ bool Passes(ReportKind kind, uint8_t status) {
 uint8_t Evaluate(const SimMonitor& m, const Decoded& d) {
     switch (d.kind) {
         case ReportKind::Query:
-            if (d.selector == std::array<uint8_t, 3>{0xFF, 0x00, 0x01} ||
-                d.selector == std::array<uint8_t, 3>{0x01, 0x00, 0x00}) {
+            // The component levels are fixed and answered in either mode, so a monitor left
+            // in update mode is still found. Its configuration is being rewritten there and
+            // is not reported until a reset leaves update mode.
+            if (d.selector == std::array<uint8_t, 3>{0xFF, 0x00, 0x01}) {
                 return kStatusQueryOk;
+            }
+            if (d.selector == std::array<uint8_t, 3>{0x01, 0x00, 0x00}) {
+                return m.updateMode ? kStatusRefused : kStatusQueryOk;
             }
             return kStatusRefused;
         case ReportKind::Reset:
@@ -144,6 +150,97 @@ void Act(SimMonitor& m, const Decoded& d, bool featureFails) {
     }
 }
 
+// The read handle keeps 128 reports, in the order they arrive; older ones are lost, as in
+// the HID driver.
+void Queue(SimMonitor& m, uint8_t reportId, uint8_t status, uint64_t arrivesAtMs) {
+    InputReport report;
+    report.bytes[0] = reportId;
+    report.bytes[1] = status;
+    report.arrivesAtMs = arrivesAtMs;
+    auto at = m.inputQueue.end();
+    while (at != m.inputQueue.begin() && std::prev(at)->arrivesAtMs > arrivesAtMs) {
+        --at;
+    }
+    m.inputQueue.insert(at, report);
+    if (m.inputQueue.size() > 128) {
+        m.inputQueue.pop_front();
+    }
+}
+
+// The scripted faults of the nth exchange, combined.
+struct ExchangeFaults {
+    bool disconnect = false;
+    bool writePending = false;
+    bool noAnswer = false;
+    bool vanish = false;
+    bool featureFails = false;
+    bool status = false;
+    uint8_t statusByte = 0;
+    uint64_t delayMs = 0;
+};
+
+ExchangeFaults FaultsOf(const SimMonitor& m, uint32_t exchange) {
+    ExchangeFaults f;
+    for (const ScriptedFault& fault : m.faults) {
+        if (fault.exchange != exchange) {
+            continue;
+        }
+        switch (fault.kind) {
+            case FaultKind::NoAnswer:
+                f.noAnswer = true;
+                break;
+            case FaultKind::Status:
+                f.status = true;
+                f.statusByte = fault.status;
+                break;
+            case FaultKind::Disconnect:
+                f.disconnect = true;
+                break;
+            case FaultKind::FeatureFails:
+                f.featureFails = true;
+                break;
+            case FaultKind::WritePending:
+                f.writePending = true;
+                break;
+            case FaultKind::Vanish:
+                f.vanish = true;
+                break;
+            case FaultKind::Late:
+                f.delayMs = fault.delayMs;
+                break;
+            case FaultKind::Stale:
+            case FaultKind::FlushFails:
+                break;  // before the exchange
+        }
+    }
+    return f;
+}
+
+// A stale report scripted before the next exchange is in the queue from the first moment
+// the host touches the device after the previous one.
+void QueueStale(SimMonitor& m, uint64_t nowMs) {
+    const uint32_t next = m.exchanges + 1;
+    if (m.staleQueuedBefore >= next) {
+        return;
+    }
+    m.staleQueuedBefore = next;
+    for (const ScriptedFault& fault : m.faults) {
+        if (fault.exchange == next && fault.kind == FaultKind::Stale) {
+            Queue(m, m.reportId, fault.status, nowMs);
+        }
+    }
+}
+
+// Off the bus: when it comes back (the next run) it starts as after power-up.
+void Disconnect(SimMonitor& m) {
+    m.disconnected = true;
+    m.vanishOnRead = false;
+    m.updateMode = false;
+    m.stagedRecords.clear();
+    m.inputQueue.clear();
+    m.pendingFeature = PendingFeature::None;
+}
+
 }  // namespace
 
 void SimBus::record(const SimMonitor& monitor, const char* kind, const uint8_t* data, size_t n) {
@@ -162,19 +259,15 @@ uint32_t SimBus::writeReport(int interfaceIndex, const uint8_t* data, uint32_t l
     if (m.disconnected) {
         return kErrorDeviceNotConnected;
     }
+    QueueStale(m, clockMs);
     ++m.exchanges;
-    const ScriptedFault* fault = nullptr;
-    for (const ScriptedFault& f : m.faults) {
-        if (f.exchange == m.exchanges) {
-            fault = &f;
-            break;
-        }
-    }
-    if (fault != nullptr && fault->kind == FaultKind::Disconnect) {
-        m.disconnected = true;
-        m.inputQueue.clear();
-        m.pendingFeature = PendingFeature::None;
+    const ExchangeFaults fault = FaultsOf(m, m.exchanges);
+    if (fault.disconnect) {
+        Disconnect(m);
         return kErrorDeviceNotConnected;
+    }
+    if (fault.writePending) {
+        return kErrorIoPending;
     }
     // The HID class driver takes only whole reports of the declared length, for a report
     // id the device declares.
@@ -188,22 +281,14 @@ uint32_t SimBus::writeReport(int interfaceIndex, const uint8_t* data, uint32_t l
     m.featureFails = false;
     const Decoded decoded = Decode(data, length);
     const uint8_t own = Evaluate(m, decoded);
-    uint8_t status = own;
-    if (fault != nullptr && fault->kind == FaultKind::Status) {
-        status = fault->status;
-    }
+    const uint8_t status = fault.status ? fault.statusByte : own;
     if (Passes(decoded.kind, own) && Passes(decoded.kind, status)) {
-        Act(m, decoded, fault != nullptr && fault->kind == FaultKind::FeatureFails);
+        Act(m, decoded, fault.featureFails);
     }
-    if (fault == nullptr || fault->kind != FaultKind::NoAnswer) {
-        std::array<uint8_t, 9> answer{};
-        answer[0] = m.reportId;
-        answer[1] = status;
-        // The read handle keeps 128 reports; older ones are lost, as in the HID driver.
-        if (m.inputQueue.size() >= 128) {
-            m.inputQueue.pop_front();
-        }
-        m.inputQueue.push_back(answer);
+    if (fault.vanish) {
+        m.vanishOnRead = true;
+    } else if (!fault.noAnswer) {
+        Queue(m, m.reportId, status, clockMs + fault.delayMs);
     }
     return 0;
 }
@@ -220,14 +305,33 @@ uint32_t SimBus::readReport(int interfaceIndex, uint8_t* buffer9) {
     if (m.disconnected) {
         return kErrorDeviceNotConnected;
     }
-    if (m.inputQueue.empty()) {
+    QueueStale(m, clockMs);
+    if (m.inputQueue.empty() || m.inputQueue.front().arrivesAtMs > clockMs) {
+        if (m.vanishOnRead) {
+            Disconnect(m);  // the read is left pending; it fails when the host looks again
+        }
         return kErrorIoPending;
     }
-    const std::array<uint8_t, 9> answer = m.inputQueue.front();
+    const std::array<uint8_t, 9> answer = m.inputQueue.front().bytes;
     m.inputQueue.pop_front();
     std::memcpy(buffer9, answer.data(), answer.size());
     record(m, "IN", answer.data(), answer.size());
     return 0;
+}
+
+uint64_t SimBus::readCompletesAt(int interfaceIndex) const {
+    if (interfaceIndex < 0 || static_cast<size_t>(interfaceIndex) >= interfaces.size()) {
+        return kNever;
+    }
+    const int monitorIndex = interfaces[static_cast<size_t>(interfaceIndex)].monitor;
+    if (monitorIndex < 0) {
+        return kNever;
+    }
+    const SimMonitor& m = monitors[static_cast<size_t>(monitorIndex)];
+    if (m.disconnected) {
+        return clockMs;
+    }
+    return m.inputQueue.empty() ? kNever : std::max(clockMs, m.inputQueue.front().arrivesAtMs);
 }
 
 uint32_t SimBus::flushQueue(int interfaceIndex) {
@@ -242,7 +346,20 @@ uint32_t SimBus::flushQueue(int interfaceIndex) {
     if (m.disconnected) {
         return kErrorDeviceNotConnected;
     }
-    m.inputQueue.clear();
+    QueueStale(m, clockMs);
+    const uint32_t next = m.exchanges + 1;
+    if (m.flushFailedBefore < next) {
+        for (const ScriptedFault& fault : m.faults) {
+            if (fault.exchange == next && fault.kind == FaultKind::FlushFails) {
+                m.flushFailedBefore = next;
+                return kErrorGenFailure;
+            }
+        }
+    }
+    // Reports still on their way are not in the queue yet.
+    while (!m.inputQueue.empty() && m.inputQueue.front().arrivesAtMs <= clockMs) {
+        m.inputQueue.pop_front();
+    }
     return 0;
 }
 

@@ -1,6 +1,8 @@
 // The two walks of the display list over the simulated machine. They run the list's own
 // table match, hub placement rule and factories, through the simulated HID library, and
-// log the lines of the Windows walks where the simulated machine has the same step.
+// follow the Windows walks step by step where the simulated machine has the same step,
+// with the same tests and log lines: an interface that cannot be read is passed over; a
+// port counts only when connected, found in the tree by its driver key and bound to WinUSB.
 #include "discovery/DeviceIdParsing.h"
 #include "discovery/ZelHidDisplayList.h"
 #include "hid/HidLib.h"
@@ -51,6 +53,60 @@ std::wstring NodeSerial(const std::wstring& instanceId) {
     return serial.find(L'&') == std::wstring::npos ? serial : L"";
 }
 
+constexpr int kDeviceConnected = 1;
+
+// Does the device node have, among its first two functions, one bound to WinUSB?
+bool HasWinUsbFunction(const sim::SimBus& bus, int node) {
+    const int child = bus.firstChild(node);
+    const int sibling = bus.nextSibling(child);
+    if (child < 0 || sibling < 0) {
+        return false;
+    }
+    const std::wstring& childService = bus.nodes[static_cast<size_t>(child)].service;
+    const std::wstring& siblingService = bus.nodes[static_cast<size_t>(sibling)].service;
+    if (childService.empty() || siblingService.empty()) {
+        return false;  // a service that cannot be read fails the test
+    }
+    return childService == L"WinUSB" || siblingService == L"WinUSB";
+}
+
+// The port steps after the connection line, for a listed device that is connected: its
+// serial number string, its driver key, its node in the tree and the WinUSB test.
+void AddPortDevice(ZelHidDisplayList& list, sim::SimBus& bus, int device, uint16_t vid,
+                   uint16_t pid, uint16_t bcdDevice) {
+    const sim::SimNode& node = bus.nodes[static_cast<size_t>(device)];
+    std::wstring serial = NodeSerial(node.instanceId);
+    if (!serial.empty() && node.serialRequestFails) {
+        // Requested only when the device names a serial number string.
+        serial.clear();
+        bus.lastError = sim::kErrorGenFailure;
+        LogMessage(LogError,
+                   "ZelHidDisplayList::enumerate - IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION "
+                   "failed for Hub, error=0x%08x - policy is to carry on and use K52 if "
+                   "available ...",
+                   bus.lastError);
+    }
+    if (serial.empty()) {
+        LogWriteText(LogDebug, "ZelHidDisplayList::enumerate - No USB iSerialNumber string found");
+    }
+    if (node.driverKeyRequestFails) {
+        bus.lastError = sim::kErrorGenFailure;
+        LogMessage(LogError,
+                   "ZelHidDisplayList::enumerate - IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME "
+                   "failed for Hub, error=0x%08x - continuing ...",
+                   bus.lastError);
+        return;
+    }
+    const int found = bus.findNodeByDriverKey(node.driverKey);
+    if (found < 0 || !HasWinUsbFunction(bus, found)) {
+        return;
+    }
+    if (serial.empty()) {
+        serial = L"Unknown";
+    }
+    list.addZelUsbFlash(vid, pid, bcdDevice, serial, L"Not-Used");
+}
+
 }  // namespace
 
 bool ZelHidDisplayList::enumerateHid() {
@@ -80,25 +136,33 @@ bool ZelHidDisplayList::enumerateHid() {
                        Narrow(path).c_str(), bus.lastError);
             continue;
         }
+        // The reads and tests of the Windows walk, in its order: an interface that cannot be
+        // read is passed over without a line.
+        const bool havePreparsed =
+            hid.HidD_GetPreparsedData(probe.handle, &probe.preparsed) && probe.preparsed != nullptr;
         HidAttributes attributes{};
         attributes.Size = sizeof attributes;
-        HidCaps caps{};
-        hid.HidD_GetPreparsedData(probe.handle, &probe.preparsed);
-        hid.HidD_GetAttributes(probe.handle, &attributes);
-        if (probe.preparsed == nullptr) {
-            continue;  // nothing to read the collection from
+        const bool haveAttributes = hid.HidD_GetAttributes(probe.handle, &attributes);
+        if (!havePreparsed || !haveAttributes) {
+            continue;
         }
-        hid.HidP_GetCaps(probe.preparsed, &caps);
+        HidCaps caps{};
+        if (hid.HidP_GetCaps(probe.preparsed, &caps) != kHidpStatusSuccess) {
+            continue;
+        }
         if (!matchHidInterface(attributes.VendorID, attributes.ProductID, caps.UsagePage,
                                caps.Usage)) {
             continue;
         }
-        uint16_t hubVid = 0;
-        uint16_t hubPid = 0;
-        const bool hubFound = bus.findHubAncestor(bus.interfaces[index].parentNode, hubVid, hubPid);
-        if (!hubPlacementAccepts(attributes.VendorID, attributes.ProductID, hubFound, hubVid,
-                                 hubPid)) {
-            continue;
+        if (hubPlacementRuleApplies(attributes.VendorID, attributes.ProductID)) {
+            uint16_t hubVid = 0;
+            uint16_t hubPid = 0;
+            const bool hubFound =
+                bus.findHubAncestor(bus.interfaces[index].parentNode, hubVid, hubPid);
+            if (!hubPlacementAccepts(attributes.VendorID, attributes.ProductID, hubFound, hubVid,
+                                     hubPid)) {
+                continue;
+            }
         }
         addZelHidFlash(probe.handle, probe.preparsed, path);
     }
@@ -132,46 +196,43 @@ bool ZelHidDisplayList::enumerateUsb() {
             continue;
         }
         bus.lastError = sim::kErrorInsufficientBuffer;
-        uint16_t vid = 0;
-        uint16_t pid = 0;
-        if (!parseDevicePathVidPid(bus.nodes[hub].interfacePath, vid, pid)) {
+        uint16_t hubVid = 0;
+        uint16_t hubPid = 0;
+        if (!parseDevicePathVidPid(bus.nodes[hub].interfacePath, hubVid, hubPid)) {
             LogMessage(LogDebug,
                        "ZelHidDisplayList::enumerateUsb - cannot parse dev path for device ids, "
                        "it may be a root hub anyway  error=0x%08x - continuing ...",
                        bus.lastError);
             continue;
         }
-        if (!isSupportedHub(vid, pid)) {
+        if (!isSupportedHub(hubVid, hubPid)) {
             continue;
         }
-        // Ports: the USB devices directly below the hub, numbered from 1 in tree order. The
-        // simulated machine has no driver keys or WinUSB functions; every device counts as
-        // connected, with release 0x0100.
-        int port = 0;
-        for (size_t child = 0; child < bus.nodes.size(); ++child) {
-            const sim::SimNode& node = bus.nodes[child];
-            if (node.parent != static_cast<int>(hub) || node.instanceId.rfind(L"USB\\", 0) != 0) {
-                continue;
+        // Ports from 1: the USB devices below the hub in tree order, then empty ports.
+        int ports = bus.nodes[hub].ports;
+        while (bus.portDevice(static_cast<int>(hub), ports + 1) >= 0) {
+            ++ports;
+        }
+        for (int port = 1; port <= ports; ++port) {
+            const int device = bus.portDevice(static_cast<int>(hub), port);
+            uint16_t vid = 0;
+            uint16_t pid = 0;
+            uint16_t bcdDevice = 0;
+            int status = 0;  // NoDeviceConnected: an empty port answers a zeroed descriptor
+            if (device >= 0) {
+                const sim::SimNode& node = bus.nodes[static_cast<size_t>(device)];
+                if (!parseInstanceIdVidPid(node.instanceId, vid, pid)) {
+                    vid = pid = 0;
+                }
+                bcdDevice = node.bcdDevice;
+                status = node.connectionStatus;
             }
-            ++port;
-            uint16_t deviceVid = 0;
-            uint16_t devicePid = 0;
-            if (!parseInstanceIdVidPid(node.instanceId, deviceVid, devicePid)) {
-                continue;
-            }
-            const uint16_t bcdDevice = 0x0100;
             LogMessage(LogDebug, "  Port: %d - Device: %04x:%04x %04x - Connection Status = %d",
-                       port, deviceVid, devicePid, bcdDevice, 1);
-            if (!isSupportedUsbDevice(deviceVid, devicePid)) {
+                       port, vid, pid, bcdDevice, status);
+            if (device < 0 || !isSupportedUsbDevice(vid, pid) || status != kDeviceConnected) {
                 continue;
             }
-            std::wstring serial = NodeSerial(node.instanceId);
-            if (serial.empty()) {
-                LogWriteText(LogDebug,
-                             "ZelHidDisplayList::enumerate - No USB iSerialNumber string found");
-                serial = L"Unknown";
-            }
-            addZelUsbFlash(deviceVid, devicePid, bcdDevice, serial, L"Not-Used");
+            AddPortDevice(*this, bus, device, vid, pid, bcdDevice);
         }
     }
     if (bus.usbWalkError != 0) {

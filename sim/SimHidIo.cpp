@@ -1,7 +1,9 @@
-// The HID channel over the simulated bus. The simulated controller answers at once, so a
-// write always completes on the spot ("fast write success") and a read either finds an
-// answer waiting or runs into its time-out on the virtual clock. Messages are those of the
-// Windows channel on the paths that exist here.
+// The HID channel over the simulated bus. A write completes on the spot ("fast write
+// success") unless a fault keeps it pending, and then its wait runs to the 5000 ms limit; a
+// read finds an answer waiting, or waits on the virtual clock until one arrives, the device
+// leaves the bus or the time-out. Messages are those of the Windows channel on the paths
+// that exist here.
+#include <algorithm>
 #include <cstring>
 
 #include "hid/HidIo.h"
@@ -18,6 +20,7 @@ sim::SimBus& Bus() {
 }
 
 constexpr int kNotHeld = -1;
+constexpr uint32_t kWriteTimeoutMs = 5000;
 
 }  // namespace
 
@@ -142,6 +145,20 @@ bool HidIo::sendOutputReport(const uint8_t* buffer, uint32_t length) {
         LogWriteText(LogDebug, "HidIo::sendOutputReport - fast write success");
         return true;
     }
+    if (error == kErrorIoPending) {
+        // Such a write never completes: the wait ends at its limit (or at once when the
+        // channel was terminated), the second look finds it incomplete, and it is cancelled.
+        if (impl->terminateSignalled) {
+            LogWriteText(LogDebug, "HidIo::sendOutputReport - Terminate Event signalled");
+            return false;
+        }
+        Bus().clockMs += kWriteTimeoutMs;
+        LogMessage(LogDebug,
+                   "HidIo::sendOutputReport - GetOverlappedResult - timeout - bytes written %d - "
+                   "error=0x%08x",
+                   0, sim::kErrorIoIncomplete);
+        return false;
+    }
     LogMessage(LogDebug, "HidIo::sendOutputReport - write failed, error=0x%08x", error);
     if (error == kErrorDeviceNotConnected) {
         LogWriteText(LogDebug, "HidIo::sendOutputReport - Device Not connected #0");
@@ -170,12 +187,19 @@ bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
     if (error != kErrorIoPending) {
         return false;
     }
-    // Pending: nothing will arrive while the host waits, so the wait runs to its time-out
-    // (or ends at once when the channel was terminated) and the read is cancelled.
-    if (!impl->terminateSignalled) {
-        Bus().clockMs += timeoutMs;
+    // Pending: the wait ends when the read completes or at the time-out (at once when the
+    // channel was terminated); at the time-out the read is looked at once more, so an
+    // answer arriving right at the limit still counts, and otherwise it is cancelled.
+    if (impl->terminateSignalled) {
+        return false;
     }
-    return false;
+    const uint64_t deadline = Bus().clockMs + timeoutMs;
+    Bus().clockMs = std::min(deadline, Bus().readCompletesAt(impl->readHandle));
+    const uint32_t completion = Bus().readReport(impl->readHandle, buffer);
+    if (completion == kErrorDeviceNotConnected) {
+        connected = false;
+    }
+    return completion == 0;
 }
 
 bool HidIo::getFeature(uint8_t* buffer, uint32_t length) {

@@ -59,6 +59,9 @@ HidBoolean HID_API SimGetPreparsedData(HidHandle device, HidPreparsedData* prepa
     if (index < 0 || preparsed == nullptr) {
         return 0;
     }
+    if (Bus().interfaces[static_cast<size_t>(index)].preparsedDataFails) {
+        return Fail(sim::kErrorGenFailure);
+    }
     auto block = std::make_unique<sim::SimPreparsed>();
     block->interfaceIndex = index;
     *preparsed = block.get();
@@ -83,6 +86,9 @@ HidBoolean HID_API SimGetAttributes(HidHandle device, HidAttributes* attributes)
         return 0;
     }
     const sim::SimInterface& i = Bus().interfaces[static_cast<size_t>(index)];
+    if (i.attributesFail) {
+        return Fail(sim::kErrorGenFailure);
+    }
     const sim::SimMonitor* m = MonitorOf(index);
     attributes->Size = sizeof(HidAttributes);
     attributes->VendorID = m != nullptr ? m->vid : i.vid;
@@ -165,8 +171,11 @@ HidStatus HID_API SimGetCaps(HidPreparsedData preparsed, HidCaps* caps) {
     if (index < 0 || caps == nullptr) {
         return kHidpStatusInvalidPreparsedData;
     }
-    std::memset(caps, 0, sizeof(HidCaps));
     const sim::SimInterface& i = Bus().interfaces[static_cast<size_t>(index)];
+    if (i.capsFail) {
+        return kHidpStatusInvalidPreparsedData;
+    }
+    std::memset(caps, 0, sizeof(HidCaps));
     const sim::SimMonitor* m = MonitorOf(index);
     caps->NumberLinkCollectionNodes = 1;
     if (m == nullptr) {

@@ -24,13 +24,20 @@ std::vector<std::string> Tokens(const std::string& line) {
     return tokens;
 }
 
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
+std::string Trim(const std::string& text, const char* blanks = " \t") {
+    const size_t first = text.find_first_not_of(blanks);
     if (first == std::string::npos) {
         return "";
     }
-    const size_t last = text.find_last_not_of(" \t");
+    const size_t last = text.find_last_not_of(blanks);
     return text.substr(first, last - first + 1);
+}
+
+// The rest of a monitor line. A carriage return at its end is trimmed as a blank: the
+// saved line would end in it, and a line's last carriage return is taken as part of a
+// Windows line end, so the serial could never read back the same.
+std::string SerialOf(const std::string& rest) {
+    return Trim(rest, " \t\r");
 }
 
 bool ParseNumber(std::string token, int base, uint32_t max, uint32_t& value) {
@@ -146,6 +153,9 @@ std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
                    ? ""
                    : "other-output-values takes a decimal number up to 8";
     }
+    if (key == "mode") {
+        return YesNo(t, "update", "normal", m.updateMode) ? "" : "mode takes normal or update";
+    }
     if (key == "second-collection") {
         return YesNo(t, "yes", "no", m.secondCollection) ? "" : "second-collection takes yes or no";
     }
@@ -195,8 +205,19 @@ std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
             fault.kind = FaultKind::Disconnect;
         } else if (kind == "feature-fails" && n == 3) {
             fault.kind = FaultKind::FeatureFails;
+        } else if (kind == "write-pending" && n == 3) {
+            fault.kind = FaultKind::WritePending;
+        } else if (kind == "vanish" && n == 3) {
+            fault.kind = FaultKind::Vanish;
+        } else if (kind == "flush-fails" && n == 3) {
+            fault.kind = FaultKind::FlushFails;
+        } else if (kind == "stale" && n == 4 && Hex8(t[3], fault.status)) {
+            fault.kind = FaultKind::Stale;
+        } else if (kind == "late" && n == 4 && ParseNumber(t[3], 10, 0xFFFFFFFFu, fault.delayMs)) {
+            fault.kind = FaultKind::Late;
         } else {
-            return "fault kinds: no-answer, disconnect, feature-fails, status <hex byte>";
+            return "fault kinds: no-answer, disconnect, feature-fails, write-pending, vanish, "
+                   "flush-fails, status <hex byte>, stale <hex byte>, late <milliseconds>";
         }
         m.faults.push_back(fault);
         return "";
@@ -254,7 +275,7 @@ bool ParseState(const std::string& text, std::vector<SimMonitor>& monitors, std:
                 problem = "more than " + std::to_string(kMaxStateMonitors) + " monitors";
             } else {
                 SimMonitor m;
-                m.serial = Widen(Trim(trimmed.substr(7)));
+                m.serial = Widen(SerialOf(trimmed.substr(7)));
                 m.componentTable = DefaultComponentTable();
                 m.config = DefaultMonitorConfig();
                 parsed.push_back(m);
@@ -291,6 +312,7 @@ std::string FormatState(const std::vector<SimMonitor>& monitors) {
                 "\n";
         text += "  other-output-values " + std::to_string(m.otherOutputValues) + "\n";
         text += std::string("  second-collection ") + (m.secondCollection ? "yes" : "no") + "\n";
+        text += std::string("  mode ") + (m.updateMode ? "update" : "normal") + "\n";
         text += "  components";
         for (size_t k = 0; k < 4; ++k) {
             const uint8_t* c = m.componentTable.data() + 4 * k;
@@ -319,6 +341,21 @@ std::string FormatState(const std::vector<SimMonitor>& monitors) {
                     break;
                 case FaultKind::FeatureFails:
                     text += "feature-fails";
+                    break;
+                case FaultKind::WritePending:
+                    text += "write-pending";
+                    break;
+                case FaultKind::Vanish:
+                    text += "vanish";
+                    break;
+                case FaultKind::FlushFails:
+                    text += "flush-fails";
+                    break;
+                case FaultKind::Stale:
+                    text += "stale " + Hex(f.status, 2);
+                    break;
+                case FaultKind::Late:
+                    text += "late " + std::to_string(f.delayMs);
                     break;
             }
             text += "\n";

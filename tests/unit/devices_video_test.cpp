@@ -63,12 +63,138 @@ std::array<uint8_t, 64> ConfigAfterApply() {
     return config;
 }
 
-// The ways an exchange can go wrong, and a status that passes both the reset and the record rule.
-const std::pair<FaultKind, uint8_t> kOutcomes[] = {{FaultKind::NoAnswer, 0},
-                                                   {FaultKind::Status, 0x40},
-                                                   {FaultKind::Status, 0x80},
-                                                   {FaultKind::Disconnect, 0},
-                                                   {FaultKind::Status, 0x3f}};
+// The ways an exchange can go wrong (or seem to), with what the product makes of them on the
+// reset into update mode (a 3000 ms answer time-out, status bit 0) and on a record or the
+// commit (7000 ms, bits 7 and 6). `reaches`: the report gets to the controller; `acted`: the
+// controller acts on it although the host saw a failure; `gone`: the device has left the
+// bus; `resetLine`, `writeLine`: the log line the failure leaves on each kind of exchange.
+struct Outcome {
+    const char* name;
+    std::vector<sim::ScriptedFault> faults;  // exchange 0 here, set per row
+    bool resetPasses, writePasses, reaches, acted, gone;
+    std::string resetLine, writeLine;
+};
+
+const std::string kRecvFailed = "KemoVideoFlash::writeKemoHWConfigBytes, recvInputReport failed";
+const std::string kResetSendFailed =
+    "KemoVideoFlash::startUpdate, sendOutputReport MCU RESET failed";
+const std::string kWriteStuck =
+    "HidIo::sendOutputReport - GetOverlappedResult - timeout - bytes written 0 - error=0x000003e4";
+const std::string kFlushFailed = "HidIo::flushDeviceQueue - failed, error=0x0000001f";
+const char kLeft[] = "KemoVideoFlash::writeKemoHWConfigBytes, update failed, update mode left";
+const char kNotLeft[] =
+    "KemoVideoFlash::writeKemoHWConfigBytes, update failed, leaving update mode failed";
+
+sim::ScriptedFault Fault(FaultKind kind, uint8_t status = 0, uint32_t delayMs = 0) {
+    return {0, kind, status, delayMs};
+}
+
+const Outcome kOutcomes[] = {
+    {"no answer",
+     {Fault(FaultKind::NoAnswer)},
+     false,
+     false,
+     true,
+     true,
+     false,
+     "timeout revc",
+     kRecvFailed},
+    {"status 40",
+     {Fault(FaultKind::Status, 0x40)},
+     false,
+     false,
+     true,
+     false,
+     false,
+     "KemoVideoFlash::startUpdate, bad status 0x40",
+     "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x40"},
+    {"status 80",
+     {Fault(FaultKind::Status, 0x80)},
+     false,
+     false,
+     true,
+     false,
+     false,
+     "KemoVideoFlash::startUpdate, bad status 0x80",
+     "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x80"},
+    // Passes both rules.
+    {"status 3f", {Fault(FaultKind::Status, 0x3f)}, true, true, true, true, false, "", ""},
+    {"disconnect",
+     {Fault(FaultKind::Disconnect)},
+     false,
+     false,
+     false,
+     false,
+     true,
+     kResetSendFailed,
+     "HidIo::sendOutputReport - Device Not connected #0"},
+    {"write pending",
+     {Fault(FaultKind::WritePending)},
+     false,
+     false,
+     false,
+     false,
+     false,
+     kResetSendFailed,
+     kWriteStuck},
+    {"vanish",
+     {Fault(FaultKind::Vanish)},
+     false,
+     false,
+     true,
+     true,
+     true,
+     "timeout revc",
+     kRecvFailed},
+    {"late 2900", {Fault(FaultKind::Late, 0, 2900)}, true, true, true, true, false, "", ""},
+    {"late 3100",
+     {Fault(FaultKind::Late, 0, 3100)},
+     false,
+     true,
+     true,
+     true,
+     false,
+     "timeout revc",
+     ""},
+    {"late 6900",
+     {Fault(FaultKind::Late, 0, 6900)},
+     false,
+     true,
+     true,
+     true,
+     false,
+     "timeout revc",
+     ""},
+    {"late 7100",
+     {Fault(FaultKind::Late, 0, 7100)},
+     false,
+     false,
+     true,
+     true,
+     false,
+     "timeout revc",
+     kRecvFailed},
+    {"late refusal",
+     {Fault(FaultKind::Late, 0, 6900), Fault(FaultKind::Status, 0x80)},
+     false,
+     false,
+     true,
+     false,
+     false,
+     "timeout revc",
+     "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x80"},
+    {"flush fails",
+     {Fault(FaultKind::FlushFails)},
+     false,
+     false,
+     false,
+     false,
+     false,
+     kFlushFailed,
+     kFlushFailed},
+    // A refusal (for every rule) waiting in the queue is emptied away before the report.
+    {"stale 80", {Fault(FaultKind::Stale, 0x80)}, true, true, true, true, false, "", ""},
+};
 
 class VideoTest : public ::testing::Test {
 protected:
@@ -259,43 +385,83 @@ TEST_F(VideoTest, UpdateSendsTheExactReportsPrintsProgressAndPauses) {
     EXPECT_GE(Bus().clockMs, 11020u);
 }
 
-// Exchanges counted from 1 with discovery's firmware query: 2 is the update-mode reset (it
-// passes on status bit 0), 3 to 8 the records and 9 the commit (they fail on bits 7 and 6),
-// 10 the controller reset, whose result is not examined. A failure ends the update at once.
+// Exchanges counted from 1 with discovery's firmware query: 2 is the update-mode reset, 3 to
+// 8 the records and 9 the commit, 10 the controller reset, whose result is not examined. A
+// failure ends the update at once; after one in update mode (3 to 9) the leaving reset goes
+// out once, unless the device is gone, and the monitor is back in normal mode.
 TEST_F(VideoTest, UpdateWithEveryExchangeFailingOrPassing) {
     for (uint32_t exchange = 2; exchange <= 10; ++exchange) {
-        const bool reset = exchange == 2;
-        for (const auto& [kind, status] : kOutcomes) {
-            SCOPED_TRACE(testing::Message() << exchange << " " << int(kind) << " " << int(status));
-            const bool passes = exchange == 10 || (kind == FaultKind::Status && (status & 1) != 0);
-            // The failing step's own log line; a record whose write fails has none.
-            std::string line;
-            if (kind == FaultKind::NoAnswer) {
-                line = reset ? "timeout revc"
-                             : "KemoVideoFlash::writeKemoHWConfigBytes, recvInputReport failed";
-            } else if (kind == FaultKind::Status) {
-                line = (reset ? "KemoVideoFlash::startUpdate, bad status 0x"
-                              : "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x") +
-                       sim::HexBytes(&status, 1);
-            } else if (reset) {
-                line = "KemoVideoFlash::startUpdate, sendOutputReport MCU RESET failed";
+        const bool reset = exchange == 2, last = exchange == 10;
+        for (const Outcome& o : kOutcomes) {
+            SCOPED_TRACE(testing::Message() << exchange << " " << o.name);
+            const bool passes = last || (reset ? o.resetPasses : o.writePasses);
+            const bool leaves = !passes && !reset && !o.gone;
+            std::vector<sim::ScriptedFault> faults = o.faults;
+            for (sim::ScriptedFault& f : faults) {
+                f.exchange = exchange;
             }
-            KemoVideoFlash* device = Start({{exchange, kind, status}});
+            KemoVideoFlash* device = Start(faults);
             ASSERT_NE(device, nullptr);
             EXPECT_EQ(Update(device, iniPath), passes);
-            // Sent: the reports before the failing one, and that one unless its write failed.
-            const size_t sent =
-                passes && exchange < 10 ? 9 : exchange - (kind == FaultKind::Disconnect ? 2 : 1);
-            EXPECT_EQ(Outs(from), std::vector<std::string>(kUpdateOuts.begin(),
-                                                           kUpdateOuts.begin() + long(sent)));
-            // A commit whose answer is lost was still applied by the controller.
-            EXPECT_EQ(Monitor().config == ConfigAfterApply(),
-                      passes || (exchange == 9 && kind == FaultKind::NoAnswer));
+
+            // Sent: the reports before the failing one, that one if it got through, then the
+            // leaving reset; or the whole update.
+            std::vector<std::string> sent(kUpdateOuts.begin(),
+                                          kUpdateOuts.begin() + (exchange - 2));
+            if (o.reaches) {
+                sent.push_back(kUpdateOuts[exchange - 2]);
+            }
+            if (passes && !last) {
+                sent = kUpdateOuts;
+            } else if (leaves) {
+                sent.push_back(kUpdateOuts.back());
+            }
+            EXPECT_EQ(Outs(from), sent);
+            // A commit the controller acted on, though its answer went wrong, is applied.
+            EXPECT_EQ(Monitor().config == ConfigAfterApply(), passes || (exchange == 9 && o.acted));
+            // In update mode still: the final reset not acted on, or the entering one acted
+            // on though the host saw it fail. A device gone comes back in normal mode.
+            const bool finalResetActed = o.reaches && (o.resetPasses || o.acted);
+            const bool stuck = !o.gone && (last ? !finalResetActed : reset && !passes && o.acted);
+            EXPECT_EQ(Monitor().updateMode, stuck);
+            EXPECT_EQ(Monitor().disconnected, o.gone);
+
             EXPECT_EQ(Count(kWriteFailed), !passes);
-            if (!line.empty() && exchange != 10) {
+            EXPECT_EQ(Count(kLeft), leaves);
+            EXPECT_EQ(Count(kNotLeft), 0);
+            const std::string& line = reset ? o.resetLine : o.writeLine;
+            if (!line.empty() && !last) {
                 EXPECT_EQ(Count(line), !passes) << line;
             }
+            // The console says what it said before: the leaving reset prints nothing.
+            EXPECT_EQ(printed.find("Reset to be done") != std::string::npos, passes);
         }
+    }
+}
+
+// The leaving reset is tried once; when it fails too, that is logged and nothing else goes out.
+TEST_F(VideoTest, AFailedLeavingResetIsLoggedAndLeftAlone) {
+    const std::vector<sim::ScriptedFault> faults[] = {
+        {{5, FaultKind::Status, 0x80}, {6, FaultKind::NoAnswer, 0}},
+        {{5, FaultKind::Status, 0x80}, {6, FaultKind::Status, 0x00}},
+        {{5, FaultKind::Status, 0x80}, {6, FaultKind::WritePending, 0}},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(int(f[1].kind));
+        KemoVideoFlash* device = Start(f);
+        ASSERT_NE(device, nullptr);
+        EXPECT_FALSE(Update(device, iniPath));
+        std::vector<std::string> sent(kUpdateOuts.begin(), kUpdateOuts.begin() + 4);
+        if (f[1].kind != FaultKind::WritePending) {
+            sent.push_back(kUpdateOuts.back());
+        }
+        EXPECT_EQ(Outs(from), sent);
+        EXPECT_EQ(Count(kNotLeft), 1);
+        EXPECT_EQ(Count(kLeft), 0);
+        EXPECT_EQ(Count(kWriteFailed), 1);
+        EXPECT_EQ(Monitor().config, sim::DefaultMonitorConfig());
+        // Only the reset whose answer was lost was acted on.
+        EXPECT_EQ(Monitor().updateMode, f[1].kind != FaultKind::NoAnswer);
     }
 }
 

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "discovery/ZelHidDisplayList.h"
 #include "hid/HidLib.h"
 #include "log/Log.h"
+#include "platform/Text.h"
 #include "sim/SimBus.h"
 #include "tests/support/CaptureStdout.h"
 
@@ -125,7 +127,11 @@ TEST_F(ListTest, FirmwareLevelsOfNoneOneAndTwoMonitors) {
 // A 0x04E7:0x0030 interface counts only below the monitor's hub 0x04B3:0x4675.
 TEST_F(ListTest, HubPlacementOnASimulatedTree) {
     auto add = [](const wchar_t* id, const wchar_t* description, int parent) {
-        Bus().nodes.push_back({id, description, parent, false, L""});
+        sim::SimNode node;
+        node.instanceId = id;
+        node.description = description;
+        node.parent = parent;
+        Bus().nodes.push_back(node);
         return static_cast<int>(Bus().nodes.size()) - 1;
     };
     auto touchAcceptedBelow = [&](int hub) {
@@ -141,6 +147,203 @@ TEST_F(ListTest, HubPlacementOnASimulatedTree) {
     EXPECT_FALSE(touchAcceptedBelow(rootHub));     // a hub, but without ids
     EXPECT_FALSE(touchAcceptedBelow(controller));  // no hub above it at all
     EXPECT_TRUE(hubPlacementAccepts(0x0F66, 0x302C, true, 0x05E3, 0x0610));  // monitors: anywhere
+}
+
+// The hub must match in vendor and product both: a hub that shares only one of them with
+// 0x04B3:0x4675 is another hub. Directly, and through a walk whose table lists 0x04E7:0x0030
+// (no product entry does), where only the interface below the right hub reaches the list.
+TEST_F(ListTest, HubPlacementWantsBothIdsOfTheHub) {
+    const struct {
+        uint16_t vid, pid;
+        bool accepted;
+    } hubs[] = {
+        {0x04B3, 0x4675, true},  {0x04B3, 0x4674, false}, {0x04B2, 0x4675, false},
+        {0x0000, 0x4675, false}, {0x04B3, 0x0000, false},
+    };
+    for (const auto& hub : hubs) {
+        SCOPED_TRACE(testing::Message() << std::hex << hub.vid << ":" << hub.pid);
+        EXPECT_EQ(hubPlacementAccepts(0x04E7, 0x0030, true, hub.vid, hub.pid), hub.accepted);
+        EXPECT_FALSE(hubPlacementAccepts(0x04E7, 0x0030, false, hub.vid, hub.pid));
+        EXPECT_TRUE(hubPlacementAccepts(0x04E7, 0x0031, true, hub.vid, hub.pid));
+    }
+
+    for (const auto& hub : hubs) {
+        wchar_t id[64];
+        std::swprintf(id, 64, L"USB\\VID_%04X&PID_%04X\\6&%u", hub.vid, hub.pid,
+                      static_cast<unsigned>(Bus().nodes.size()));
+        sim::SimNode node;
+        node.instanceId = id;
+        node.description = L"Generic USB Hub";
+        Bus().nodes.push_back(node);
+        node.instanceId = std::wstring(L"HID\\VID_04E7&PID_0030\\7&") + id;
+        node.description = L"HID-compliant touch screen";
+        node.parent = static_cast<int>(Bus().nodes.size()) - 1;
+        Bus().nodes.push_back(node);
+        sim::SimInterface touch;
+        touch.path = L"\\\\?\\hid#vid_04e7&pid_0030#" + std::to_wstring(Bus().nodes.size());
+        touch.vid = 0x04E7;
+        touch.pid = 0x0030;
+        touch.usagePage = 0x000D;
+        touch.usage = 0x0004;
+        touch.parentNode = node.parent + 1;
+        Bus().interfaces.push_back(touch);
+    }
+    SupportedIds ids;
+    ids.hidInterfaceIds = {{0x04E7, 0x0030, 0x000D, 0x0004}};
+    {
+        ZelHidDisplayList list(ids);
+        ASSERT_TRUE(list.enumerateHid());
+        EXPECT_TRUE(list.hidDevices().empty());  // no object for it in any case
+    }
+    EXPECT_EQ(Count(kFound + "04e7, pid=0x0030, usage page=0x000d, usage=0x0004"), 5u);
+    EXPECT_EQ(Count("Debug\tZelHidDisplayList::addZelHidFlash"), 1u);
+}
+
+sim::SimInterface& MonitorInterface(int monitor) {
+    return Bus().interfaces[static_cast<size_t>(Bus().monitorInterface(monitor))];
+}
+
+// An interface whose preparsed data, attributes or capabilities cannot be read is passed
+// over without a line, and what was taken for it is given back.
+TEST_F(ListTest, UnreadableInterfacesArePassedOver) {
+    const struct {
+        const char* name;
+        void (*spoil)(sim::SimInterface&);
+    } cases[] = {
+        {"preparsed data", [](sim::SimInterface& i) { i.preparsedDataFails = true; }},
+        {"attributes", [](sim::SimInterface& i) { i.attributesFail = true; }},
+        {"caps", [](sim::SimInterface& i) { i.capsFail = true; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus().loadDefault();
+        c.spoil(MonitorInterface(0));
+        const size_t foundBefore = Count("found supported flash chip", false);
+        {
+            ZelHidDisplayList list;
+            ASSERT_TRUE(list.enumerateHid());
+            std::vector<DeviceLevels> levels;
+            list.getAllFirmwareLevels(levels);
+            EXPECT_EQ(Serials(levels), std::vector<std::wstring>{L"41-A0002"});
+        }
+        // The touch interface and the other monitor.
+        EXPECT_EQ(Count("found supported flash chip", false) - foundBefore, 2u);
+        EXPECT_TRUE(Bus().preparsed.empty());
+        EXPECT_EQ(Bus().openHandles, 0);
+        EXPECT_EQ(Count("continuing", false), 0u);
+    }
+    ExpectBalanced();
+}
+
+int NodeOf(const std::wstring& instancePrefix) {
+    for (size_t i = 0; i < Bus().nodes.size(); ++i) {
+        if (Bus().nodes[i].instanceId.rfind(instancePrefix, 0) == 0) {
+            return static_cast<int>(i);
+        }
+    }
+    ADD_FAILURE() << "no node " << Narrow(instancePrefix);
+    return 0;
+}
+
+sim::SimNode& Node(const std::wstring& instancePrefix) {
+    return Bus().nodes[static_cast<size_t>(NodeOf(instancePrefix))];
+}
+
+const wchar_t kTouchUsb[] = L"USB\\VID_03EB&PID_212C\\";
+const wchar_t kTouchHidFunction[] = L"USB\\VID_03EB&PID_212C&MI_00\\";
+const wchar_t kTouchWinUsbFunction[] = L"USB\\VID_03EB&PID_212C&MI_01\\";
+const char kTouchPort[] = "Debug\t  Port: 1 - Device: 03eb:212c 0100 - Connection Status = 1";
+
+// The USB hub walk with the external hub and the touch controller listed, as a future table
+// might list them: a port counts only when its device is connected, is found in the device
+// tree by its driver key and has one of its first two functions bound to WinUSB.
+TEST_F(ListTest, UsbPortsCountOnlyWhenConnectedFoundByDriverKeyAndOnWinUsb) {
+    const struct {
+        const char* name;
+        void (*change)();
+        const wchar_t* serial;  // of the touch device's record, null when it has none
+        const char* line;       // a line the walk writes for the touch's port
+    } cases[] = {
+        {"as built", [] {}, L"Unknown",
+         "Debug\tZelHidDisplayList::enumerate - No USB iSerialNumber string found"},
+        {"with a serial number",
+         [] { Node(kTouchUsb).instanceId = std::wstring(kTouchUsb) + L"T0042"; }, L"T0042",
+         kTouchPort},
+        {"serial request fails",
+         [] {
+             sim::SimNode& n = Node(kTouchUsb);
+             n.instanceId = std::wstring(kTouchUsb) + L"T0042";
+             n.serialRequestFails = true;
+         },
+         L"Unknown",
+         "Error\tZelHidDisplayList::enumerate - IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION "
+         "failed for Hub, error=0x0000001f - policy is to carry on and use K52 if available ..."},
+        {"not connected",
+         [] {
+             Node(kTouchUsb).connectionStatus = 2;
+             Node(kTouchUsb).bcdDevice = 0x0207;
+         },
+         nullptr, "Debug\t  Port: 1 - Device: 03eb:212c 0207 - Connection Status = 2"},
+        {"driver key request fails", [] { Node(kTouchUsb).driverKeyRequestFails = true; }, nullptr,
+         "Error\tZelHidDisplayList::enumerate - IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME "
+         "failed for Hub, error=0x0000001f - continuing ..."},
+        {"no driver key in the tree", [] { Node(kTouchUsb).driverKey.clear(); }, nullptr,
+         kTouchPort},
+        // The keyboard comes first in the tree, and has a single function.
+        {"the key finds another node",
+         [] { Node(kTouchUsb).driverKey = Node(L"USB\\VID_046D&PID_C31C\\").driverKey; }, nullptr,
+         kTouchPort},
+        {"no WinUSB function", [] { Node(kTouchWinUsbFunction).service = L"HidUsb"; }, nullptr,
+         kTouchPort},
+        {"WinUSB on the first function",
+         [] {
+             Node(kTouchHidFunction).service = L"WinUSB";
+             Node(kTouchWinUsbFunction).service = L"HidUsb";
+         },
+         L"Unknown", kTouchPort},
+        {"a service not readable", [] { Node(kTouchHidFunction).service.clear(); }, nullptr,
+         kTouchPort},
+        {"a single function, on WinUSB",
+         [] {
+             Node(kTouchHidFunction).service = L"WinUSB";
+             Node(kTouchWinUsbFunction).parent = NodeOf(kTouchHidFunction);
+         },
+         nullptr, kTouchPort},
+    };
+    SupportedIds ids = ZelHidDisplayList().supportedIds();
+    ids.hubIds = {{0x04B3, 0x4675}};
+    ids.usbDeviceIds = {{0x03EB, 0x212C}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus().loadDefault();
+        c.change();
+        const size_t lineBefore = Count(c.line);
+        const size_t portsBefore = Count("  Port: ", false);
+        const size_t emptyBefore =
+            Count("Debug\t  Port: 4 - Device: 0000:0000 0000 - Connection Status = 0");
+        const size_t rootBefore = Count("it may be a root hub anyway", false);
+        std::vector<DeviceLevels> levels;
+        {
+            ZelHidDisplayList list(ids);
+            ASSERT_TRUE(list.enumerateHid());
+            ASSERT_TRUE(list.enumerateUsb());
+            list.getAllFirmwareLevels(levels);
+        }
+        std::vector<std::wstring> serials{L"41-A0001", L"41-A0002"};
+        if (c.serial != nullptr) {
+            serials.push_back(c.serial);
+        }
+        EXPECT_EQ(Serials(levels), serials);
+        EXPECT_EQ(Count(c.line) - lineBefore, 1u);
+        // Every port of the external hub, whatever is attached: the touch controller, two
+        // monitors and an empty port; the root hub is passed over.
+        EXPECT_EQ(Count("  Port: ", false) - portsBefore, 4u);
+        EXPECT_EQ(Count("Debug\t  Port: 4 - Device: 0000:0000 0000 - Connection Status = 0") -
+                      emptyBefore,
+                  1u);
+        EXPECT_EQ(Count("it may be a root hub anyway", false) - rootBefore, 1u);
+    }
+    ExpectBalanced();
 }
 
 }  // namespace
