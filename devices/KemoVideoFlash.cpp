@@ -180,9 +180,13 @@ std::optional<FeatureReport> KemoVideoFlash::flash(const std::array<uint8_t, 3>&
 }
 
 bool KemoVideoFlash::startUpdate(uint8_t mode, uint8_t flags) {
+    return sendReset(mode, flags) == ResetOutcome::Accepted;
+}
+
+KemoVideoFlash::ResetOutcome KemoVideoFlash::sendReset(uint8_t mode, uint8_t flags) {
     const std::optional<uint8_t> reportId = commandReportId();
     if (!reportId) {
-        return false;
+        return ResetOutcome::NotSent;
     }
 
     std::array<uint8_t, kOutputReportLength> report{};
@@ -194,22 +198,22 @@ bool KemoVideoFlash::startUpdate(uint8_t mode, uint8_t flags) {
     // A report left in the input queue (a late answer, one the device sent unasked) would
     // be taken for this reset's answer.
     if (!channel.flushDeviceQueue()) {
-        return false;
+        return ResetOutcome::NotSent;
     }
     // The reset goes out with the declared length; the buffer holds no more than 264.
     const uint32_t length = caps.OutputReportByteLength;
     if (length > kOutputReportLength || !channel.sendOutputReport(report.data(), length)) {
         LogWriteText(LogError, "KemoVideoFlash::startUpdate, sendOutputReport MCU RESET failed");
-        return false;
+        return ResetOutcome::NotSent;
     }
     std::array<uint8_t, kInputReportLength> status{};
     if (!channel.recvInputReport(status.data(), kQueryAnswerTimeoutMs)) {
         LogMessage(LogInfo, "timeout revc");
-        return false;
+        return ResetOutcome::Unanswered;
     }
     if ((status[1] & 0x01) != 0) {
-        return true;
+        return ResetOutcome::Accepted;
     }
     LogMessage(LogError, "KemoVideoFlash::startUpdate, bad status 0x%02x", status[1]);
-    return false;
+    return ResetOutcome::Refused;
 }

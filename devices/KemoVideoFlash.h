@@ -51,6 +51,10 @@ public:
     std::optional<uint8_t> commandReportId() const;
 
 private:
+    // How a reset exchange ended. Unanswered: the report went out but no answer was read in
+    // time, so the controller may have acted on it.
+    enum class ResetOutcome { Accepted, Refused, Unanswered, NotSent };
+    ResetOutcome sendReset(uint8_t mode, uint8_t flags);
     // Sends a record write or the commit and checks the status of its answer.
     bool sendWriteReport(const std::array<uint8_t, kOutputReportLength>& report);
     // The records and the commit, sent once the controller is in update mode.

@@ -86,7 +86,12 @@ bool KemoVideoFlash::writeKemoHWConfigBytes(const std::array<uint8_t, kCfgBlockS
         }
     }
 
-    if (!startUpdate(kModeUpdate, kFlagsNone)) {
+    const ResetOutcome entered = sendReset(kModeUpdate, kFlagsNone);
+    if (entered != ResetOutcome::Accepted) {
+        // An answer lost or late does not mean the controller stayed in normal mode.
+        if (entered == ResetOutcome::Unanswered) {
+            leaveUpdateMode();
+        }
         return false;
     }
     HidSleep(kAfterUpdateModeMs);
