@@ -1,13 +1,9 @@
 #include "tests/linux/bed_Machine.h"
 
-#include <fcntl.h>
 #include <linux/hidraw.h>
 #include <linux/input.h>
-#include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <umockdev.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,30 +11,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "hid/HidIo.h"
 #include "hid/HidTypes.h"
 #include "platform/Text.h"
-#include "sim/SimState.h"
-#include "tests/linux/bed_Descriptors.h"
-#include "tests/support/CaptureStdout.h"
-
-extern char** environ;
+#include "tests/support/Descriptors.h"
 
 namespace bed {
 
 namespace {
 
-constexpr char kBase[] = "/devices/pci0000:00/0000:00:14.0";
-constexpr int kHidrawMajor = 240;
-
 std::string Hex(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
     std::string text;
     for (uint8_t b : bytes) {
-        text.push_back(digits[b >> 4]);
-        text.push_back(digits[b & 0x0F]);
+        text += "0123456789abcdef"[b >> 4];
+        text += "0123456789abcdef"[b & 0x0F];
     }
     return text;
 }
@@ -49,48 +38,81 @@ std::string Hex4(uint16_t value, bool upper = false) {
     return text;
 }
 
-// The USB device, its one interface, its HID device and its hidraw node, in umockdev's
-// record format; hidrawPath receives the node's syspath.
-std::string UsbHidDevice(const std::string& usbPath, const std::string& usbName, uint16_t vid,
-                         uint16_t pid, uint16_t version, const std::string& serial,
-                         const std::string& product, int hidSequence, int hidraw,
-                         const std::vector<uint8_t>& descriptor, std::string& hidrawPath) {
-    std::string text;
-    text += "P: " + usbPath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
-            "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
-            "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
-            "\nA: bDeviceClass=00\nA: product=" + product + "\n";
-    if (!serial.empty()) {
-        text += "A: serial=" + serial + "\n";
+// A short item: prefix with its size code, then the value in 1 or 2 little-endian bytes.
+void Item(std::vector<uint8_t>& d, int prefix, int value, int size = 0) {
+    size = size != 0 ? size : (value > 0xFF ? 2 : 1);
+    d.push_back(static_cast<uint8_t>(prefix | size));
+    d.push_back(static_cast<uint8_t>(value));
+    if (size == 2) {
+        d.push_back(static_cast<uint8_t>(value >> 8));
     }
-    const std::string interfacePath = usbPath + "/" + usbName + ":1.0";
-    text += "\nP: " + interfacePath +
-            "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=usbhid\n"
-            "A: bInterfaceClass=03\nA: bInterfaceNumber=00\n";
-    char hidName[32];
-    std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", Hex4(vid, true).c_str(),
-                  Hex4(pid, true).c_str(), static_cast<unsigned>(hidSequence));
-    const std::string hidPath = interfacePath + "/" + hidName;
-    text += "\nP: " + hidPath + "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=0003:0000" +
-            Hex4(vid, true) + ":0000" + Hex4(pid, true) + "\nE: HID_NAME=" + product +
-            "\nE: HID_PHYS=usb-0000:00:14.0-" + usbName.substr(2) +
-            "/input0\nE: HID_UNIQ=" + serial + "\nE: MODALIAS=hid:b0003g0001v0000" +
-            Hex4(vid, true) + "p0000" + Hex4(pid, true) +
-            "\nH: report_descriptor=" + Hex(descriptor) + "\n";
+}
+
+// A monitor's video controller as the simulated monitor declares it: one application
+// collection with an input value (usage | 2, 8 bytes), the output values of another usage
+// the monitor declares before its command value, the command value (usage | 1, or | 2 when
+// set not to match) and a feature value (usage | 3); then the second collection, if set.
+std::vector<uint8_t> MonitorDescriptor(const sim::SimMonitor& m) {
+    std::vector<uint8_t> d;
+    const bool numbered = m.reportId != 0 || m.otherOutputValues != 0 || m.secondCollection;
+    auto collection = [&](int page, int usage) {  // values 0..255 in 8 bits
+        Item(d, 0x04, page), Item(d, 0x08, usage), Item(d, 0xA0, 1);
+        Item(d, 0x14, 0), Item(d, 0x24, 0xFF, 2), Item(d, 0x74, 8);
+    };
+    // One variable field of `count` bytes; main: 0x80 input, 0x90 output, 0xB0 feature.
+    auto field = [&](bool id, int reportId, int usage, int count, int main) {
+        if (id) {
+            Item(d, 0x84, reportId);
+        }
+        Item(d, 0x08, usage), Item(d, 0x94, count), Item(d, main, 0x02);
+    };
+    const int outputCount = m.outputReportLength > 0 ? m.outputReportLength - 1 : 0;
+    collection(m.usagePage, m.usage);
+    field(numbered, m.reportId, m.usage | 2, 8, 0x80);
+    for (int k = 0; k < m.otherOutputValues; ++k) {
+        field(numbered, m.reportId + 1 + k, m.usage | 2, outputCount, 0x90);
+    }
+    if (outputCount > 0) {
+        field(numbered, m.reportId, m.usage | (m.outputValueCapsMatch ? 1 : 2), outputCount, 0x90);
+    }
+    if (m.featureReportLength > 1) {
+        field(numbered, m.reportId, m.usage | 3, m.featureReportLength - 1, 0xB0);
+    }
+    d.push_back(0xC0);
+    if (m.secondCollection) {
+        collection(0xFF45, 0xA100);
+        field(true, 0xF0, 0xA101, 8, 0x80);
+        d.push_back(0xC0);
+    }
+    return d;
+}
+
+// The touch controller's vendor interface, without report ids: 8 bytes in.
+std::vector<uint8_t> TouchDescriptor() {
+    return descriptors::InCollection(
+        {0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x09, 0x02, 0x95, 0x08, 0x81, 0x02});
+}
+
+std::string HidDevice(const std::string& path, const std::string& id, const std::string& name,
+                      const std::string& uniq, const std::string& phys,
+                      const std::vector<uint8_t>& descriptor) {
+    return "P: " + path + "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=" + id +
+           "\nE: HID_NAME=" + name + "\nE: HID_PHYS=" + phys + "\nE: HID_UNIQ=" + uniq +
+           "\nH: report_descriptor=" + Hex(descriptor) + "\n";
+}
+
+std::string HidrawNode(const std::string& hidPath, int hidraw) {
     const std::string node = "hidraw" + std::to_string(hidraw);
-    hidrawPath = hidPath + "/hidraw/" + node;
-    text += "\nP: " + hidrawPath + "\nN: " + node + "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" +
-            node + "\nE: MAJOR=" + std::to_string(kHidrawMajor) +
-            "\nE: MINOR=" + std::to_string(hidraw) + "\nA: dev=" + std::to_string(kHidrawMajor) +
-            ":" + std::to_string(hidraw) + "\n";
-    return text;
+    const std::string minor = std::to_string(hidraw);
+    return "\nP: " + hidPath + "/hidraw/" + node + "\nN: " + node +
+           "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + node +
+           "\nE: MAJOR=240\nE: MINOR=" + minor + "\nA: dev=240:" + minor + "\n";
 }
 
 std::string Hub(const std::string& path, uint16_t vid, uint16_t pid, const std::string& product,
                 int ports) {
-    return "P: " + path +
-           "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nA: idVendor=" + Hex4(vid) +
-           "\nA: idProduct=" + Hex4(pid) +
+    return "\nP: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb" +
+           "\nA: idVendor=" + Hex4(vid) + "\nA: idProduct=" + Hex4(pid) +
            "\nA: bcdDevice=0100\nA: bDeviceClass=09\nA: maxchild=" + std::to_string(ports) +
            "\nA: product=" + product + "\n";
 }
@@ -113,24 +135,17 @@ int Errno(uint32_t windowsError, bool read) {
 }  // namespace
 
 struct Machine::Testbed {
-    UMockdevTestbed* bed = nullptr;
-    ~Testbed() {
-        if (bed != nullptr) {
-            g_object_unref(bed);
-        }
-    }
+    UMockdevTestbed* bed = umockdev_testbed_new();  // sets UMOCKDEV_DIR for the preload
+    ~Testbed() { g_object_unref(bed); }
 };
 
 struct Machine::Node {
-    Machine* machine = nullptr;
-    UMockdevIoctlBase* handler = nullptr;
     int interfaceIndex = -1;
     uint16_t vid = 0;
     uint16_t pid = 0;
     std::vector<uint8_t> descriptor;
-    std::string name;
     std::string uniq;
-    std::string phys;
+    UMockdevIoctlBase* handler = nullptr;
 
     ~Node() {
         if (handler != nullptr) {
@@ -157,30 +172,12 @@ uint8_t* Resolve(UMockdevIoctlClient* client, size_t length) {
     GError* error = nullptr;
     UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, length, &error);
     if (data == nullptr) {
-        if (error != nullptr) {
-            g_error_free(error);
-        }
+        g_clear_error(&error);
         return nullptr;
     }
     uint8_t* bytes = data->data;
     g_object_unref(data);  // the parent keeps its child
     return bytes;
-}
-
-void Complete(UMockdevIoctlClient* client, long result, int error) {
-    umockdev_ioctl_client_complete(client, result, error);
-}
-
-// A text answer (name, phys, uniq): as much as fits, with its terminating zero.
-void CompleteText(UMockdevIoctlClient* client, const std::string& text, size_t length) {
-    uint8_t* out = Resolve(client, length);
-    if (out == nullptr) {
-        Complete(client, -1, EFAULT);
-        return;
-    }
-    const size_t n = std::min(text.size() + 1, length);
-    std::memcpy(out, text.c_str(), n);
-    Complete(client, static_cast<long>(n), 0);
 }
 
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
@@ -189,100 +186,62 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     ++g_requests;
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     const size_t size = _IOC_SIZE(request);
-    if (_IOC_TYPE(request) != 'H') {
-        Complete(client, -1, ENOTTY);
+    uint8_t* out = _IOC_TYPE(request) == 'H' ? Resolve(client, size) : nullptr;
+    if (out == nullptr) {
+        umockdev_ioctl_client_complete(client, -1, _IOC_TYPE(request) == 'H' ? EFAULT : ENOTTY);
         return TRUE;
     }
+    const int interface = node->interfaceIndex;
+    long result = 0;
+    int failure = 0;
     switch (_IOC_NR(request)) {
         case _IOC_NR(HIDIOCGRDESCSIZE): {
-            uint8_t* out = Resolve(client, sizeof(int));
-            if (out == nullptr) {
-                Complete(client, -1, EFAULT);
-                break;
-            }
             const int length = static_cast<int>(node->descriptor.size());
             std::memcpy(out, &length, sizeof length);
-            Complete(client, 0, 0);
             break;
         }
         case _IOC_NR(HIDIOCGRDESC): {
-            uint8_t* out = Resolve(client, sizeof(hidraw_report_descriptor));
-            if (out == nullptr) {
-                Complete(client, -1, EFAULT);
-                break;
-            }
             uint32_t asked = 0;
             std::memcpy(&asked, out, sizeof asked);
             if (asked > HID_MAX_DESCRIPTOR_SIZE - 1) {
-                Complete(client, -1, EINVAL);
+                failure = EINVAL;
                 break;
             }
-            const size_t n = std::min<size_t>(asked, node->descriptor.size());
             std::memcpy(out + offsetof(hidraw_report_descriptor, value), node->descriptor.data(),
-                        n);
-            Complete(client, 0, 0);
+                        std::min<size_t>(asked, node->descriptor.size()));
             break;
         }
         case _IOC_NR(HIDIOCGRAWINFO): {
-            uint8_t* out = Resolve(client, sizeof(hidraw_devinfo));
-            if (out == nullptr) {
-                Complete(client, -1, EFAULT);
-                break;
-            }
-            hidraw_devinfo info{};
-            info.bustype = BUS_USB;
-            info.vendor = static_cast<int16_t>(node->vid);
-            info.product = static_cast<int16_t>(node->pid);
+            const hidraw_devinfo info{BUS_USB, static_cast<int16_t>(node->vid),
+                                      static_cast<int16_t>(node->pid)};
             std::memcpy(out, &info, sizeof info);
-            Complete(client, 0, 0);
             break;
         }
-        case _IOC_NR(HIDIOCGRAWNAME(0)):
-            CompleteText(client, node->name, size);
-            break;
-        case _IOC_NR(HIDIOCGRAWPHYS(0)):
-            CompleteText(client, node->phys, size);
-            break;
-        case _IOC_NR(HIDIOCGRAWUNIQ(0)):
-            CompleteText(client, node->uniq, size);
+        case _IOC_NR(HIDIOCGRAWUNIQ(0)):  // as much as fits, with its terminating zero
+            result = static_cast<long>(std::min(node->uniq.size() + 1, size));
+            std::memcpy(out, node->uniq.c_str(), static_cast<size_t>(result));
             break;
         case _IOC_NR(HIDIOCGFEATURE(0)): {
-            uint8_t* buffer = Resolve(client, size);
-            if (buffer == nullptr) {
-                Complete(client, -1, EFAULT);
-                break;
-            }
-            const sim::SimInterface& i =
-                Bus().interfaces[static_cast<size_t>(node->interfaceIndex)];
-            const uint32_t length =
-                i.monitor >= 0 ? Bus().monitors[static_cast<size_t>(i.monitor)].featureReportLength
-                               : 0;
-            const uint32_t error =
-                Bus().getFeature(node->interfaceIndex, buffer, static_cast<uint32_t>(size));
-            if (error != 0) {
-                Complete(client, -1, Errno(error, false));
-            } else {
-                Complete(client, static_cast<long>(std::min<size_t>(length, size)), 0);
-            }
+            const int monitor = interface >= 0 ? Bus().interfaces[size_t(interface)].monitor : -1;
+            const size_t length =
+                monitor >= 0 ? Bus().monitors[size_t(monitor)].featureReportLength : 0;
+            const uint32_t error = Bus().getFeature(interface, out, static_cast<uint32_t>(size));
+            failure = error != 0 ? Errno(error, false) : 0;
+            result = static_cast<long>(std::min(length, size));
             break;
         }
         case _IOC_NR(HIDIOCSOUTPUT(0)): {
-            uint8_t* buffer = Resolve(client, size);
-            if (buffer == nullptr) {
-                Complete(client, -1, EFAULT);
-                break;
-            }
-            const uint32_t error =
-                Bus().writeReport(node->interfaceIndex, buffer, static_cast<uint32_t>(size));
-            Complete(client, error == 0 ? static_cast<long>(size) : -1L,
-                     error == 0 ? 0 : Errno(error, false));
+            const uint32_t error = Bus().writeReport(interface, out, static_cast<uint32_t>(size));
+            failure = error != 0 ? Errno(error, false) : 0;
+            result = static_cast<long>(size);
             break;
         }
         default:
             // Feature writes and input or output report requests: the controller stalls them.
-            Complete(client, -1, EPIPE);
+            failure = EPIPE;
             break;
     }
+    umockdev_ioctl_client_complete(client, failure != 0 ? -1 : result, failure);
     return TRUE;
 }
 
@@ -300,7 +259,7 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
         if (error == 0) {
             const size_t n = std::min<size_t>(sizeof answer, static_cast<size_t>(arg->data_len));
             std::memcpy(arg->data, answer, n);
-            Complete(client, static_cast<long>(n), 0);
+            umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
             return TRUE;
         }
     }
@@ -310,7 +269,7 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
         // the model answers at the write.
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    Complete(client, -1, Errno(error, true));
+    umockdev_ioctl_client_complete(client, -1, Errno(error, true));
     return TRUE;
 }
 
@@ -321,26 +280,85 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     ++g_requests;
     const uint32_t length = static_cast<uint32_t>(arg->data_len);
     const uint32_t error = Bus().writeReport(node->interfaceIndex, arg->data, length);
-    Complete(client, error == 0 ? static_cast<long>(length) : -1L,
-             error == 0 ? 0 : Errno(error, false));
+    umockdev_ioctl_client_complete(client, error == 0 ? static_cast<long>(length) : -1L,
+                                   error == 0 ? 0 : Errno(error, false));
     return TRUE;
+}
+
+// Programs started from here on load the preload library, which comes before the sanitizer
+// runtime in the link order of a sanitizer build. Set once, before any testbed thread runs.
+void PreloadForChildren() {
+    static const bool done = [] {
+        for (const auto& [name, value, separator] :
+             {std::tuple{"LD_PRELOAD", "libumockdev-preload.so.0", " "},
+              std::tuple{"ASAN_OPTIONS", "verify_asan_link_order=0", ":"}}) {
+            const char* old = std::getenv(name);
+            const std::string text = old != nullptr && *old != '\0'
+                                         ? std::string(value) + separator + old
+                                         : std::string(value);
+            setenv(name, text.c_str(), 1);
+        }
+        return true;
+    }();
+    (void)done;
 }
 
 }  // namespace
 
-Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& extras)
-    : testbed_(new Testbed) {
-    testbed_->bed = umockdev_testbed_new();
-    if (testbed_->bed == nullptr) {
-        error_ = "umockdev_testbed_new failed";
-        return;
-    }
+Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& extras) {
+    PreloadForChildren();
+    testbed_ = std::make_unique<Testbed>();
     {
         std::lock_guard<std::mutex> lock(g_busLock);
         Bus().loadMonitors(monitors);
         g_requests = 0;
     }
-    if (!layOut(monitors, extras) && error_.empty()) {
+    sim::SimBus& bus = Bus();
+    auto interfaceOf = [&](uint16_t vid, uint16_t pid) {
+        for (size_t i = 0; i < bus.interfaces.size(); ++i) {
+            const sim::SimInterface& f = bus.interfaces[i];
+            if (f.monitor < 0 && f.vid == vid && f.pid == pid) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    };
+    const std::string root = "/devices/pci0000:00/0000:00:14.0/usb1";
+    const std::string hub = root + "/1-2";
+    const int ports = static_cast<int>(std::max<size_t>(4, monitors.size() + 1));
+    std::vector<uint8_t> touch = TouchDescriptor();
+    if (extras.brokenTouchDescriptor) {
+        touch.resize(5);        // usage page and usage
+        touch.push_back(0xA1);  // a collection item whose data byte is missing
+    }
+    bool laidOut =
+        add("P: /devices/pci0000:00/0000:00:14.0\nE: SUBSYSTEM=pci\nE: DRIVER=xhci_hcd\n" +
+            Hub(root, 0x1d6b, 0x0002, "xHCI Host Controller", 4) +
+            Hub(hub, 0x04b3, 0x4675, "Generic USB Hub", ports)) &&
+        addUsbHid(root, "1-1", interfaceOf(0x046d, 0xc31c), 0x046d, 0xc31c, 0x6400, "",
+                  "Logitech USB Keyboard", descriptors::kKeyboard) &&
+        addUsbHid(hub, "1-2.1", interfaceOf(0x03eb, 0x212c), 0x03eb, 0x212c, 0x0100, "",
+                  "Atmel maXTouch Digitizer", touch);
+    for (size_t k = 0; laidOut && k < monitors.size(); ++k) {
+        const sim::SimMonitor& m = bus.monitors[k];
+        laidOut = addUsbHid(hub, "1-2." + std::to_string(k + 2),
+                            bus.monitorInterface(static_cast<int>(k)), m.vid, m.pid, m.version,
+                            Narrow(m.serial), "POS Touch Monitor", MonitorDescriptor(monitors[k]));
+    }
+    if (laidOut && extras.virtualKeyboard) {
+        char name[32];
+        std::snprintf(name, sizeof name, "0006:1234:5678.%04X", static_cast<unsigned>(hidraw_ + 1));
+        const std::string path = std::string("/devices/virtual/misc/uhid/") + name;
+        auto node = std::make_unique<Node>();
+        node->vid = 0x1234;
+        node->pid = 0x5678;
+        node->descriptor = descriptors::kKeyboard;
+        laidOut = add(HidDevice(path, "0006:00001234:00005678", "Virtual Keyboard", "", "",
+                                descriptors::kKeyboard) +
+                          HidrawNode(path, hidraw_),
+                      std::move(node));
+    }
+    if (!laidOut && error_.empty()) {
         error_ = "laying out the machine failed";
     }
 }
@@ -354,215 +372,56 @@ Machine::~Machine() {
     Bus().reset();
 }
 
-bool Machine::addNode(const std::string& text, const std::string& devnode, int interfaceIndex,
-                      uint16_t vid, uint16_t pid, std::vector<uint8_t> descriptor,
-                      const std::string& name, const std::string& uniq, const std::string& phys) {
+// Adds umockdev records and, with a node, answers the hidraw node they create next.
+bool Machine::add(const std::string& text, std::unique_ptr<Node> node) {
     GError* gerror = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed_->bed, text.c_str(), &gerror)) {
-        error_ = std::string("add_from_string: ") + (gerror != nullptr ? gerror->message : "?");
-        if (gerror != nullptr) {
-            g_error_free(gerror);
-        }
+    const char* what = "add_from_string";
+    if (umockdev_testbed_add_from_string(testbed_->bed, text.c_str(), &gerror) && node) {
+        what = "attach_ioctl";
+        node->handler = umockdev_ioctl_base_new();
+        g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
+        g_signal_connect(node->handler, "handle-read", G_CALLBACK(OnRead), node.get());
+        g_signal_connect(node->handler, "handle-write", G_CALLBACK(OnWrite), node.get());
+        const std::string devnode = "/dev/hidraw" + std::to_string(hidraw_++);
+        umockdev_testbed_attach_ioctl(testbed_->bed, devnode.c_str(), node->handler, &gerror);
+        nodes_.push_back(std::move(node));
+    }
+    if (gerror != nullptr) {
+        error_ = std::string(what) + ": " + gerror->message;
+        g_error_free(gerror);
         return false;
     }
-    if (devnode.empty()) {
-        return true;
-    }
+    return true;
+}
+
+// The USB device, its one interface, its HID device and its hidraw node.
+bool Machine::addUsbHid(const std::string& parent, const std::string& usbName, int interfaceIndex,
+                        uint16_t vid, uint16_t pid, uint16_t version, const std::string& serial,
+                        const std::string& product, std::vector<uint8_t> descriptor) {
+    const std::string usbPath = parent + "/" + usbName;
+    const std::string interfacePath = usbPath + "/" + usbName + ":1.0";
+    char hidName[32];
+    std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", Hex4(vid, true).c_str(),
+                  Hex4(pid, true).c_str(), static_cast<unsigned>(hidraw_ + 1));
+    const std::string hidPath = interfacePath + "/" + hidName;
+    const std::string text =
+        "P: " + usbPath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
+        "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
+        "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
+        "\nA: bDeviceClass=00\nA: product=" + product + "\n" +
+        (serial.empty() ? "" : "A: serial=" + serial + "\n") + "\nP: " + interfacePath +
+        "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=usbhid\n"
+        "A: bInterfaceClass=03\nA: bInterfaceNumber=00\n\n" +
+        HidDevice(hidPath, "0003:0000" + Hex4(vid, true) + ":0000" + Hex4(pid, true), product,
+                  serial, "usb-0000:00:14.0-" + usbName.substr(2) + "/input0", descriptor) +
+        HidrawNode(hidPath, hidraw_);
     auto node = std::make_unique<Node>();
-    node->machine = this;
     node->interfaceIndex = interfaceIndex;
     node->vid = vid;
     node->pid = pid;
     node->descriptor = std::move(descriptor);
-    node->name = name;
-    node->uniq = uniq;
-    node->phys = phys;
-    node->handler = umockdev_ioctl_base_new();
-    g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
-    g_signal_connect(node->handler, "handle-read", G_CALLBACK(OnRead), node.get());
-    g_signal_connect(node->handler, "handle-write", G_CALLBACK(OnWrite), node.get());
-    if (!umockdev_testbed_attach_ioctl(testbed_->bed, devnode.c_str(), node->handler, &gerror)) {
-        error_ = std::string("attach_ioctl: ") + (gerror != nullptr ? gerror->message : "?");
-        if (gerror != nullptr) {
-            g_error_free(gerror);
-        }
-        return false;
-    }
-    nodes_.push_back(std::move(node));
-    return true;
-}
-
-bool Machine::layOut(const std::vector<sim::SimMonitor>& monitors, const Extras& extras) {
-    const std::string base = kBase;
-    const std::string root = base + "/usb1";
-    const std::string hub = root + "/1-2";
-    const int ports = static_cast<int>(std::max<size_t>(4, monitors.size() + 1));
-    if (!addNode("P: " + base + "\nE: SUBSYSTEM=pci\nE: DRIVER=xhci_hcd\n\n" +
-                     Hub(root, 0x1d6b, 0x0002, "xHCI Host Controller", 4) + "\n" +
-                     Hub(hub, 0x04b3, 0x4675, "Generic USB Hub", ports),
-                 "", -1, 0, 0, {}, "", "", "")) {
-        return false;
-    }
-
-    sim::SimBus& bus = Bus();
-    auto interfaceOf = [&](uint16_t vid, uint16_t pid) {
-        for (size_t i = 0; i < bus.interfaces.size(); ++i) {
-            if (bus.interfaces[i].monitor < 0 && bus.interfaces[i].vid == vid &&
-                bus.interfaces[i].pid == pid) {
-                return static_cast<int>(i);
-            }
-        }
-        return -1;
-    };
-
-    int sequence = 1;
-    int hidraw = 0;
-    std::string hidrawPath;
-    const std::string keyboardName = "Logitech USB Keyboard";
-    std::string text = UsbHidDevice(root + "/1-1", "1-1", 0x046d, 0xc31c, 0x6400, "", keyboardName,
-                                    sequence, hidraw, KeyboardDescriptor(), hidrawPath);
-    if (!addNode(text, "/dev/hidraw0", interfaceOf(0x046d, 0xc31c), 0x046d, 0xc31c,
-                 KeyboardDescriptor(), keyboardName, "", "usb-0000:00:14.0-1/input0")) {
-        return false;
-    }
-    ++sequence;
-    ++hidraw;
-    const std::string touchName = "Atmel maXTouch Digitizer";
-    std::vector<uint8_t> touch = TouchDescriptor();
-    if (extras.brokenTouchDescriptor) {
-        touch.resize(5);        // usage page and usage
-        touch.push_back(0xA1);  // a collection item whose data byte is missing
-    }
-    text = UsbHidDevice(hub + "/1-2.1", "1-2.1", 0x03eb, 0x212c, 0x0100, "", touchName, sequence,
-                        hidraw, touch, hidrawPath);
-    if (!addNode(text, "/dev/hidraw1", interfaceOf(0x03eb, 0x212c), 0x03eb, 0x212c, touch,
-                 touchName, "", "usb-0000:00:14.0-2.1/input0")) {
-        return false;
-    }
-    for (size_t k = 0; k < monitors.size(); ++k) {
-        ++sequence;
-        ++hidraw;
-        const sim::SimMonitor& m = bus.monitors[k];
-        const std::string usbName = "1-2." + std::to_string(k + 2);
-        const std::string serial = Narrow(m.serial);
-        const std::string product = "POS Touch Monitor";
-        const std::vector<uint8_t> descriptor = MonitorDescriptor(monitors[k]);
-        text = UsbHidDevice(hub + "/" + usbName, usbName, m.vid, m.pid, m.version, serial, product,
-                            sequence, hidraw, descriptor, hidrawPath);
-        if (!addNode(text, "/dev/hidraw" + std::to_string(hidraw),
-                     bus.monitorInterface(static_cast<int>(k)), m.vid, m.pid, descriptor, product,
-                     serial, "usb-0000:00:14.0-" + usbName.substr(2) + "/input0")) {
-            return false;
-        }
-    }
-    if (extras.virtualKeyboard) {
-        ++sequence;
-        ++hidraw;
-        char hidName[32];
-        std::snprintf(hidName, sizeof hidName, "0006:1234:5678.%04X",
-                      static_cast<unsigned>(sequence));
-        const std::string node = "hidraw" + std::to_string(hidraw);
-        const std::string hidPath = std::string("/devices/virtual/misc/uhid/") + hidName;
-        const std::vector<uint8_t> descriptor = KeyboardDescriptor();
-        text = "P: " + hidPath +
-               "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=0006:00001234:00005678\n"
-               "E: HID_NAME=Virtual Keyboard\nE: HID_UNIQ=\nH: report_descriptor=" +
-               Hex(descriptor) + "\n\nP: " + hidPath + "/hidraw/" + node + "\nN: " + node +
-               "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + node +
-               "\nE: MAJOR=" + std::to_string(kHidrawMajor) +
-               "\nE: MINOR=" + std::to_string(hidraw) + "\n";
-        if (!addNode(text, "/dev/" + node, -1, 0x1234, 0x5678, descriptor, "Virtual Keyboard", "",
-                     "")) {
-            return false;
-        }
-    }
-    return true;
-}
-
-RunResult Machine::run(const std::string& program, const std::vector<std::string>& arguments,
-                       const std::string& workingDirectory,
-                       const std::vector<std::string>& extraEnvironment, int timeoutSeconds) {
-    RunResult result;
-    TempDir outputDir;
-    const std::string outPath = outputDir.file("stdout");
-    const std::string errPath = outputDir.file("stderr");
-
-    // Everything the child needs is built before fork: the harness has threads.
-    // The inherited environment, less what is set below (getenv takes the first entry).
-    std::vector<std::string> replaced{"LD_PRELOAD=", "ASAN_OPTIONS=", "UMOCKDEV_DIR="};
-    for (const std::string& entry : extraEnvironment) {
-        replaced.push_back(entry.substr(0, entry.find('=') + 1));
-    }
-    std::vector<std::string> environment;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        const bool keep = std::none_of(replaced.begin(), replaced.end(), [&](const std::string& n) {
-            return entry.rfind(n, 0) == 0;
-        });
-        if (keep) {
-            environment.push_back(entry);
-        }
-    }
-    const char* preload = std::getenv("LD_PRELOAD");
-    environment.push_back(
-        std::string("LD_PRELOAD=libumockdev-preload.so.0") +
-        (preload != nullptr && *preload != '\0' ? std::string(" ") + preload : std::string()));
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    // The preload comes before the sanitizer runtime in the link order of a sanitizer build.
-    environment.push_back(
-        std::string("ASAN_OPTIONS=verify_asan_link_order=0") +
-        (asan != nullptr && *asan != '\0' ? std::string(":") + asan : std::string()));
-    environment.push_back("UMOCKDEV_DIR=" + root());
-    for (const std::string& entry : extraEnvironment) {
-        environment.push_back(entry);
-    }
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    std::vector<std::string> args{program};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-            chdir(workingDirectory.c_str()) != 0) {
-            _exit(127);
-        }
-        execve(program.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    if (child < 0) {
-        return result;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child) {
-            if (WIFEXITED(status)) {
-                result.exitStatus = WEXITSTATUS(status);
-            }
-            break;
-        }
-        if (done < 0 || std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    result.out = ReadFileBytes(outPath);
-    result.err = ReadFileBytes(errPath);
-    return result;
+    node->uniq = serial;
+    return add(text, std::move(node));
 }
 
 std::vector<std::string> Machine::transcript() const {
@@ -573,23 +432,6 @@ std::vector<std::string> Machine::transcript() const {
 uint64_t Machine::requests() const {
     std::lock_guard<std::mutex> lock(g_busLock);
     return g_requests;
-}
-
-std::string Machine::root() const {
-    gchar* dir = umockdev_testbed_get_root_dir(testbed_->bed);
-    std::string text = dir != nullptr ? dir : "";
-    g_free(dir);
-    return text;
-}
-
-std::vector<sim::SimMonitor> MonitorsFromState(const std::string& stateText) {
-    std::vector<sim::SimMonitor> monitors;
-    std::string error;
-    if (!sim::ParseState(stateText, monitors, error)) {
-        std::fprintf(stderr, "bad state text: %s\n", error.c_str());
-        monitors.clear();
-    }
-    return monitors;
 }
 
 }  // namespace bed

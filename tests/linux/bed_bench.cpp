@@ -43,7 +43,7 @@ double ListMs(size_t monitors, int runs, uint64_t& requests) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const bed::RunResult r = machine.run(BuiltProgram("marvanecfgutil"), {"-L"}, dir.path());
+        const ProcessResult r = RunProcess(BuiltProgram("marvanecfgutil"), {"-L"}, dir.path());
         const auto end = std::chrono::steady_clock::now();
         if (r.exitStatus != (monitors == 0 ? 1 : 0)) {
             std::fprintf(stderr, "-L ended with %d: %s%s\n", r.exitStatus, r.out.c_str(),

@@ -2,89 +2,62 @@
 // same console bytes, exit statuses and files, and the same reports on the wire. Every case
 // runs the real program, which waits in real time (an update is about 11 s a monitor), so
 // the update runs are few and each case is its own CTest test.
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sim/SimState.h"
+#include "tests/e2e/e2e_support.h"
 #include "tests/linux/bed_Machine.h"
-#include "tests/support/CaptureStdout.h"
-#include "tests/support/RunProcess.h"
 
 namespace {
 
 constexpr char kOneMonitor[] = "monitor 41-A0001\n";
 
 std::vector<std::string> TranscriptLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        const std::string line = text.substr(start, end - start);
-        if (!line.empty() && line[0] != '#') {
-            lines.push_back(line);
-        }
-        start = end + 1;
-    }
+    std::vector<std::string> lines = Lines(text);
+    std::erase_if(lines, [](const std::string& l) { return l.empty() || l[0] == '#'; });
     return lines;
 }
 
 // One command line run twice: by marvanecfgutil-sim on monitors given as state text, and by
 // marvanecfgutil on the bed laid out for the same monitors. "{ini}" in the arguments is an
-// INI file both runs use in turn (the simulator's file is taken and removed before the
-// Linux program runs); `iniText`, when given, is written there before each run.
+// INI file both runs use in turn (taken and removed after each run); `iniText`, when given,
+// is written there before each run.
 struct Comparison {
-    ProcessResult sim;
-    bed::RunResult bed;
-    std::string simIni;
-    std::string bedIni;
-    std::vector<std::string> simTranscript;
-    std::vector<std::string> bedTranscript;
+    ProcessResult sim, bed;
+    std::string simIni, bedIni;
+    std::vector<std::string> simTranscript, bedTranscript;
 };
 
 Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
                    const std::string& iniText = "", const bed::Extras& extras = {}) {
     Comparison c;
-    TempDir shared;
+    TempDir shared, simDir, bedDir;
     const std::string ini = shared.file("settings.ini");
-    for (std::string& argument : arguments) {
-        if (argument == "{ini}") {
-            argument = ini;
+    std::replace(arguments.begin(), arguments.end(), std::string("{ini}"), ini);
+    auto run = [&](const std::string& program, const std::string& dir, std::string& iniOut) {
+        if (!iniText.empty()) {
+            WriteFileBytes(ini, iniText);
         }
-    }
-
-    TempDir simDir;
-    WriteFileBytes(simDir.file(sim::kStateFileName), state);
-    if (!iniText.empty()) {
-        WriteFileBytes(ini, iniText);
-    }
-    c.sim = RunProcess(BuiltProgram("marvanecfgutil-sim"), arguments, simDir.path());
-    c.simTranscript = TranscriptLines(ReadFileBytes(simDir.file(sim::kTranscriptFileName)));
-    if (FileExists(ini)) {
-        c.simIni = ReadFileBytes(ini);
+        const ProcessResult r = RunProcess(BuiltProgram(program), arguments, dir);
+        iniOut = FileExists(ini) ? ReadFileBytes(ini) : "";
         std::remove(ini.c_str());
-    }
+        return r;
+    };
+    WriteFileBytes(simDir.file(sim::kStateFileName), state);
+    c.sim = run(kSimProgram, simDir.path(), c.simIni);
+    c.simTranscript = TranscriptLines(ReadFileBytes(simDir.file(sim::kTranscriptFileName)));
 
     std::vector<sim::SimMonitor> monitors;
     std::string error;
     EXPECT_TRUE(sim::ParseState(state, monitors, error)) << error;
     bed::Machine machine(monitors, extras);
     EXPECT_TRUE(machine.ok()) << machine.error();
-    if (!iniText.empty()) {
-        WriteFileBytes(ini, iniText);
-    }
-    TempDir bedDir;
-    c.bed = machine.run(BuiltProgram("marvanecfgutil"), arguments, bedDir.path());
+    c.bed = run("marvanecfgutil", bedDir.path(), c.bedIni);
     c.bedTranscript = machine.transcript();
-    if (FileExists(ini)) {
-        c.bedIni = ReadFileBytes(ini);
-    }
     return c;
 }
 
@@ -99,16 +72,14 @@ void ExpectSame(const Comparison& c, bool traffic = true) {
     EXPECT_EQ(c.bedTranscript, c.simTranscript);
 }
 
-std::string DefaultState() {
-    return sim::FormatState(sim::DefaultMonitors());
-}
+const std::string kDefaultState = sim::FormatState(sim::DefaultMonitors());
 
 // A settings file that changes a few values of the factory settings.
 std::string ChangedSettings() {
     TempDir dir;
     const std::string ini = dir.file("defaults.ini");
     WriteFileBytes(dir.file(sim::kStateFileName), kOneMonitor);
-    RunProcess(BuiltProgram("marvanecfgutil-sim"), {"-g", ini}, dir.path());
+    RunProcess(BuiltProgram(kSimProgram), {"-g", ini}, dir.path());
     std::string text = ReadFileBytes(ini);
     for (const auto& [from, to] : {std::pair<std::string, std::string>{"Volume=20", "Volume=11"},
                                    {"Brightness=1d", "Brightness=0a"},
@@ -122,41 +93,61 @@ std::string ChangedSettings() {
     return text;
 }
 
-TEST(BedEndToEnd, ListIsTheSimulatorsList) {
-    const Comparison c = RunBoth(DefaultState(), {"-L"});
-    EXPECT_EQ(c.bed.exitStatus, 0);
-    EXPECT_NE(c.bed.out.find("serial/id=41-A0002"), std::string::npos) << c.bed.out;
-    ExpectSame(c);
+// Command lines on the default machine (or the given state and departures from the layout).
+// A row with `status` >= 0 also pins the exit status, one with `shows` a text that the
+// output or the INI file holds.
+struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool changedSettings = false;  // written to {ini} first
+    bool traffic = true;
+    int status = -1;
+    const char* shows = "";
+    const char* state = nullptr;  // nullptr: the default monitors
+    bed::Extras extras = {};
+};
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
 }
 
-TEST(BedEndToEnd, SaveWritesTheSimulatorsFile) {
-    const Comparison c = RunBoth(DefaultState(), {"-o", "{ini}", "-s", "41-A0002"});
-    EXPECT_NE(c.bedIni.find("[General]"), std::string::npos);
-    ExpectSame(c);
+class BedEndToEnd : public ::testing::TestWithParam<Case> {};
+
+TEST_P(BedEndToEnd, SameAsTheSimulator) {
+    const Case& k = GetParam();
+    const Comparison c = RunBoth(k.state != nullptr ? k.state : kDefaultState, k.arguments,
+                                 k.changedSettings ? ChangedSettings() : "", k.extras);
+    ExpectSame(c, k.traffic);
+    if (k.status >= 0) {
+        EXPECT_EQ(c.bed.exitStatus, k.status);
+    }
+    EXPECT_NE((c.bed.out + c.bedIni).find(k.shows), std::string::npos) << c.bed.out;
 }
 
-TEST(BedEndToEnd, SaveWithAnUnknownSerialSaysSo) {
-    ExpectSame(RunBoth(DefaultState(), {"-o", "{ini}", "-s", "41-B9999"}));
-}
+const char kOtherUsage[] = "monitor 41-A0001\n  usage a100\n";
+const char kNumberedReports[] =
+    "monitor 41-A0001\n  report-id 05\n  other-output-values 2\n  second-collection yes\n";
 
-TEST(BedEndToEnd, DefaultsAreTheSimulatorsDefaults) {
-    ExpectSame(RunBoth(DefaultState(), {"-g", "{ini}"}));
-}
+// A monitor whose only collection has another usage is not one of ours; one with other
+// output values before its command value, another report id and a second collection still
+// is. A node whose descriptor cannot be parsed and a uhid device without a USB device above
+// it are passed over.
+const Case kCases[] = {
+    {"List", {"-L"}, false, true, 0, "serial/id=41-A0002"},
+    {"Save", {"-o", "{ini}", "-s", "41-A0002"}, false, true, -1, "[General]"},
+    {"SaveWithAnUnknownSerial", {"-o", "{ini}", "-s", "41-B9999"}},
+    {"Defaults", {"-g", "{ini}"}},
+    {"ApplyBySerial", {"-i", "{ini}", "-s", "41-A0002"}, true, true, 0},
+    {"ApplyToEveryMonitor", {"-i", "{ini}"}, true},
+    {"NoMonitorAttached", {"-L"}, false, false, -1, "", ""},
+    {"OtherUsageIsNotOurs", {"-L"}, false, false, -1, "", kOtherUsage},
+    {"NumberedReportsAndSecondCollection", {"-o", "{ini}"}, false, true, -1, "", kNumberedReports},
+    {"BrokenTouchDescriptor", {"-L"}, false, true, 0, "", nullptr, {false, true}},
+    {"DeviceWithoutUsbParent", {"-L"}, false, true, 0, "", nullptr, {true, false}},
+};
 
-TEST(BedEndToEnd, ApplyToOneMonitorBySerial) {
-    const Comparison c =
-        RunBoth(DefaultState(), {"-i", "{ini}", "-s", "41-A0002"}, ChangedSettings());
-    EXPECT_EQ(c.bed.exitStatus, 0);
-    ExpectSame(c);
-}
-
-TEST(BedEndToEnd, ApplyToEveryMonitor) {
-    ExpectSame(RunBoth(DefaultState(), {"-i", "{ini}"}, ChangedSettings()));
-}
-
-TEST(BedEndToEnd, NoMonitorAttached) {
-    ExpectSame(RunBoth("", {"-L"}), false);
-}
+INSTANTIATE_TEST_SUITE_P(Rows, BedEndToEnd, ::testing::ValuesIn(kCases),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // The faults that matter on Linux, at each exchange where the program can meet them:
 // during -i the reset into update mode is exchange 2, the records 3 to 8, the commit 9;
@@ -179,8 +170,7 @@ TEST_P(BedFault, SameLinesAndStatusAsTheSimulator) {
     const std::string state =
         std::string(kOneMonitor) + "fault " + std::to_string(f.exchange) + " " + f.fault + "\n";
     const bool apply = std::string(f.mode) == "-i";
-    const Comparison c = RunBoth(state, {f.mode, "{ini}"}, apply ? ChangedSettings() : "");
-    ExpectSame(c);
+    ExpectSame(RunBoth(state, {f.mode, "{ini}"}, apply ? ChangedSettings() : ""));
 }
 
 const FaultCase kFaults[] = {
@@ -195,17 +185,9 @@ const FaultCase kFaults[] = {
 INSTANTIATE_TEST_SUITE_P(Rows, BedFault, ::testing::ValuesIn(kFaults),
                          [](const auto& row) { return std::string(row.param.name); });
 
-}  // namespace
-
-namespace {
-
 std::vector<std::string> WalkLines(const std::string& out) {
-    std::vector<std::string> lines;
-    for (const std::string& line : TranscriptLines(out)) {
-        if (line.rfind("ZelHidDisplayList::", 0) == 0) {
-            lines.push_back(line);
-        }
-    }
+    std::vector<std::string> lines = Lines(out);
+    std::erase_if(lines, [](const std::string& l) { return l.rfind("ZelHidDisplayList::", 0); });
     return lines;
 }
 
@@ -213,7 +195,7 @@ std::vector<std::string> WalkLines(const std::string& out) {
 // collection of the first monitor are passed over without a line), and pass over the root
 // hub with the Windows line. Linux has no last error there: it says 0.
 TEST(BedWalks, VerboseListFindsWhatTheSimulatorFinds) {
-    const Comparison c = RunBoth(DefaultState(), {"-L", "-v"});
+    const Comparison c = RunBoth(kDefaultState, {"-L", "-v"});
     std::vector<std::string> expected = WalkLines(c.sim.out);
     for (std::string& line : expected) {
         const size_t at = line.find("error=0x0000007a");
@@ -227,29 +209,10 @@ TEST(BedWalks, VerboseListFindsWhatTheSimulatorFinds) {
     EXPECT_EQ(c.bedTranscript, c.simTranscript);
 }
 
-// A monitor whose only collection has another usage is not one of ours; a monitor with
-// other output values before its command value and another report id still is.
-TEST(BedWalks, CollectionsAndReportIdsAsTheSimulatorSeesThem) {
-    ExpectSame(RunBoth("monitor 41-A0001\n  usage a100\n", {"-L"}), false);
-    ExpectSame(
-        RunBoth("monitor 41-A0001\n  report-id 05\n  other-output-values 2\n"
-                "  second-collection yes\n",
-                {"-o", "{ini}"}));
-}
-
-}  // namespace
-
-namespace {
-
 // A node whose descriptor cannot be parsed is passed over with a line saying so, and the walk
-// goes on: the touch controller is not found, both monitors are, and what the user sees
-// without -v is what the simulator shows.
-TEST(BedWalks, ANodeWithABrokenDescriptorIsPassedOver) {
-    bed::Extras extras;
-    extras.brokenTouchDescriptor = true;
-    ExpectSame(RunBoth(DefaultState(), {"-L"}, "", extras));
-
-    const Comparison c = RunBoth(DefaultState(), {"-L", "-v"}, "", extras);
+// goes on: the touch controller is not found, both monitors are.
+TEST(BedWalks, ANodeWithABrokenDescriptorIsPassedOverWithALine) {
+    const Comparison c = RunBoth(kDefaultState, {"-L", "-v"}, "", {false, true});
     EXPECT_EQ(c.bed.exitStatus, 0);
     EXPECT_EQ(c.bed.out.find("vid=0x03eb"), std::string::npos) << c.bed.out;
     EXPECT_NE(c.bed.out.find("ZelHidDisplayList::enumerateHid - report descriptor of /dev/hidraw1 "
@@ -261,14 +224,6 @@ TEST(BedWalks, ANodeWithABrokenDescriptorIsPassedOver) {
     const size_t first = c.bed.out.find(found);
     ASSERT_NE(first, std::string::npos) << c.bed.out;
     EXPECT_NE(c.bed.out.find(found, first + 1), std::string::npos) << c.bed.out;
-}
-
-// A HID device made by uhid has no USB device above it: the walk passes it over like any
-// other interface that is not ours.
-TEST(BedWalks, ADeviceWithoutUsbParentIsNoTrouble) {
-    bed::Extras extras;
-    extras.virtualKeyboard = true;
-    ExpectSame(RunBoth(DefaultState(), {"-L"}, "", extras));
 }
 
 }  // namespace

@@ -15,11 +15,13 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sim/SimBus.h"
 #include "tests/linux/bed_Machine.h"
 #include "tests/support/CaptureStdout.h"
+#include "tests/support/RunProcess.h"
 
 namespace {
 
@@ -44,8 +46,6 @@ size_t Count(const std::string& text, const std::string& part) {
 class WineOnBed : public ::testing::Test {
 protected:
     void SetUp() override {
-        exe = WindowsProgram("MARVANE_WINDOWS_EXE", "marvanecfgutil.exe");
-        probe = WindowsProgram("MARVANE_WINDOWS_PROBE", "bed_winprobe.exe");
         for (const std::string& program : {exe, probe}) {
             if (!FileExists(program)) {
                 GTEST_SKIP() << "no Windows program at " << program
@@ -56,24 +56,30 @@ protected:
         if (!FileExists("/usr/bin/wine") || !FileExists("/usr/bin/wineserver")) {
             GTEST_SKIP() << "Wine is not installed";
         }
-        environment = {"WINEPREFIX=" + prefix.path(), "WINEDEBUG=-all",
-                       "WINEDLLOVERRIDES=mscoree,mshtml=", "DISPLAY=", "WAYLAND_DISPLAY="};
     }
-    void TearDown() override {
-        if (machine.ok() && !environment.empty()) {
-            machine.run("/usr/bin/wineserver", {"-k"}, prefix.path(), environment, 60);
-        }
-    }
+    void TearDown() override { Server("-k"); }
 
-    bed::RunResult Wine(const std::vector<std::string>& arguments, int timeoutSeconds = 180) {
-        return machine.run("/usr/bin/wine", arguments, prefix.path(), environment, timeoutSeconds);
+    ProcessResult Wine(const std::vector<std::string>& arguments) {
+        return RunProcess("/usr/bin/wine", arguments, prefix.path());
     }
+    void Server(const char* option) { RunProcess("/usr/bin/wineserver", {option}, prefix.path()); }
 
-    bed::Machine machine{sim::DefaultMonitors()};
+    const std::string exe = WindowsProgram("MARVANE_WINDOWS_EXE", "marvanecfgutil.exe");
+    const std::string probe = WindowsProgram("MARVANE_WINDOWS_PROBE", "bed_winprobe.exe");
     TempDir prefix;
-    std::string exe;
-    std::string probe;
-    std::vector<std::string> environment;
+    // Wine's settings for every program started here, set before the bed's threads run.
+    const bool environment = [this] {
+        for (const auto& [name, value] :
+             {std::pair<const char*, std::string>{"WINEPREFIX", prefix.path()},
+              {"WINEDEBUG", "-all"},
+              {"WINEDLLOVERRIDES", "mscoree,mshtml="},
+              {"DISPLAY", ""},
+              {"WAYLAND_DISPLAY", ""}}) {
+            setenv(name, value.c_str(), 1);
+        }
+        return true;
+    }();
+    bed::Machine machine{sim::DefaultMonitors()};
 };
 
 TEST_F(WineOnBed, WindowsWalksFindBothMonitorsAndSkipTheRest) {
@@ -86,12 +92,12 @@ TEST_F(WineOnBed, WindowsWalksFindBothMonitorsAndSkipTheRest) {
                   .exitStatus,
               0);
     // Restart with the setting, and let the bus bring up its devices.
-    machine.run("/usr/bin/wineserver", {"-k"}, prefix.path(), environment, 60);
-    machine.run("/usr/bin/wineserver", {"-p"}, prefix.path(), environment, 60);
+    Server("-k");
+    Server("-p");
     Wine({"cmd", "/c", "exit"});
     std::this_thread::sleep_for(std::chrono::seconds(3));
 
-    const bed::RunResult r = Wine({exe, "-L", "-v"}, 120);
+    const ProcessResult r = Wine({exe, "-L", "-v"});
     const std::string& out = r.out;
     SCOPED_TRACE(out + r.err);
 
@@ -124,7 +130,7 @@ TEST_F(WineOnBed, WindowsWalksFindBothMonitorsAndSkipTheRest) {
     // collection of a node, so the second collection never reaches the walk; and its HID
     // devices have no parent the configuration manager can return, so under Wine the hub
     // placement rule would find no hub.
-    bed::RunResult p = Wine({probe}, 60);
+    ProcessResult p = Wine({probe});
     EXPECT_EQ(p.exitStatus, 0);
     std::erase(p.out, '\r');  // Wine's console ends lines in "\r\n"
     for (const char* line : {
