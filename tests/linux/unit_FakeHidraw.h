@@ -65,13 +65,20 @@ inline Node*& Current() {
     return node;
 }
 
+inline int Fail(int error) {
+    errno = error;
+    return -1;
+}
+
+// Copies what fits of `bytes` to `out`; returns how much that is.
+inline int CopyOut(void* out, size_t room, const std::vector<uint8_t>& bytes) {
+    const size_t copied = std::min(room, bytes.size());
+    std::memcpy(out, bytes.data(), copied);
+    return static_cast<int>(copied);
+}
+
 inline int Open(const char*, int) {
-    Node& n = *Current();
-    if (n.openError != 0) {
-        errno = n.openError;
-        return -1;
-    }
-    return kDeviceFd;
+    return Current()->openError != 0 ? Fail(Current()->openError) : kDeviceFd;
 }
 
 inline int Close(int fd) {
@@ -82,8 +89,7 @@ inline int Close(int fd) {
 inline ssize_t Read(int fd, void* buffer, size_t count) {
     Node& n = *Current();
     if (fd == kEventFd) {
-        errno = EAGAIN;
-        return -1;
+        return Fail(EAGAIN);
     }
     ++n.deviceReads;
     std::vector<uint8_t> report;
@@ -91,20 +97,16 @@ inline ssize_t Read(int fd, void* buffer, size_t count) {
         ReadStep step = n.reads.front();
         n.reads.pop_front();
         if (step.error != 0) {
-            errno = step.error;
-            return -1;
+            return Fail(step.error);
         }
         report = step.bytes;
     } else if (!n.queue.empty()) {
         report = n.queue.front();
         n.queue.pop_front();
     } else {
-        errno = EAGAIN;
-        return -1;
+        return Fail(EAGAIN);
     }
-    const size_t copied = std::min(count, report.size());
-    std::memcpy(buffer, report.data(), copied);
-    return static_cast<ssize_t>(copied);
+    return CopyOut(buffer, count, report);
 }
 
 inline ssize_t Write(int fd, const void* buffer, size_t count) {
@@ -114,13 +116,12 @@ inline ssize_t Write(int fd, const void* buffer, size_t count) {
         return static_cast<ssize_t>(count);
     }
     if (!n.writeErrors.empty()) {
-        errno = n.writeErrors.front();
+        const int error = n.writeErrors.front();
         n.writeErrors.pop_front();
-        return -1;
+        return Fail(error);
     }
     if (n.writeError != 0) {
-        errno = n.writeError;
-        return -1;
+        return Fail(n.writeError);
     }
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     n.written.emplace_back(bytes, bytes + count);
@@ -132,8 +133,7 @@ inline int Ioctl(int, unsigned long request, void* argument) {
     const size_t size = _IOC_SIZE(request);
     const unsigned int nr = _IOC_NR(request);
     if (_IOC_TYPE(request) != 'H') {
-        errno = ENOTTY;
-        return -1;
+        return Fail(ENOTTY);
     }
     if (nr == _IOC_NR(HIDIOCGRDESCSIZE)) {
         *static_cast<int*>(argument) = static_cast<int>(n.descriptor.size());
@@ -141,8 +141,7 @@ inline int Ioctl(int, unsigned long request, void* argument) {
     }
     if (nr == _IOC_NR(HIDIOCGRDESC)) {
         auto* d = static_cast<hidraw_report_descriptor*>(argument);
-        const size_t copied = std::min<size_t>(d->size, n.descriptor.size());
-        std::memcpy(d->value, n.descriptor.data(), copied);
+        CopyOut(d->value, d->size, n.descriptor);
         return 0;
     }
     if (nr == _IOC_NR(HIDIOCGRAWINFO)) {
@@ -151,33 +150,24 @@ inline int Ioctl(int, unsigned long request, void* argument) {
     }
     if (nr == _IOC_NR(HIDIOCGRAWUNIQ(0))) {
         if (n.uniqueFails) {
-            errno = ENOTTY;
-            return -1;
+            return Fail(ENOTTY);
         }
         std::memset(argument, 0, size);
-        std::memcpy(argument, n.unique.data(), std::min(size, n.unique.size()));
-        return static_cast<int>(std::min(size, n.unique.size()));
+        return CopyOut(argument, size, {n.unique.begin(), n.unique.end()});
     }
     if (nr == _IOC_NR(HIDIOCGFEATURE(0))) {
-        if (n.featureError != 0) {
-            errno = n.featureError;
-            return -1;
-        }
-        const size_t copied = std::min(size, n.featureAnswer.size());
-        std::memcpy(argument, n.featureAnswer.data(), copied);
-        return static_cast<int>(copied);
+        return n.featureError != 0 ? Fail(n.featureError)
+                                   : CopyOut(argument, size, n.featureAnswer);
     }
     if (nr == _IOC_NR(HIDIOCSOUTPUT(0))) {
         if (n.outputError != 0) {
-            errno = n.outputError;
-            return -1;
+            return Fail(n.outputError);
         }
         const auto* bytes = static_cast<const uint8_t*>(argument);
         n.outputReports.emplace_back(bytes, bytes + size);
         return static_cast<int>(size);
     }
-    errno = ENOTTY;
-    return -1;
+    return Fail(ENOTTY);
 }
 
 inline int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
@@ -203,8 +193,7 @@ inline int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
         n.polls.pop_front();
         n.now += step.elapsedMs;
         if (step.error != 0) {
-            errno = step.error;
-            return -1;
+            return Fail(step.error);
         }
         if (step.terminate && event != nullptr) {
             event->revents = POLLIN;

@@ -18,6 +18,13 @@ using fakehid::ReadStep;
 
 const std::vector<uint8_t> kAnswer = {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0x5A};
 
+// The monitor's output report: 264 bytes on report id 1.
+std::vector<uint8_t> Report(uint8_t fill = 0) {
+    std::vector<uint8_t> report(264, fill);
+    report[0] = 0x01;
+    return report;
+}
+
 class HidIoTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -26,6 +33,7 @@ protected:
     }
 
     bool openChannel() { return io.open(L"/dev/hidraw7"); }
+    std::vector<uint8_t> received() const { return {buffer.begin(), buffer.end()}; }
 
     std::array<uint8_t, kInputReportLength> buffer{};
     fakehid::Node node;
@@ -33,19 +41,13 @@ protected:
     HidIo io;
 };
 
-std::vector<uint8_t> Bytes(const std::array<uint8_t, kInputReportLength>& b) {
-    return {b.begin(), b.end()};
-}
-
 TEST_F(HidIoTest, InterruptedWaitGoesOnWithTheTimeLeft) {
     ASSERT_TRUE(openChannel());
     node.polls = {PollStep{0, EINTR, 1200}, PollStep{POLLIN, 0, 300}};
     node.reads = {ReadStep{kAnswer, 0}};
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(Bytes(buffer), kAnswer);
-    ASSERT_EQ(node.pollTimeouts.size(), 2u);
-    EXPECT_EQ(node.pollTimeouts[0], 3000);
-    EXPECT_EQ(node.pollTimeouts[1], 1800);
+    EXPECT_EQ(received(), kAnswer);
+    EXPECT_EQ(node.pollTimeouts, (std::vector<int>{3000, 1800}));
 }
 
 TEST_F(HidIoTest, EmptyWakeUpKeepsWaitingUntilTheAnswerOrTheTimeOut) {
@@ -54,35 +56,30 @@ TEST_F(HidIoTest, EmptyWakeUpKeepsWaitingUntilTheAnswerOrTheTimeOut) {
     node.polls = {PollStep{POLLIN, 0, 100}, PollStep{POLLIN, 0, 100}};
     node.reads = {ReadStep{{}, EAGAIN}, ReadStep{kAnswer, 0}};
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 7000));
-    EXPECT_EQ(Bytes(buffer), kAnswer);
+    EXPECT_EQ(received(), kAnswer);
 
     // A node that always polls ready and never has anything: the whole time-out, no more.
     const int64_t start = node.now;
-    for (int k = 0; k < 5000; ++k) {
-        node.polls.push_back(PollStep{POLLIN, 0, 0});
-    }
+    node.polls.assign(5000, PollStep{POLLIN, 0, 0});
     EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
     EXPECT_GE(node.now - start, 3000);
     EXPECT_LT(node.now - start, 3010);
     EXPECT_TRUE(io.isConnected());
 }
 
-TEST_F(HidIoTest, QuietDeviceTimesOutWithAZeroedBuffer) {
+TEST_F(HidIoTest, QuietDeviceTimesOutAndShortReportsEndInZeros) {
     ASSERT_TRUE(openChannel());
     buffer.fill(0xEE);
     const int64_t start = node.now;
     EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
     EXPECT_EQ(node.now - start, 3000);
-    EXPECT_EQ(Bytes(buffer), std::vector<uint8_t>(kInputReportLength, 0));
+    EXPECT_EQ(received(), std::vector<uint8_t>(kInputReportLength, 0));
     EXPECT_TRUE(io.isConnected());
-}
 
-TEST_F(HidIoTest, ShortReportLeavesTheRestZero) {
-    ASSERT_TRUE(openChannel());
     buffer.fill(0xEE);
     node.queue = {{0x01, 0x40, 0x07}};
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(Bytes(buffer), (std::vector<uint8_t>{0x01, 0x40, 0x07, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(received(), (std::vector<uint8_t>{0x01, 0x40, 0x07, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(HidIoTest, UnnumberedReportsGetAZeroIdByteFirst) {
@@ -90,7 +87,7 @@ TEST_F(HidIoTest, UnnumberedReportsGetAZeroIdByteFirst) {
     ASSERT_TRUE(openChannel());
     node.queue = {{1, 2, 3, 4, 5, 6, 7, 8}};
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(Bytes(buffer), (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(received(), (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
 TEST_F(HidIoTest, ReportsQueuedBeforeAHangUpAreReadThenTheChannelStops) {
@@ -98,7 +95,7 @@ TEST_F(HidIoTest, ReportsQueuedBeforeAHangUpAreReadThenTheChannelStops) {
     node.polls = {PollStep{POLLIN | POLLHUP, 0, 0}, PollStep{POLLHUP, 0, 0}};
     node.reads = {ReadStep{kAnswer, 0}};
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(Bytes(buffer), kAnswer);
+    EXPECT_EQ(received(), kAnswer);
     EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
     EXPECT_FALSE(io.isConnected());
 
@@ -106,62 +103,39 @@ TEST_F(HidIoTest, ReportsQueuedBeforeAHangUpAreReadThenTheChannelStops) {
     const int polls = node.devicePolls;
     EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
     EXPECT_FALSE(io.flushDeviceQueue());
-    std::vector<uint8_t> report(264, 0);
-    report[0] = 0x01;
-    EXPECT_FALSE(io.sendOutputReport(report.data(), 264));
+    EXPECT_FALSE(io.sendOutputReport(Report().data(), 264));
     EXPECT_EQ(node.devicePolls, polls);
     EXPECT_TRUE(node.written.empty());
 }
 
-struct ErrnoCase {
-    int error;
-    bool gone;
-};
-
-const ErrnoCase kErrnoCases[] = {
-    {EIO, true},    {ENODEV, true},  {ENXIO, true},      {ESHUTDOWN, true},
-    {EPIPE, false}, {EPROTO, false}, {ETIMEDOUT, false},
-};
-
-TEST_F(HidIoTest, ReadErrorsMarkTheDeviceGoneOnlyWhenItIs) {
-    for (const ErrnoCase& c : kErrnoCases) {
-        SCOPED_TRACE(c.error);
-        fakehid::Node fresh;
-        fresh.descriptor = descriptors::kMonitor;
-        fakehid::Install scoped(fresh);
-        HidIo channel;
-        ASSERT_TRUE(channel.open(L"/dev/hidraw7"));
-        fresh.polls = {PollStep{POLLIN, 0, 0}};
-        fresh.reads = {ReadStep{{}, c.error}};
-        EXPECT_FALSE(channel.recvInputReport(buffer.data(), 3000));
-        EXPECT_EQ(channel.isConnected(), !c.gone);
-        channel.terminate();
-    }
-}
-
-TEST_F(HidIoTest, WriteErrorsMarkTheDeviceGoneOnlyWhenItIs) {
-    std::vector<uint8_t> report(264, 0);
-    report[0] = 0x01;
-    for (const ErrnoCase& c : kErrnoCases) {
-        SCOPED_TRACE(c.error);
-        fakehid::Node fresh;
-        fresh.descriptor = descriptors::kMonitor;
-        fakehid::Install scoped(fresh);
-        HidIo channel;
-        ASSERT_TRUE(channel.open(L"/dev/hidraw7"));
-        fresh.writeError = c.error;
-        EXPECT_FALSE(channel.sendOutputReport(report.data(), 264));
-        EXPECT_EQ(channel.isConnected(), !c.gone);
+TEST_F(HidIoTest, ReadAndWriteErrorsMarkTheDeviceGoneOnlyWhenItIs) {
+    const std::pair<int, bool> cases[] = {
+        {EIO, true},    {ENODEV, true},  {ENXIO, true},      {ESHUTDOWN, true},
+        {EPIPE, false}, {EPROTO, false}, {ETIMEDOUT, false},
+    };
+    for (const auto& [error, gone] : cases) {
+        for (const bool reading : {true, false}) {
+            SCOPED_TRACE(testing::Message() << error << (reading ? " reading" : " writing"));
+            fakehid::Node fresh;
+            fresh.descriptor = descriptors::kMonitor;
+            fakehid::Install scoped(fresh);
+            HidIo channel;
+            ASSERT_TRUE(channel.open(L"/dev/hidraw7"));
+            fresh.polls = {PollStep{POLLIN, 0, 0}};
+            fresh.reads = {ReadStep{{}, error}};
+            fresh.writeError = error;
+            EXPECT_FALSE(reading ? channel.recvInputReport(buffer.data(), 3000)
+                                 : channel.sendOutputReport(Report().data(), 264));
+            EXPECT_EQ(channel.isConnected(), !gone);
+        }
     }
 }
 
 TEST_F(HidIoTest, WritesWholeDeclaredReportsOnly) {
     ASSERT_TRUE(openChannel());
-    std::vector<uint8_t> report(264, 0xA5);
-    report[0] = 0x01;
+    std::vector<uint8_t> report = Report(0xA5);
     EXPECT_TRUE(io.sendOutputReport(report.data(), 264));
-    ASSERT_EQ(node.written.size(), 1u);
-    EXPECT_EQ(node.written[0], report);
+    EXPECT_EQ(node.written, std::vector<std::vector<uint8_t>>{report});
 
     EXPECT_FALSE(io.sendOutputReport(report.data(), 263));  // not the declared length
     report[0] = 0x02;
@@ -172,30 +146,22 @@ TEST_F(HidIoTest, WritesWholeDeclaredReportsOnly) {
 
 TEST_F(HidIoTest, WriteRefusedForTheMomentTriesAgainForAtMostFiveSeconds) {
     ASSERT_TRUE(openChannel());
-    std::vector<uint8_t> report(264, 0);
-    report[0] = 0x01;
     node.writeErrors = {EINTR, EAGAIN, EAGAIN};
-    EXPECT_TRUE(io.sendOutputReport(report.data(), 264));
+    EXPECT_TRUE(io.sendOutputReport(Report().data(), 264));
     EXPECT_EQ(node.written.size(), 1u);
     EXPECT_EQ(node.devicePolls, 0);  // the write is not preceded by a poll
 
     node.writeError = EAGAIN;
     const int64_t start = node.now;
-    EXPECT_FALSE(io.sendOutputReport(report.data(), 264));
+    EXPECT_FALSE(io.sendOutputReport(Report().data(), 264));
     EXPECT_GE(node.now - start, 5000);
     EXPECT_LT(node.now - start, 5010);
     EXPECT_TRUE(io.isConnected());
-}
 
-TEST_F(HidIoTest, TerminateEndsAWriteThatWaits) {
-    ASSERT_TRUE(openChannel());
-    std::vector<uint8_t> report(264, 0);
-    report[0] = 0x01;
-    node.writeError = EAGAIN;
-    node.terminated = true;
-    const int64_t start = node.now;
-    EXPECT_FALSE(io.sendOutputReport(report.data(), 264));
-    EXPECT_EQ(node.now, start);
+    node.terminated = true;  // and terminate ends such a wait at once
+    const int64_t then = node.now;
+    EXPECT_FALSE(io.sendOutputReport(Report().data(), 264));
+    EXPECT_EQ(node.now, then);
 }
 
 TEST_F(HidIoTest, TerminateEndsAWaitAndClosesEverything) {
@@ -211,15 +177,14 @@ TEST_F(HidIoTest, TerminateEndsAWaitAndClosesEverything) {
     EXPECT_EQ(node.closed, (std::vector<int>{fakehid::kDeviceFd, fakehid::kEventFd}));
 }
 
-TEST_F(HidIoTest, ChannelClosesItsDescriptorsWithoutTerminate) {
+TEST_F(HidIoTest, DescriptorsAreClosedWithoutTerminateAndWhenOpenFails) {
     {
         HidIo channel;
         ASSERT_TRUE(channel.open(L"/dev/hidraw7"));
     }
     EXPECT_EQ(node.closed.size(), 2u);
-}
 
-TEST_F(HidIoTest, OpenFailureClosesTheEvent) {
+    node.closed.clear();
     node.openError = EACCES;
     EXPECT_FALSE(openChannel());
     io.terminate();
@@ -241,42 +206,29 @@ TEST_F(HidIoTest, FlushDropsEveryWaitingReport) {
     EXPECT_FALSE(io.isConnected());
 }
 
-TEST_F(HidIoTest, FeatureFailuresShowTheWindowsCode) {
-    struct Case {
-        int error;
-        const char* shown;
-    };
-    const Case cases[] = {
-        {ENODEV, "HidIo::getFeature - err=0000048f\n"},
-        {EIO, "HidIo::getFeature - err=0000048f\n"},
-        {EPIPE, "HidIo::getFeature - err=0000001f\n"},
-        {ETIMEDOUT, "HidIo::getFeature - err=0000001f\n"},
-        {EINVAL, "HidIo::getFeature - err=00000057\n"},
+TEST_F(HidIoTest, FeatureFailuresShowTheWindowsCodeAndShortAnswersEndInZeros) {
+    const std::pair<int, const char*> cases[] = {
+        {ENODEV, "0000048f"},    {EIO, "0000048f"},    {EPIPE, "0000001f"},
+        {ETIMEDOUT, "0000001f"}, {EINVAL, "00000057"},
     };
     ASSERT_TRUE(openChannel());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.error);
-        node.featureError = c.error;
-        std::vector<uint8_t> feature(128, 0);
-        feature[0] = 0x01;
+    std::vector<uint8_t> feature(128, 0xEE);
+    feature[0] = 0x01;
+    for (const auto& [error, shown] : cases) {
+        node.featureError = error;
         CaptureOutput capture;
         EXPECT_FALSE(io.getFeature(feature.data(), 128));
-        EXPECT_EQ(capture.out(), c.shown);
+        EXPECT_EQ(capture.out(), std::string("HidIo::getFeature - err=") + shown + "\n") << error;
     }
     // A disconnection seen here is left to the next transfer, as on Windows.
     EXPECT_TRUE(io.isConnected());
-}
 
-TEST_F(HidIoTest, ShortFeatureAnswerReadsAsZerosAfterIt) {
-    ASSERT_TRUE(openChannel());
+    node.featureError = 0;
     node.featureAnswer = {0x01, 0x10, 0x00, 0xFF};
-    std::vector<uint8_t> feature(128, 0xEE);
-    feature[0] = 0x01;
+    std::fill(feature.begin() + 1, feature.end(), 0xEE);
     EXPECT_TRUE(io.getFeature(feature.data(), 128));
     std::vector<uint8_t> expected(128, 0);
-    expected[0] = 0x01;
-    expected[1] = 0x10;
-    expected[3] = 0xFF;
+    std::copy(node.featureAnswer.begin(), node.featureAnswer.end(), expected.begin());
     EXPECT_EQ(feature, expected);
 }
 

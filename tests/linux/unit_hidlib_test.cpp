@@ -24,6 +24,8 @@ protected:
         ASSERT_NE(probe, nullptr);
     }
 
+    HidHandle handle() { return hidraw::AsHidHandle(*probe); }
+
     const HidFunctions& hid = HidLib::functions();
     fakehid::Node node;
     fakehid::Install install{node};
@@ -42,7 +44,7 @@ TEST_F(HidLibTest, OneCollectionPerPreparsedBlock) {
     for (size_t c = 0; c < count; ++c) {
         probe->collection = c;
         HidPreparsedData preparsed = nullptr;
-        ASSERT_TRUE(hid.HidD_GetPreparsedData(hidraw::AsHidHandle(*probe), &preparsed));
+        ASSERT_TRUE(hid.HidD_GetPreparsedData(handle(), &preparsed));
         blocks.push_back(preparsed);
     }
     // Each block keeps its collection whatever the handle does afterwards.
@@ -78,17 +80,17 @@ TEST_F(HidLibTest, BrokenDescriptorGivesNoCollectionsAndNoBlock) {
     EXPECT_FALSE(hidraw::CollectionCount(*probe, count));
     EXPECT_EQ(count, 0u);
     HidPreparsedData preparsed = nullptr;
-    EXPECT_FALSE(hid.HidD_GetPreparsedData(hidraw::AsHidHandle(*probe), &preparsed));
+    EXPECT_FALSE(hid.HidD_GetPreparsedData(handle(), &preparsed));
     EXPECT_EQ(errno, EINVAL);
 
     probe->collection = 5;  // beyond the descriptor's collections
     node.descriptor = descriptors::kMonitor;
-    EXPECT_FALSE(hid.HidD_GetPreparsedData(hidraw::AsHidHandle(*probe), &preparsed));
+    EXPECT_FALSE(hid.HidD_GetPreparsedData(handle(), &preparsed));
 }
 
 TEST_F(HidLibTest, AttributesFromTheRawInfo) {
     HidAttributes attributes{};
-    ASSERT_TRUE(hid.HidD_GetAttributes(hidraw::AsHidHandle(*probe), &attributes));
+    ASSERT_TRUE(hid.HidD_GetAttributes(handle(), &attributes));
     EXPECT_EQ(attributes.Size, sizeof(HidAttributes));
     EXPECT_EQ(attributes.VendorID, 0x0F66);
     EXPECT_EQ(attributes.ProductID, 0x302C);
@@ -103,7 +105,7 @@ TEST_F(HidLibTest, SerialAsUtf16WithTheWindowsBufferRules) {
     node.unique = "SN\xC3\xBC\xF0\x9F\x98\x80";  // "SNü😀"
     uint8_t buffer[256];
     std::memset(buffer, 0xEE, sizeof buffer);
-    ASSERT_TRUE(hid.HidD_GetSerialNumberString(hidraw::AsHidHandle(*probe), buffer, 256));
+    ASSERT_TRUE(hid.HidD_GetSerialNumberString(handle(), buffer, 256));
     const uint8_t expected[] = {'S', 0, 'N', 0, 0xFC, 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0};
     EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + sizeof expected),
               std::vector<uint8_t>(std::begin(expected), std::end(expected)));
@@ -111,20 +113,17 @@ TEST_F(HidLibTest, SerialAsUtf16WithTheWindowsBufferRules) {
 
     // The whole string and its terminator fit, or nothing is written.
     std::memset(buffer, 0xEE, sizeof buffer);
-    EXPECT_FALSE(hid.HidD_GetSerialNumberString(hidraw::AsHidHandle(*probe), buffer, 11));
+    EXPECT_FALSE(hid.HidD_GetSerialNumberString(handle(), buffer, 11));
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(buffer[0], 0xEE);
-    EXPECT_TRUE(hid.HidD_GetSerialNumberString(hidraw::AsHidHandle(*probe), buffer, 12));
+    EXPECT_TRUE(hid.HidD_GetSerialNumberString(handle(), buffer, 12));
 
     node.uniqueFails = true;
-    EXPECT_FALSE(hid.HidD_GetSerialNumberString(hidraw::AsHidHandle(*probe), buffer, 256));
+    EXPECT_FALSE(hid.HidD_GetSerialNumberString(handle(), buffer, 256));
 }
 
 TEST(Utf8ToUtf16, DecodesAndReplacesWhatIsMalformed) {
-    const struct {
-        std::string in;
-        std::u16string out;
-    } cases[] = {
+    const std::pair<std::string, std::u16string> cases[] = {
         {"", u""},
         {"0001A7", u"0001A7"},
         {"\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"},
@@ -139,8 +138,8 @@ TEST(Utf8ToUtf16, DecodesAndReplacesWhatIsMalformed) {
          u"\uFFFDx"},
         {"\xE2\x28\xA1", u"\uFFFD(\uFFFD"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(hidraw::Utf8ToUtf16(c.in), c.out) << c.in;
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(hidraw::Utf8ToUtf16(in), out) << in;
     }
 }
 
@@ -148,27 +147,25 @@ TEST_F(HidLibTest, FeatureAndOutputReportsByIoctl) {
     node.featureAnswer = {0x03, 0x11, 0x22};
     std::vector<uint8_t> feature(64, 0xEE);
     feature[0] = 0x03;
-    ASSERT_TRUE(hid.HidD_GetFeature(hidraw::AsHidHandle(*probe), feature.data(), 64));
+    ASSERT_TRUE(hid.HidD_GetFeature(handle(), feature.data(), 64));
     std::vector<uint8_t> expected(64, 0);
-    expected[0] = 0x03;
-    expected[1] = 0x11;
-    expected[2] = 0x22;
+    std::copy(node.featureAnswer.begin(), node.featureAnswer.end(), expected.begin());
     EXPECT_EQ(feature, expected);
-    EXPECT_FALSE(hid.HidD_GetFeature(hidraw::AsHidHandle(*probe), feature.data(), 0));
-    EXPECT_FALSE(hid.HidD_GetFeature(hidraw::AsHidHandle(*probe), feature.data(), 16384));
+    EXPECT_FALSE(hid.HidD_GetFeature(handle(), feature.data(), 0));
+    EXPECT_FALSE(hid.HidD_GetFeature(handle(), feature.data(), 16384));
     node.featureError = EPIPE;
-    EXPECT_FALSE(hid.HidD_GetFeature(hidraw::AsHidHandle(*probe), feature.data(), 64));
+    EXPECT_FALSE(hid.HidD_GetFeature(handle(), feature.data(), 64));
     EXPECT_EQ(errno, EPIPE);
 
     uint8_t output[4] = {0x02, 1, 2, 3};
-    ASSERT_TRUE(hid.HidD_SetOutputReport(hidraw::AsHidHandle(*probe), output, 4));
+    ASSERT_TRUE(hid.HidD_SetOutputReport(handle(), output, 4));
     ASSERT_EQ(node.outputReports.size(), 1u);
     EXPECT_EQ(node.outputReports[0], (std::vector<uint8_t>{0x02, 1, 2, 3}));
     node.outputError = ENODEV;
-    EXPECT_FALSE(hid.HidD_SetOutputReport(hidraw::AsHidHandle(*probe), output, 4));
+    EXPECT_FALSE(hid.HidD_SetOutputReport(handle(), output, 4));
     EXPECT_EQ(errno, ENODEV);
 
-    EXPECT_TRUE(hid.HidD_SetNumInputBuffers(hidraw::AsHidHandle(*probe), 128));
+    EXPECT_TRUE(hid.HidD_SetNumInputBuffers(handle(), 128));
     EXPECT_FALSE(hid.HidD_SetNumInputBuffers(InvalidHidHandle(), 128));
 }
 

@@ -2,6 +2,7 @@
 // lengths, value capabilities as Windows gives them), and that broken ones are refused.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -14,19 +15,14 @@ using descriptors::InCollection;
 using hidraw::CollectionCaps;
 using hidraw::ParsedDescriptor;
 
-struct Expected {
-    uint16_t usagePage;
-    uint16_t usage;
-    uint16_t input, output, feature;  // report byte lengths
-    uint16_t inputValues, outputValues, featureValues;
-    uint16_t inputButtons, outputButtons, featureButtons;
-    uint16_t linkNodes;
-};
+// Per collection: usage page, usage; input, output, feature report byte lengths; input,
+// output, feature value caps; input, output, feature button caps; link collection nodes.
+using Caps = std::array<int, 12>;
 
 struct GoodCase {
     const char* name;
     std::vector<uint8_t> bytes;
-    std::vector<Expected> collections;
+    std::vector<Caps> collections;
 };
 
 ParsedDescriptor Parse(const std::vector<uint8_t>& bytes) {
@@ -34,6 +30,23 @@ ParsedDescriptor Parse(const std::vector<uint8_t>& bytes) {
     std::string why;
     EXPECT_TRUE(hidraw::ParseReportDescriptor(bytes.data(), bytes.size(), parsed, why)) << why;
     return parsed;
+}
+
+Caps CapsOf(const CollectionCaps& collection) {
+    HidCaps c;
+    EXPECT_EQ(hidraw::FillCaps(collection, &c), kHidpStatusSuccess);
+    return {c.UsagePage,
+            c.Usage,
+            c.InputReportByteLength,
+            c.OutputReportByteLength,
+            c.FeatureReportByteLength,
+            c.NumberInputValueCaps,
+            c.NumberOutputValueCaps,
+            c.NumberFeatureValueCaps,
+            c.NumberInputButtonCaps,
+            c.NumberOutputButtonCaps,
+            c.NumberFeatureButtonCaps,
+            c.NumberLinkCollectionNodes};
 }
 
 TEST(ReportDescriptor, AnswersCollectionsLengthsAndCapabilityCounts) {
@@ -78,43 +91,15 @@ TEST(ReportDescriptor, AnswersCollectionsLengthsAndCapabilityCounts) {
          {{0xFF00, 0x0001, 7, 0, 0, 2, 0, 0, 0, 0, 0, 1}}},
     };
     for (const GoodCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const ParsedDescriptor parsed = Parse(c.bytes);
-        ASSERT_EQ(parsed.collections.size(), c.collections.size());
-        for (size_t k = 0; k < c.collections.size(); ++k) {
-            SCOPED_TRACE(k);
-            const Expected& e = c.collections[k];
-            HidCaps caps;
-            ASSERT_EQ(hidraw::FillCaps(parsed.collections[k], &caps), kHidpStatusSuccess);
-            EXPECT_EQ(caps.UsagePage, e.usagePage);
-            EXPECT_EQ(caps.Usage, e.usage);
-            EXPECT_EQ(caps.InputReportByteLength, e.input);
-            EXPECT_EQ(caps.OutputReportByteLength, e.output);
-            EXPECT_EQ(caps.FeatureReportByteLength, e.feature);
-            EXPECT_EQ(caps.NumberInputValueCaps, e.inputValues);
-            EXPECT_EQ(caps.NumberOutputValueCaps, e.outputValues);
-            EXPECT_EQ(caps.NumberFeatureValueCaps, e.featureValues);
-            EXPECT_EQ(caps.NumberInputButtonCaps, e.inputButtons);
-            EXPECT_EQ(caps.NumberOutputButtonCaps, e.outputButtons);
-            EXPECT_EQ(caps.NumberFeatureButtonCaps, e.featureButtons);
-            EXPECT_EQ(caps.NumberLinkCollectionNodes, e.linkNodes);
+        std::vector<Caps> got;
+        for (const CollectionCaps& collection : Parse(c.bytes).collections) {
+            got.push_back(CapsOf(collection));
         }
+        EXPECT_EQ(got, c.collections) << c.name;
     }
 }
 
-struct ValueExpected {
-    uint8_t reportId;
-    uint16_t usagePage;
-    uint16_t usage;  // UsageMin for a range
-    bool isRange;
-    uint16_t usageMax;
-    uint16_t bitSize;
-    uint16_t reportCount;
-    int32_t logicalMin, logicalMax;
-    bool isAbsolute;
-};
-
-std::vector<HidValueCaps> ValueCapsOf(const CollectionCaps& collection, int kind) {
+std::vector<HidValueCaps> RawValues(const CollectionCaps& collection, int kind) {
     HidCaps caps;
     hidraw::FillCaps(collection, &caps);
     const uint16_t declared = kind == kHidpInput    ? caps.NumberInputValueCaps
@@ -128,82 +113,72 @@ std::vector<HidValueCaps> ValueCapsOf(const CollectionCaps& collection, int kind
     return out;
 }
 
-void ExpectValues(const std::vector<HidValueCaps>& got, const std::vector<ValueExpected>& want) {
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t k = 0; k < want.size(); ++k) {
-        SCOPED_TRACE(k);
-        const HidValueCaps& v = got[k];
-        const ValueExpected& e = want[k];
-        EXPECT_EQ(v.ReportID, e.reportId);
-        EXPECT_EQ(v.UsagePage, e.usagePage);
-        EXPECT_EQ(v.IsRange, e.isRange ? 1 : 0);
-        if (e.isRange) {
-            EXPECT_EQ(v.Range.UsageMin, e.usage);
-            EXPECT_EQ(v.Range.UsageMax, e.usageMax);
-        } else {
-            EXPECT_EQ(v.NotRange.Usage, e.usage);
+// Per value: kind, report id, usage page, usage (the minimum of a range), is a range, usage
+// maximum of a range, bit size, report count, logical minimum and maximum, is absolute,
+// link collection, link usage page, link usage.
+using Value = std::array<int, 14>;
+constexpr int kIn = kHidpInput, kOut = kHidpOutput, kFeature = kHidpFeature;
+
+struct ValueCase {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    std::vector<Value> values;  // of the first collection: input, output, then feature
+};
+
+TEST(ReportDescriptor, ValueCapsInDescriptorOrder) {
+    const std::vector<ValueCase> cases = {
+        {"monitor",
+         descriptors::kMonitor,
+         {{kIn, 1, 0xFF45, 0xA002, 0, 0, 8, 8, 0, 255, 1, 0, 0xFF45, 0xA000},
+          {kOut, 1, 0xFF45, 0xA001, 0, 0, 8, 263, 0, 255, 1, 0, 0xFF45, 0xA000},
+          {kFeature, 1, 0xFF45, 0xA003, 0, 0, 8, 127, 0, 255, 1, 0, 0xFF45, 0xA000}}},
+        // Output reports 2 and 3 of usage 2 come before the command value on report 1; then
+        // a range of four usages, and three usages over five fields (the last takes three).
+        {"descriptor order",
+         InCollection({
+             0x75, 0x08, 0x15, 0x00, 0x26, 0xFF, 0x00,                    // 8 bits, 0..255
+             0x85, 0x02, 0x95, 0x10, 0x09, 0x02, 0x91, 0x02,              // report 2, usage 2
+             0x85, 0x03, 0x95, 0x10, 0x09, 0x02, 0x91, 0x02,              // report 3, usage 2
+             0x85, 0x01, 0x95, 0x10, 0x09, 0x01, 0x91, 0x02,              // report 1, usage 1
+             0x85, 0x04, 0x95, 0x04, 0x19, 0x10, 0x29, 0x13, 0x91, 0x02,  // usages 0x10..0x13
+             0x95, 0x05, 0x09, 0x20, 0x09, 0x21, 0x09, 0x22, 0x91, 0x02,  // 3 usages, 5 fields
+         }),
+         {{kOut, 2, 0xFF00, 0x02, 0, 0, 8, 16, 0, 255, 1, 0, 0xFF00, 1},
+          {kOut, 3, 0xFF00, 0x02, 0, 0, 8, 16, 0, 255, 1, 0, 0xFF00, 1},
+          {kOut, 1, 0xFF00, 0x01, 0, 0, 8, 16, 0, 255, 1, 0, 0xFF00, 1},
+          {kOut, 4, 0xFF00, 0x10, 1, 0x13, 8, 4, 0, 255, 1, 0, 0xFF00, 1},
+          {kOut, 4, 0xFF00, 0x20, 0, 0, 8, 1, 0, 255, 1, 0, 0xFF00, 1},
+          {kOut, 4, 0xFF00, 0x21, 0, 0, 8, 1, 0, 255, 1, 0, 0xFF00, 1},
+          {kOut, 4, 0xFF00, 0x22, 0, 0, 8, 3, 0, 255, 1, 0, 0xFF00, 1}}},
+        // Mouse axes: relative signed values in their physical collection.
+        {"mouse axes",
+         descriptors::kComposite,
+         {{kIn, 1, 0x0001, 0x30, 0, 0, 8, 1, -127, 127, 0, 1, 0x0001, 0x01},
+          {kIn, 1, 0x0001, 0x31, 0, 0, 8, 1, -127, 127, 0, 1, 0x0001, 0x01}}},
+        // A four-byte usage names page 0xFF45 whatever the current usage page says.
+        {"extended usage",
+         InCollection({0x75, 0x08, 0x95, 0x02, 0x0B, 0x01, 0xA0, 0x45, 0xFF, 0x91, 0x02}),
+         {{kOut, 0, 0xFF45, 0xA001, 0, 0, 8, 2, 0, 0, 1, 0, 0xFF00, 1}}},
+    };
+    for (const ValueCase& c : cases) {
+        const ParsedDescriptor parsed = Parse(c.bytes);
+        std::vector<Value> got;
+        for (const int kind : {kIn, kOut, kFeature}) {
+            for (const HidValueCaps& v : RawValues(parsed.collections.at(0), kind)) {
+                got.push_back({kind, v.ReportID, v.UsagePage,
+                               v.IsRange ? v.Range.UsageMin : v.NotRange.Usage, v.IsRange,
+                               v.IsRange ? v.Range.UsageMax : 0, v.BitSize, v.ReportCount,
+                               v.LogicalMin, v.LogicalMax, v.IsAbsolute, v.LinkCollection,
+                               v.LinkUsagePage, v.LinkUsage});
+            }
         }
-        EXPECT_EQ(v.BitSize, e.bitSize);
-        EXPECT_EQ(v.ReportCount, e.reportCount);
-        EXPECT_EQ(v.LogicalMin, e.logicalMin);
-        EXPECT_EQ(v.LogicalMax, e.logicalMax);
-        EXPECT_EQ(v.IsAbsolute, e.isAbsolute ? 1 : 0);
+        EXPECT_EQ(got, c.values) << c.name;
     }
-}
-
-TEST(ReportDescriptor, MonitorValueCapsAreWhatTheCommandSearchNeeds) {
-    const ParsedDescriptor parsed = Parse(descriptors::kMonitor);
-    const CollectionCaps& c = parsed.collections.at(0);
-    ExpectValues(ValueCapsOf(c, kHidpInput), {{1, 0xFF45, 0xA002, false, 0, 8, 8, 0, 255, true}});
-    ExpectValues(ValueCapsOf(c, kHidpOutput),
-                 {{1, 0xFF45, 0xA001, false, 0, 8, 263, 0, 255, true}});
-    ExpectValues(ValueCapsOf(c, kHidpFeature),
-                 {{1, 0xFF45, 0xA003, false, 0, 8, 127, 0, 255, true}});
-    const HidValueCaps output = ValueCapsOf(c, kHidpOutput).at(0);
-    EXPECT_EQ(output.LinkUsagePage, 0xFF45);
-    EXPECT_EQ(output.LinkUsage, 0xA000);
-    EXPECT_EQ(output.PhysicalMax, 255);
-    EXPECT_TRUE(parsed.numberedReports);
-}
-
-TEST(ReportDescriptor, ValueCapsFollowUsagesInDescriptorOrder) {
-    // Output reports 2 and 3 of usage 0xA002 come before the command value on report 1;
-    // then a range of four usages, and three usages over five fields (the last takes three).
-    const ParsedDescriptor parsed = Parse(InCollection({
-        0x75, 0x08, 0x15, 0x00, 0x26, 0xFF, 0x00,                    // 8 bits, 0..255
-        0x85, 0x02, 0x95, 0x10, 0x09, 0x02, 0x91, 0x02,              // report 2, usage 2
-        0x85, 0x03, 0x95, 0x10, 0x09, 0x02, 0x91, 0x02,              // report 3, usage 2
-        0x85, 0x01, 0x95, 0x10, 0x09, 0x01, 0x91, 0x02,              // report 1, usage 1
-        0x85, 0x04, 0x95, 0x04, 0x19, 0x10, 0x29, 0x13, 0x91, 0x02,  // usages 0x10..0x13
-        0x95, 0x05, 0x09, 0x20, 0x09, 0x21, 0x09, 0x22, 0x91, 0x02,  // 3 usages, 5 fields
-    }));
-    ExpectValues(ValueCapsOf(parsed.collections.at(0), kHidpOutput),
-                 {{2, 0xFF00, 0x02, false, 0, 8, 16, 0, 255, true},
-                  {3, 0xFF00, 0x02, false, 0, 8, 16, 0, 255, true},
-                  {1, 0xFF00, 0x01, false, 0, 8, 16, 0, 255, true},
-                  {4, 0xFF00, 0x10, true, 0x13, 8, 4, 0, 255, true},
-                  {4, 0xFF00, 0x20, false, 0, 8, 1, 0, 255, true},
-                  {4, 0xFF00, 0x21, false, 0, 8, 1, 0, 255, true},
-                  {4, 0xFF00, 0x22, false, 0, 8, 3, 0, 255, true}});
-}
-
-TEST(ReportDescriptor, MouseAxesAreRelativeSignedValuesInTheirPhysicalCollection) {
-    const ParsedDescriptor parsed = Parse(descriptors::kComposite);
-    const std::vector<HidValueCaps> axes = ValueCapsOf(parsed.collections.at(0), kHidpInput);
-    ExpectValues(axes, {{1, 0x0001, 0x30, false, 0, 8, 1, -127, 127, false},
-                        {1, 0x0001, 0x31, false, 0, 8, 1, -127, 127, false}});
-    EXPECT_EQ(axes.at(0).LinkCollection, 1);
-    EXPECT_EQ(axes.at(0).LinkUsage, 0x01);
-    EXPECT_TRUE(parsed.numberedReports);
-}
-
-TEST(ReportDescriptor, ExtendedUsageCarriesItsOwnPage) {
-    // A four-byte usage names page 0xFF45 whatever the current usage page says.
-    const ParsedDescriptor parsed =
-        Parse(InCollection({0x75, 0x08, 0x95, 0x02, 0x0B, 0x01, 0xA0, 0x45, 0xFF, 0x91, 0x02}));
-    ExpectValues(ValueCapsOf(parsed.collections.at(0), kHidpOutput),
-                 {{0, 0xFF45, 0xA001, false, 0, 8, 2, 0, 0, true}});
-    EXPECT_FALSE(parsed.numberedReports);
+    const ParsedDescriptor monitor = Parse(descriptors::kMonitor);
+    EXPECT_EQ(RawValues(monitor.collections.at(0), kOut).at(0).PhysicalMax, 255);
+    EXPECT_TRUE(monitor.numberedReports);
+    EXPECT_TRUE(Parse(descriptors::kComposite).numberedReports);
+    EXPECT_FALSE(Parse(cases.back().bytes).numberedReports);
 }
 
 TEST(ReportDescriptor, BufferTooSmallGetsWhatFitsAndSaysSo) {
@@ -243,6 +218,11 @@ TEST(ReportDescriptor, RefusesBrokenDescriptorsCleanly) {
     for (size_t k = 0; k <= hidraw::kMaxPushDepth; ++k) {
         deepPush.push_back(0xA4);
     }
+    std::vector<uint8_t> manyUsages = {0x75, 0x08, 0x95, 0x01};
+    for (size_t k = 0; k <= hidraw::kMaxLocalUsages; ++k) {
+        manyUsages.insert(manyUsages.end(), {0x09, 0x01});
+    }
+    manyUsages.insert(manyUsages.end(), {0x81, 0x02});
     std::vector<uint8_t> deepCollections;
     for (size_t k = 0; k <= hidraw::kMaxCollectionDepth; ++k) {
         deepCollections.insert(deepCollections.end(), {0xA1, 0x00});
@@ -284,6 +264,7 @@ TEST(ReportDescriptor, RefusesBrokenDescriptorsCleanly) {
         {"usage range backwards", InCollection({0x19, 0x05, 0x29, 0x01}),
          "usage maximum below minimum"},
         {"descriptor too long", tooLong, "descriptor longer than 4096 bytes"},
+        {"too many usages before one item", InCollection(manyUsages), "too many usages"},
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -294,20 +275,6 @@ TEST(ReportDescriptor, RefusesBrokenDescriptorsCleanly) {
         EXPECT_EQ(why, c.why);
         EXPECT_TRUE(parsed.collections.empty());
     }
-}
-
-TEST(ReportDescriptor, TooManyUsagesBeforeOneItemAreRefused) {
-    std::vector<uint8_t> items = {0x75, 0x08, 0x95, 0x01};
-    for (size_t k = 0; k <= hidraw::kMaxLocalUsages; ++k) {
-        items.insert(items.end(), {0x09, 0x01});
-    }
-    items.insert(items.end(), {0x81, 0x02});
-    const std::vector<uint8_t> bytes = InCollection(items);
-    ASSERT_LE(bytes.size(), hidraw::kMaxDescriptorBytes);
-    ParsedDescriptor parsed;
-    std::string why;
-    EXPECT_FALSE(hidraw::ParseReportDescriptor(bytes.data(), bytes.size(), parsed, why));
-    EXPECT_EQ(why, "too many usages");
 }
 
 }  // namespace
