@@ -57,7 +57,6 @@ struct Node {
     std::vector<int> pollTimeouts;                    // of polls that watched the device
     std::vector<int> closed;
     int devicePolls = 0;
-    int deviceReads = 0;
 };
 
 inline Node*& Current() {
@@ -91,7 +90,6 @@ inline ssize_t Read(int fd, void* buffer, size_t count) {
     if (fd == kEventFd) {
         return Fail(EAGAIN);
     }
-    ++n.deviceReads;
     std::vector<uint8_t> report;
     if (!n.reads.empty()) {
         ReadStep step = n.reads.front();

@@ -13,41 +13,25 @@ namespace descriptors {
 // The video controller: usage page 0xFF45, usage 0xA000, report id 1; input value 0xA002 of
 // 8 bytes, output value 0xA001 (the command) of 263 bytes, feature value 0xA003 of 127 bytes.
 inline const std::vector<uint8_t> kMonitor = {
-    0x06, 0x45, 0xFF,  // Usage Page (0xFF45)
-    0x0A, 0x00, 0xA0,  // Usage (0xA000)
-    0xA1, 0x01,        // Collection (Application)
-    0x15, 0x00,        //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    0x35, 0x00,        //   Physical Minimum (0)
-    0x46, 0xFF, 0x00,  //   Physical Maximum (255)
-    0x75, 0x08,        //   Report Size (8)
-    0x85, 0x01,        //   Report ID (1)
-    0x0A, 0x02, 0xA0,  //   Usage (0xA002)
-    0x95, 0x08,        //   Report Count (8)
-    0x81, 0x02,        //   Input (Data, Variable, Absolute)
-    0x0A, 0x01, 0xA0,  //   Usage (0xA001)
-    0x96, 0x07, 0x01,  //   Report Count (263)
-    0x91, 0x02,        //   Output (Data, Variable, Absolute)
-    0x0A, 0x03, 0xA0,  //   Usage (0xA003)
-    0x95, 0x7F,        //   Report Count (127)
-    0xB1, 0x02,        //   Feature (Data, Variable, Absolute)
-    0xC0,              // End Collection
+    0x06, 0x45, 0xFF, 0x0A, 0x00, 0xA0, 0xA1, 0x01,  // page 0xFF45, usage 0xA000, Application
+    0x15, 0x00, 0x26, 0xFF, 0x00,                    //   logical 0..255
+    0x35, 0x00, 0x46, 0xFF, 0x00,                    //   physical 0..255
+    0x75, 0x08, 0x85, 0x01,                          //   8 bits, report id 1
+    0x0A, 0x02, 0xA0, 0x95, 0x08, 0x81, 0x02,        //   usage 0xA002, 8, Input (Data, Var)
+    0x0A, 0x01, 0xA0, 0x96, 0x07, 0x01, 0x91, 0x02,  //   usage 0xA001, 263, Output (Data, Var)
+    0x0A, 0x03, 0xA0, 0x95, 0x7F, 0xB1, 0x02,        //   usage 0xA003, 127, Feature (Data, Var)
+    0xC0,                                            // End Collection
 };
 
 // The monitor's descriptor followed by a second collection (usage 0xA100, report id 2, an
 // 8-byte input value) that names neither its usage page nor its report size: both carry over.
 inline std::vector<uint8_t> MonitorWithSecondCollection() {
     std::vector<uint8_t> bytes = kMonitor;
-    const uint8_t second[] = {
-        0x0A, 0x00, 0xA1,  // Usage (0xA100)
-        0xA1, 0x01,        // Collection (Application)
-        0x85, 0x02,        //   Report ID (2)
-        0x0A, 0x01, 0xA1,  //   Usage (0xA101)
-        0x95, 0x08,        //   Report Count (8)
-        0x81, 0x02,        //   Input (Data, Variable, Absolute)
-        0xC0,              // End Collection
-    };
-    bytes.insert(bytes.end(), std::begin(second), std::end(second));
+    bytes.insert(bytes.end(), {
+                                  0x0A, 0x00, 0xA1, 0xA1, 0x01,  // usage 0xA100, Application
+                                  0x85, 0x02, 0x0A, 0x01, 0xA1,  //   report id 2, usage 0xA101
+                                  0x95, 0x08, 0x81, 0x02, 0xC0,  //   8, Input (Data, Var); End
+                              });
     return bytes;
 }
 
