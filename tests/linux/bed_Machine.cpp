@@ -145,13 +145,7 @@ struct Machine::Node {
     uint16_t pid = 0;
     std::vector<uint8_t> descriptor;
     std::string uniq;
-    UMockdevIoctlBase* handler = nullptr;
-
-    ~Node() {
-        if (handler != nullptr) {
-            g_object_unref(handler);
-        }
-    }
+    std::unique_ptr<UMockdevIoctlBase, decltype(&g_object_unref)> handler{nullptr, g_object_unref};
 };
 
 namespace {
@@ -378,12 +372,13 @@ bool Machine::add(const std::string& text, std::unique_ptr<Node> node) {
     const char* what = "add_from_string";
     if (umockdev_testbed_add_from_string(testbed_->bed, text.c_str(), &gerror) && node) {
         what = "attach_ioctl";
-        node->handler = umockdev_ioctl_base_new();
-        g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
-        g_signal_connect(node->handler, "handle-read", G_CALLBACK(OnRead), node.get());
-        g_signal_connect(node->handler, "handle-write", G_CALLBACK(OnWrite), node.get());
+        node->handler.reset(umockdev_ioctl_base_new());
+        UMockdevIoctlBase* handler = node->handler.get();
+        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
+        g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), node.get());
+        g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), node.get());
         const std::string devnode = "/dev/hidraw" + std::to_string(hidraw_++);
-        umockdev_testbed_attach_ioctl(testbed_->bed, devnode.c_str(), node->handler, &gerror);
+        umockdev_testbed_attach_ioctl(testbed_->bed, devnode.c_str(), handler, &gerror);
         nodes_.push_back(std::move(node));
     }
     if (gerror != nullptr) {

@@ -41,17 +41,14 @@ protected:
     HidIo io;
 };
 
-TEST_F(HidIoTest, InterruptedWaitGoesOnWithTheTimeLeft) {
+TEST_F(HidIoTest, InterruptedOrEmptyWakeUpsKeepWaitingWithTheTimeLeft) {
     ASSERT_TRUE(openChannel());
     node.polls = {PollStep{0, EINTR, 1200}, PollStep{POLLIN, 0, 300}};
     node.reads = {ReadStep{kAnswer, 0}};
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
     EXPECT_EQ(received(), kAnswer);
     EXPECT_EQ(node.pollTimeouts, (std::vector<int>{3000, 1800}));
-}
 
-TEST_F(HidIoTest, EmptyWakeUpKeepsWaitingUntilTheAnswerOrTheTimeOut) {
-    ASSERT_TRUE(openChannel());
     // Woken with nothing to read, then the answer.
     node.polls = {PollStep{POLLIN, 0, 100}, PollStep{POLLIN, 0, 100}};
     node.reads = {ReadStep{{}, EAGAIN}, ReadStep{kAnswer, 0}};

@@ -86,6 +86,12 @@ TEST_F(HidLibTest, BrokenDescriptorGivesNoCollectionsAndNoBlock) {
     probe->collection = 5;  // beyond the descriptor's collections
     node.descriptor = descriptors::kMonitor;
     EXPECT_FALSE(hid.HidD_GetPreparsedData(handle(), &preparsed));
+
+    // A node that cannot be opened says why.
+    node.openError = ENOENT;
+    errno = 0;
+    EXPECT_EQ(hidraw::OpenProbe("/dev/hidraw99"), nullptr);
+    EXPECT_EQ(errno, ENOENT);
 }
 
 TEST_F(HidLibTest, AttributesFromTheRawInfo) {
@@ -167,13 +173,6 @@ TEST_F(HidLibTest, FeatureAndOutputReportsByIoctl) {
 
     EXPECT_TRUE(hid.HidD_SetNumInputBuffers(handle(), 128));
     EXPECT_FALSE(hid.HidD_SetNumInputBuffers(InvalidHidHandle(), 128));
-}
-
-TEST_F(HidLibTest, ProbeThatCannotOpenSaysWhy) {
-    node.openError = ENOENT;
-    errno = 0;
-    EXPECT_EQ(hidraw::OpenProbe("/dev/hidraw99"), nullptr);
-    EXPECT_EQ(errno, ENOENT);
 }
 
 }  // namespace
