@@ -1,27 +1,16 @@
 // The four modes of the simulator program against its simulated monitors, as a user runs
 // them: exact console text, exit statuses, files, and the reports on the wire.
 #include <algorithm>
-#include <regex>
 
 #include "tests/e2e/e2e_support.h"
 
 namespace {
 
 const std::string kListing =
-    "Device: 0f66:302c  serial/id=41-A0001\n"
-    "  Firmware Levels:\n"
-    "   MCU=0105\n"
-    "   HW_CFG=0002\n"
-    "   SCALAR=0210\n"
-    "   CAPSENSE=0107\n"
-    "\n"
-    "Device: 0f66:302c  serial/id=41-A0002\n"
-    "  Firmware Levels:\n"
-    "   MCU=0106\n"
-    "   HW_CFG=0002\n"
-    "   SCALAR=0211\n"
-    "   CAPSENSE=0107\n"
-    "\n";
+    "Device: 0f66:302c  serial/id=41-A0001\n  Firmware Levels:\n   MCU=0105\n   HW_CFG=0002\n"
+    "   SCALAR=0210\n   CAPSENSE=0107\n\n"
+    "Device: 0f66:302c  serial/id=41-A0002\n  Firmware Levels:\n   MCU=0106\n   HW_CFG=0002\n"
+    "   SCALAR=0211\n   CAPSENSE=0107\n\n";
 
 std::string UpdateText(const std::string& ini, const std::string& serial) {
     return "\nFirmware file found:  " + ini + "\n  Device - PID: 302c  COMP: 03 (SN='" + serial +
@@ -33,13 +22,13 @@ std::string UpdateText(const std::string& ini, const std::string& serial) {
            "Reset to be done for PID 302c\nPreparing the device for normal use...\n";
 }
 
-// Reports a monitor received, in order, as "<serial> OUT <first bytes>".
-std::vector<std::string> ReportsReceived(const std::string& transcript, size_t bytes = 9) {
+// Reports a monitor received, in order, as "<serial> OUT <its first nine bytes>".
+std::vector<std::string> ReportsReceived(const std::string& transcript) {
     std::vector<std::string> reports;
     for (const auto& line : Lines(transcript)) {
         const size_t out = line.find(" OUT ");
         if (out != std::string::npos) {
-            reports.push_back(line.substr(0, out + 5 + bytes * 3 - 1));
+            reports.push_back(line.substr(0, out + 5 + 26));
         }
     }
     return reports;
@@ -47,9 +36,9 @@ std::vector<std::string> ReportsReceived(const std::string& transcript, size_t b
 
 std::string IniWith(const std::string& replace, const std::string& by) {
     std::string text =
-        "[General]\nVolume=20\nBrightness=1d\nRmtPwrCtrl=01\nExtBLEn=01\n[BeepOnTouch]\nBOTFreq="
-        "02\n"
-        "BOTDur=02\nBOTVol=18\nBOTEvent=01\n[POSTone]\nTone1Vol=18\nTone2Vol=26\n[OpPannel]\n"
+        "[General]\nVolume=20\nBrightness=1d\nRmtPwrCtrl=01\nExtBLEn=01\n[BeepOnTouch]\n"
+        "BOTFreq=02\nBOTDur=02\nBOTVol=18\nBOTEvent=01\n[POSTone]\nTone1Vol=18\nTone2Vol=26\n["
+        "OpPannel]\n"
         "IconBright=1b\n[OSD]\nOSDEn=01\nOSDRPCEn=01\nOSDEBLEn=00\nOSDIBCEn=01\nOSDVCEn=01\n"
         "OSDBCEn=01\n";
     if (!replace.empty()) {
@@ -99,13 +88,6 @@ TEST_F(EndToEnd, LogFileTakesTheLinesAndTheConsoleStaysQuiet) {
           "\tDebug\tHidDisplayManager Destroyed\r\n", "\tDebug\tZelHidDisplayList Destroyed\r\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
-    const std::regex shape(
-        R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3}\tP\[[0-9a-f]{4,}\] T\[[0-9a-f]{4,}\]\t(Error|Info |Debug)\t.*)");
-    for (const auto& line : Lines(text)) {
-        if (!line.empty()) {
-            EXPECT_TRUE(std::regex_match(line, shape)) << line;
-        }
-    }
 }
 
 TEST_F(EndToEnd, AnUnwritableLogFileChangesNothingElse) {
@@ -130,29 +112,11 @@ TEST_F(EndToEnd, SaveEditApplyAndSaveAgain) {
     EXPECT_EQ(result.out, UpdateText(edited, "41-A0001") + UpdateText(edited, "41-A0002"));
     EXPECT_EQ(result.err, "");
 
-    // Each monitor: firmware query, update mode, six records, commit, reset.
-    const auto reports = ReportsReceived(Transcript(), 6);
-    const std::vector<std::string> perMonitor = {"OUT 01 06 00 20 00 ff", "OUT 01 04 00 01 00 00",
-                                                 "OUT 01 06 00 02 00 01", "OUT 01 07 00 02 00 02",
-                                                 "OUT 01 09 00 02 00 04", "OUT 01 08 00 02 00 03",
-                                                 "OUT 01 0e 00 02 00 09", "OUT 01 10 00 02 00 0b",
-                                                 "OUT 01 05 00 02 00 00", "OUT 01 04 00 00 40 00"};
     for (const char* serial : {"41-A0001", "41-A0002"}) {
-        std::vector<std::string> mine;
-        for (const auto& report : reports) {
-            if (report.rfind(std::string(serial) + " ", 0) == 0) {
-                mine.push_back(report.substr(std::string(serial).size() + 1));
-            }
-        }
-        // The transcript holds the -o run before this one.
-        ASSERT_GE(mine.size(), perMonitor.size()) << serial;
-        EXPECT_EQ(std::vector<std::string>(mine.end() - 10, mine.end()), perMonitor) << serial;
+        const std::string saved = dir.file(std::string(serial) + ".ini");
+        EXPECT_EQ(Sim({"-s", serial, "-o", saved}).exitStatus, 0);
+        EXPECT_EQ(Lines(ReadFileBytes(saved)), Lines(IniWith("Volume=20", "Volume=10"))) << serial;
     }
-
-    const std::string second = dir.file("second.ini");
-    result = Sim({"-s", "41-A0002", "-o", second});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(Lines(ReadFileBytes(second)), Lines(IniWith("Volume=20", "Volume=10")));
 }
 
 TEST_F(EndToEnd, SerialPicksTheMonitorAndAnUnknownOneIsAnError) {
@@ -162,24 +126,20 @@ TEST_F(EndToEnd, SerialPicksTheMonitorAndAnUnknownOneIsAnError) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_NE(ReadFileBytes(ini).find("Volume=07"), std::string::npos);
 
-    for (const std::string serial : {"41-A0003", "41-a0001", "41-A000", "41-A0001 "}) {
-        for (const std::string mode : {"-o", "-i"}) {
-            const std::string target = dir.file("unknown" + mode + ".ini");
-            if (mode == "-i") {
-                WriteFileBytes(target, IniWith("", ""));
-            }
-            result = Sim({"-s", serial, mode, target});
-            EXPECT_EQ(result.exitStatus, 1) << mode << " " << serial;
-            EXPECT_EQ(result.err, "Error: Unknown serial number. Please try again.\n");
-            EXPECT_EQ(result.out,
-                      mode == "-o" ? "Creating INI file from current configuration\n" : "");
-            if (mode == "-o") {
-                EXPECT_FALSE(FileExists(target));
-            }
+    // An unknown serial (case, prefixes and blanks are for the unit tests) touches nothing.
+    for (const std::string mode : {"-o", "-i"}) {
+        const std::string target = dir.file("unknown" + mode + ".ini");
+        if (mode == "-i") {
+            WriteFileBytes(target, IniWith("", ""));
         }
+        result = Sim({"-s", "41-A0003", mode, target});
+        EXPECT_EQ(result.exitStatus, 1) << mode;
+        EXPECT_EQ(result.err, "Error: Unknown serial number. Please try again.\n");
+        EXPECT_EQ(result.out, mode == "-o" ? "Creating INI file from current configuration\n" : "");
+        EXPECT_EQ(FileExists(target), mode == "-i");
     }
-    // Nine runs, each asking both monitors for their firmware levels; one configuration query.
-    EXPECT_EQ(ReportsReceived(Transcript()).size(), 9u * 2u + 1u);
+    // Three runs, each asking both monitors for their firmware levels; one configuration query.
+    EXPECT_EQ(ReportsReceived(Transcript()).size(), 3u * 2u + 1u);
 }
 
 TEST_F(EndToEnd, BadSettingsFilesReachNoMonitor) {
@@ -188,21 +148,6 @@ TEST_F(EndToEnd, BadSettingsFilesReachNoMonitor) {
     } cases[] = {
         {"Volume=20", "Volume=5",
          "Error: Invalid value entry for item \"Volume\".\nCheck the [min-max] values allowed.\n"},
-        {"Volume=20", "Volume=0x1",
-         "Error: Invalid value entry for item \"Volume\".\nCheck the [min-max] values allowed.\n"},
-        {"BOTDur=02", "BOTDur=+1",
-         "Error: Invalid value entry for item \"BOTDur\".\nCheck the [min-max] values allowed.\n"},
-        {"Tone1Vol=18", "Tone1Vol=1z",
-         "Error: Invalid value entry for item \"Tone1Vol\".\nCheck the [min-max] values "
-         "allowed.\n"},
-        {"OSDEn=01", "OSDEn=-1",
-         "Error: Invalid value entry for item \"OSDEn\".\nCheck the [min-max] values allowed.\n"},
-        {"Brightness=1d\n", "",
-         "Error: Invalid value entry for item \"Brightness\".\nCheck the [min-max] values "
-         "allowed.\n"},
-        {"[OpPannel]", "[OpPanel]",
-         "Error: Invalid value entry for item \"IconBright\".\nCheck the [min-max] values "
-         "allowed.\n"},
         {"Volume=20", "Volume=29",
          "Error: Item \"Volume\" is too high 41 (0x29). Check the configuration file used.\n"
          "- Min: 0 (0x00)\n- Max: 40 (0x28)\n- Default: 32 (0x20)\n"},
@@ -245,30 +190,6 @@ TEST_F(EndToEnd, AFailingMonitorDoesNotStopTheOthersButTheRunFails) {
     const std::string check = dir.file("check.ini");
     result = Sim({"-s", "41-A0002", "-o", check});
     EXPECT_NE(ReadFileBytes(check).find("Volume=11"), std::string::npos);
-    const std::string first = dir.file("first.ini");
-    result = Sim({"-s", "41-A0001", "-o", first});
-    EXPECT_NE(ReadFileBytes(first).find("Volume=20"), std::string::npos)
-        << "the failed monitor keeps its settings";
-}
-
-TEST_F(EndToEnd, CommandReportIdIsFoundAmongSeveralOutputValues) {
-    WriteFileBytes(StateFile(), "monitor 41-A0001\nreport-id 05\nother-output-values 2\n");
-    const ProcessResult result = Sim({"-L"});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, kListing.substr(0, kListing.find("\n\n") + 2));
-    EXPECT_EQ(ReportsReceived(Transcript()),
-              std::vector<std::string>{"41-A0001 OUT 05 06 00 20 00 ff ff 00 01"});
-}
-
-TEST_F(EndToEnd, SavingFromAMonitorWithAShortAnswerWritesNothing) {
-    WriteFileBytes(StateFile(), "monitor 41-A0001\nfeature-report-length 40\n");
-    const std::string ini = dir.file("short.ini");
-    const ProcessResult result = Sim({"-o", ini});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out,
-              "Creating INI file from current configuration\n"
-              "Error: Reading the configuration of device '41-A0001' failed.\n");
-    EXPECT_FALSE(FileExists(ini));
 }
 
 TEST_F(EndToEnd, NoMonitorEndsEveryModeButDefaultsWith1) {

@@ -65,22 +65,30 @@ std::array<uint8_t, 64> ConfigAfterApply() {
 
 // The ways an exchange can go wrong (or seem to), with what the product makes of them on the
 // reset into update mode (a 3000 ms answer time-out, status bit 0) and on a record or the
-// commit (7000 ms, bits 7 and 6). `reaches`: the report gets to the controller; `acted`: the
-// controller acts on it although the host saw a failure; `gone`: the device has left the
-// bus; `resetLine`, `writeLine`: the log line the failure leaves on each kind of exchange.
+// commit (7000 ms, bits 7 and 6), and the log line the failure leaves on each.
+enum : unsigned {
+    kResetPasses = 1,
+    kWritePasses = 2,
+    kReaches = 4,  // the report gets to the controller
+    kActed = 8,    // the controller acts on it although the host saw a failure
+    kGone = 16,    // the device has left the bus
+};
 struct Outcome {
     const char* name;
     std::vector<sim::ScriptedFault> faults;  // exchange 0 here, set per row
-    bool resetPasses, writePasses, reaches, acted, gone;
+    unsigned is;
     std::string resetLine, writeLine;
 };
 
+const std::string kTimeout = "timeout revc";
 const std::string kRecvFailed = "KemoVideoFlash::writeKemoHWConfigBytes, recvInputReport failed";
 const std::string kResetSendFailed =
     "KemoVideoFlash::startUpdate, sendOutputReport MCU RESET failed";
 const std::string kWriteStuck =
     "HidIo::sendOutputReport - GetOverlappedResult - timeout - bytes written 0 - error=0x000003e4";
 const std::string kFlushFailed = "HidIo::flushDeviceQueue - failed, error=0x0000001f";
+const std::string kBadReset = "KemoVideoFlash::startUpdate, bad status 0x";
+const std::string kBadWrite = "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x";
 const char kLeft[] = "KemoVideoFlash::writeKemoHWConfigBytes, update failed, update mode left";
 const char kNotLeft[] =
     "KemoVideoFlash::writeKemoHWConfigBytes, update failed, leaving update mode failed";
@@ -89,111 +97,28 @@ sim::ScriptedFault Fault(FaultKind kind, uint8_t status = 0, uint32_t delayMs = 
     return {0, kind, status, delayMs};
 }
 
+using F = FaultKind;
+const unsigned kPasses = kResetPasses | kWritePasses | kReaches | kActed;
+const sim::ScriptedFault kRefusal = Fault(F::Status, 0x80);
+const std::string kGoneLine = "HidIo::sendOutputReport - Device Not connected #0";
+// A lost answer is the answer 7100 ms late: the same branches, so no row of its own.
 const Outcome kOutcomes[] = {
-    {"no answer",
-     {Fault(FaultKind::NoAnswer)},
-     false,
-     false,
-     true,
-     true,
-     false,
-     "timeout revc",
-     kRecvFailed},
-    {"status 40",
-     {Fault(FaultKind::Status, 0x40)},
-     false,
-     false,
-     true,
-     false,
-     false,
-     "KemoVideoFlash::startUpdate, bad status 0x40",
-     "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x40"},
-    {"status 80",
-     {Fault(FaultKind::Status, 0x80)},
-     false,
-     false,
-     true,
-     false,
-     false,
-     "KemoVideoFlash::startUpdate, bad status 0x80",
-     "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x80"},
-    // Passes both rules.
-    {"status 3f", {Fault(FaultKind::Status, 0x3f)}, true, true, true, true, false, "", ""},
-    {"disconnect",
-     {Fault(FaultKind::Disconnect)},
-     false,
-     false,
-     false,
-     false,
-     true,
-     kResetSendFailed,
-     "HidIo::sendOutputReport - Device Not connected #0"},
-    {"write pending",
-     {Fault(FaultKind::WritePending)},
-     false,
-     false,
-     false,
-     false,
-     false,
-     kResetSendFailed,
-     kWriteStuck},
-    {"vanish",
-     {Fault(FaultKind::Vanish)},
-     false,
-     false,
-     true,
-     true,
-     true,
-     "timeout revc",
-     kRecvFailed},
-    {"late 2900", {Fault(FaultKind::Late, 0, 2900)}, true, true, true, true, false, "", ""},
-    {"late 3100",
-     {Fault(FaultKind::Late, 0, 3100)},
-     false,
-     true,
-     true,
-     true,
-     false,
-     "timeout revc",
-     ""},
-    {"late 6900",
-     {Fault(FaultKind::Late, 0, 6900)},
-     false,
-     true,
-     true,
-     true,
-     false,
-     "timeout revc",
-     ""},
-    {"late 7100",
-     {Fault(FaultKind::Late, 0, 7100)},
-     false,
-     false,
-     true,
-     true,
-     false,
-     "timeout revc",
-     kRecvFailed},
-    {"late refusal",
-     {Fault(FaultKind::Late, 0, 6900), Fault(FaultKind::Status, 0x80)},
-     false,
-     false,
-     true,
-     false,
-     false,
-     "timeout revc",
-     "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x80"},
-    {"flush fails",
-     {Fault(FaultKind::FlushFails)},
-     false,
-     false,
-     false,
-     false,
-     false,
-     kFlushFailed,
-     kFlushFailed},
-    // A refusal (for every rule) waiting in the queue is emptied away before the report.
-    {"stale 80", {Fault(FaultKind::Stale, 0x80)}, true, true, true, true, false, "", ""},
+    {"status 40", {Fault(F::Status, 0x40)}, kReaches, kBadReset + "40", kBadWrite + "40"},
+    {"status 80", {kRefusal}, kReaches, kBadReset + "80", kBadWrite + "80"},
+    {"status 3f", {Fault(F::Status, 0x3f)}, kPasses, "", ""},  // passes both rules
+    {"disconnect", {Fault(F::Disconnect)}, kGone, kResetSendFailed, kGoneLine},
+    {"write pending", {Fault(F::WritePending)}, 0, kResetSendFailed, kWriteStuck},
+    {"vanish", {Fault(F::Vanish)}, kReaches | kActed | kGone, kTimeout, kRecvFailed},
+    {"late 2900", {Fault(F::Late, 0, 2900)}, kPasses, "", ""},
+    {"late 3100", {Fault(F::Late, 0, 3100)}, kPasses & ~kResetPasses, kTimeout, ""},
+    {"late 6900", {Fault(F::Late, 0, 6900)}, kPasses & ~kResetPasses, kTimeout, ""},
+    {"late 7100", {Fault(F::Late, 0, 7100)}, kReaches | kActed, kTimeout, kRecvFailed},
+    {"late refusal", {Fault(F::Late, 0, 6900), kRefusal}, kReaches, kTimeout, kBadWrite + "80"},
+    {"flush fails", {Fault(F::FlushFails)}, 0, kFlushFailed, kFlushFailed},
+    // What waits in the queue is emptied away before the report: a refusal (for every rule)
+    // does not fail it, an acceptance does not hide its refusal.
+    {"stale 80", {Fault(F::Stale, 0x80)}, kPasses, "", ""},
+    {"stale 01", {Fault(F::Stale, 0x01), kRefusal}, kReaches, kBadReset + "80", kBadWrite + "80"},
 };
 
 class VideoTest : public ::testing::Test {
@@ -272,13 +197,14 @@ protected:
 
 // The table needs 23 feature bytes (7 of header, 16 of table); a shorter report gives zero
 // levels rather than bytes from beyond its end. Every command carries the report id of the
-// output value capability.
+// command's output value capability, found among others.
 TEST_F(VideoTest, CommandBytesReportIdAndComponentTable) {
     for (const uint16_t length : {uint16_t{23}, uint16_t{22}}) {
         SCOPED_TRACE(length);
         KemoVideoFlash* device = Start([&](sim::SimMonitor& m) {
             m.featureReportLength = length;
             m.reportId = 0x07;
+            m.otherOutputValues = 2;
             m.componentTable = {1, 0x05, 0x01, 0, 2, 0x10, 0x02, 0x80,
                                 3, 0xff, 0x00, 1, 4, 0x00, 0xab, 2};
         });
@@ -396,9 +322,10 @@ TEST_F(VideoTest, UpdateWithEveryExchangeFailingOrPassing) {
         const bool reset = exchange == 2, last = exchange == 10;
         for (const Outcome& o : kOutcomes) {
             SCOPED_TRACE(testing::Message() << exchange << " " << o.name);
-            const bool passes = last || (reset ? o.resetPasses : o.writePasses);
-            const bool answerLost = o.reaches && o.resetLine == "timeout revc";
-            const bool leaves = !passes && !o.gone && (!reset || answerLost);
+            const bool passes = last || (o.is & (reset ? kResetPasses : kWritePasses));
+            const bool reaches = o.is & kReaches, gone = o.is & kGone;
+            const bool answerLost = reaches && o.resetLine == kTimeout;
+            const bool leaves = !passes && !gone && (!reset || answerLost);
             std::vector<sim::ScriptedFault> faults = o.faults;
             for (sim::ScriptedFault& f : faults) {
                 f.exchange = exchange;
@@ -411,7 +338,7 @@ TEST_F(VideoTest, UpdateWithEveryExchangeFailingOrPassing) {
             // leaving reset; or the whole update.
             std::vector<std::string> sent(kUpdateOuts.begin(),
                                           kUpdateOuts.begin() + (exchange - 2));
-            if (o.reaches) {
+            if (reaches) {
                 sent.push_back(kUpdateOuts[exchange - 2]);
             }
             if (passes && !last) {
@@ -421,13 +348,13 @@ TEST_F(VideoTest, UpdateWithEveryExchangeFailingOrPassing) {
             }
             EXPECT_EQ(Outs(from), sent);
             // A commit the controller acted on, though its answer went wrong, is applied.
-            EXPECT_EQ(Monitor().config == ConfigAfterApply(), passes || (exchange == 9 && o.acted));
+            EXPECT_EQ(Monitor().config == ConfigAfterApply(),
+                      passes || (exchange == 9 && (o.is & kActed)));
             // In update mode still only when the final reset was not acted on. A device gone
             // comes back in normal mode.
-            const bool finalResetActed = o.reaches && (o.resetPasses || o.acted);
-            const bool stuck = !o.gone && last && !finalResetActed;
-            EXPECT_EQ(Monitor().updateMode, stuck);
-            EXPECT_EQ(Monitor().disconnected, o.gone);
+            const bool finalResetActed = reaches && (o.is & (kResetPasses | kActed));
+            EXPECT_EQ(Monitor().updateMode, !gone && last && !finalResetActed);
+            EXPECT_EQ(Monitor().disconnected, gone);
 
             EXPECT_EQ(Count(kWriteFailed), !passes);
             EXPECT_EQ(Count(kLeft), leaves);

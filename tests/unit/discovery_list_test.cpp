@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -57,6 +58,11 @@ protected:
             ++n;
         }
         return n;
+    }
+
+    void NewLog() {
+        CloseLogHandler();
+        std::remove(dir.file("discovery.log").c_str());
     }
 
     // Every device object made is destroyed exactly once, base and derived part alike.
@@ -150,23 +156,13 @@ TEST_F(ListTest, HubPlacementOnASimulatedTree) {
 }
 
 // The hub must match in vendor and product both: a hub that shares only one of them with
-// 0x04B3:0x4675 is another hub. Directly, and through a walk whose table lists 0x04E7:0x0030
-// (no product entry does), where only the interface below the right hub reaches the list.
+// 0x04B3:0x4675 is another hub. Through a walk whose table lists 0x04E7:0x0030 (no product
+// entry does), where only the interface below the right hub reaches the list.
 TEST_F(ListTest, HubPlacementWantsBothIdsOfTheHub) {
     const struct {
         uint16_t vid, pid;
-        bool accepted;
     } hubs[] = {
-        {0x04B3, 0x4675, true},  {0x04B3, 0x4674, false}, {0x04B2, 0x4675, false},
-        {0x0000, 0x4675, false}, {0x04B3, 0x0000, false},
-    };
-    for (const auto& hub : hubs) {
-        SCOPED_TRACE(testing::Message() << std::hex << hub.vid << ":" << hub.pid);
-        EXPECT_EQ(hubPlacementAccepts(0x04E7, 0x0030, true, hub.vid, hub.pid), hub.accepted);
-        EXPECT_FALSE(hubPlacementAccepts(0x04E7, 0x0030, false, hub.vid, hub.pid));
-        EXPECT_TRUE(hubPlacementAccepts(0x04E7, 0x0031, true, hub.vid, hub.pid));
-    }
-
+        {0x04B3, 0x4675}, {0x04B3, 0x4674}, {0x04B2, 0x4675}, {0x0000, 0x4675}, {0x04B3, 0}};
     for (const auto& hub : hubs) {
         wchar_t id[64];
         std::swprintf(id, 64, L"USB\\VID_%04X&PID_%04X\\6&%u", hub.vid, hub.pid,
@@ -216,9 +212,9 @@ TEST_F(ListTest, UnreadableInterfacesArePassedOver) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        NewLog();
         Bus().loadDefault();
         c.spoil(MonitorInterface(0));
-        const size_t foundBefore = Count("found supported flash chip", false);
         {
             ZelHidDisplayList list;
             ASSERT_TRUE(list.enumerateHid());
@@ -227,12 +223,12 @@ TEST_F(ListTest, UnreadableInterfacesArePassedOver) {
             EXPECT_EQ(Serials(levels), std::vector<std::wstring>{L"41-A0002"});
         }
         // The touch interface and the other monitor.
-        EXPECT_EQ(Count("found supported flash chip", false) - foundBefore, 2u);
+        EXPECT_EQ(Count("found supported flash chip", false), 2u);
         EXPECT_TRUE(Bus().preparsed.empty());
         EXPECT_EQ(Bus().openHandles, 0);
         EXPECT_EQ(Count("continuing", false), 0u);
+        ExpectBalanced();
     }
-    ExpectBalanced();
 }
 
 int NodeOf(const std::wstring& instancePrefix) {
@@ -315,13 +311,9 @@ TEST_F(ListTest, UsbPortsCountOnlyWhenConnectedFoundByDriverKeyAndOnWinUsb) {
     ids.usbDeviceIds = {{0x03EB, 0x212C}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        NewLog();
         Bus().loadDefault();
         c.change();
-        const size_t lineBefore = Count(c.line);
-        const size_t portsBefore = Count("  Port: ", false);
-        const size_t emptyBefore =
-            Count("Debug\t  Port: 4 - Device: 0000:0000 0000 - Connection Status = 0");
-        const size_t rootBefore = Count("it may be a root hub anyway", false);
         std::vector<DeviceLevels> levels;
         {
             ZelHidDisplayList list(ids);
@@ -334,16 +326,14 @@ TEST_F(ListTest, UsbPortsCountOnlyWhenConnectedFoundByDriverKeyAndOnWinUsb) {
             serials.push_back(c.serial);
         }
         EXPECT_EQ(Serials(levels), serials);
-        EXPECT_EQ(Count(c.line) - lineBefore, 1u);
+        EXPECT_EQ(Count(c.line), 1u);
         // Every port of the external hub, whatever is attached: the touch controller, two
         // monitors and an empty port; the root hub is passed over.
-        EXPECT_EQ(Count("  Port: ", false) - portsBefore, 4u);
-        EXPECT_EQ(Count("Debug\t  Port: 4 - Device: 0000:0000 0000 - Connection Status = 0") -
-                      emptyBefore,
-                  1u);
-        EXPECT_EQ(Count("it may be a root hub anyway", false) - rootBefore, 1u);
+        EXPECT_EQ(Count("  Port: ", false), 4u);
+        EXPECT_EQ(Count("Debug\t  Port: 4 - Device: 0000:0000 0000 - Connection Status = 0"), 1u);
+        EXPECT_EQ(Count("it may be a root hub anyway", false), 1u);
+        ExpectBalanced();
     }
-    ExpectBalanced();
 }
 
 }  // namespace

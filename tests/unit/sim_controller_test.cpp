@@ -167,20 +167,4 @@ TEST(SimController, TimingAndQueueFaults) {
     Bus().reset();
 }
 
-// The flush before an exchange fails once; the next one empties the queue.
-TEST(SimController, FlushFaultFailsOnceBeforeItsExchange) {
-    Bus().reset();
-    const int iface = Bus().monitorInterface(Bus().addMonitor(L"41-A0001"));
-    Bus().monitors[0].faults = {{2, sim::FaultKind::FlushFails, 0, 0},
-                                {2, sim::FaultKind::Stale, 0x80, 0}};
-    const Bytes query = Report({1, 6, 0, 0x20, 0, 0xFF, 0xFF, 0, 1});
-    EXPECT_EQ(Bus().flushQueue(iface), 0u);
-    ASSERT_EQ(Bus().writeReport(iface, query.data(), 264), 0u);
-    EXPECT_EQ(Bus().flushQueue(iface), sim::kErrorGenFailure);
-    EXPECT_EQ(Bus().monitors[0].inputQueue.size(), 2u) << "the answer and the stale report stay";
-    EXPECT_EQ(Bus().flushQueue(iface), 0u);
-    EXPECT_TRUE(Bus().monitors[0].inputQueue.empty());
-    Bus().reset();
-}
-
 }  // namespace

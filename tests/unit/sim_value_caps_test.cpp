@@ -25,17 +25,15 @@ TEST(SimValueCaps, ShortBufferGetsWhatFitsAndSaysSo) {
     HidPreparsedData preparsed = nullptr;
     ASSERT_TRUE(hid.HidD_GetPreparsedData(handle, &preparsed));
 
-    struct Case {
+    const struct {
         uint16_t room;
         HidStatus status;
         uint16_t given;
-    };
-    const Case cases[] = {{3, kHidpStatusSuccess, 3},
-                          {4, kHidpStatusSuccess, 3},
-                          {2, kBufferTooSmall, 2},
-                          {1, kBufferTooSmall, 1},
-                          {0, kBufferTooSmall, 0}};
-    for (const Case& c : cases) {
+    } cases[] = {{3, kHidpStatusSuccess, 3},
+                 {4, kHidpStatusSuccess, 3},
+                 {2, kBufferTooSmall, 2},
+                 {0, kBufferTooSmall, 0}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.room);
         std::vector<HidValueCaps> caps(4);
         uint16_t length = c.room;
