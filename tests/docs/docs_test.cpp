@@ -47,10 +47,34 @@ std::string Section(const std::string& text, const std::string& first, const std
     return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
 
-std::string Hex(uint8_t value) {
+// Each line that matches `pattern` whole, rewritten as `format` ("$1 $2").
+std::vector<std::string> Matching(const std::string& text, const char* pattern,
+                                  const char* format) {
+    const std::regex re(pattern);
+    std::vector<std::string> found;
+    for (const std::string& line : Lines(text)) {
+        std::smatch match;
+        if (std::regex_match(line, match, re)) {
+            found.push_back(match.format(format));
+        }
+    }
+    return found;
+}
+
+std::string Hex(uint8_t value, bool lower = false) {
     char text[3];
-    std::snprintf(text, sizeof text, "%02X", value);
+    std::snprintf(text, sizeof text, lower ? "%02x" : "%02X", value);
     return text;
+}
+
+// "Key Section 00-28 20" for every key, in table order.
+std::vector<std::string> KeyRows() {
+    std::vector<std::string> rows;
+    for (const SettingsItem& item : kSettingsItems) {
+        rows.push_back(Narrow(item.key) + " " + Narrow(item.section) + " " + Hex(item.min) + "-" +
+                       Hex(item.max) + " " + Hex(item.def));
+    }
+    return rows;
 }
 
 // Option letter -> whether it takes an argument.
@@ -68,13 +92,9 @@ Options FromOptionString() {
 
 // Lines "  -o <filename> ..." of the help's usage and of the guide's option list.
 Options FromUsageLines(const std::string& text) {
-    static const std::regex option(R"(^  -(.)( +<)?.*)");
     Options options;
-    for (const std::string& line : Lines(text)) {
-        std::smatch match;
-        if (std::regex_match(line, match, option)) {
-            options[match[1].str()[0]] = match[2].matched;
-        }
+    for (const std::string& found : Matching(text, R"(^  -(.)( +<)?.*)", "$1$2")) {
+        options[found[0]] = found.size() > 1;
     }
     return options;
 }
@@ -109,40 +129,20 @@ TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
 }
 
 TEST(DocsTest, HelpDefinesTheSeventeenKeysInTableOrder) {
-    static const std::regex key(R"(^    (\w+)=.*)");
-    std::vector<std::string> keys;
-    for (const std::string& line : Lines(kDefinition)) {
-        std::smatch match;
-        if (std::regex_match(line, match, key)) {
-            keys.push_back(match[1]);
-        }
-    }
     std::vector<std::string> expected;
     for (const SettingsItem& item : kSettingsItems) {
         expected.push_back(Narrow(item.key));
     }
-    EXPECT_EQ(keys, expected);
+    EXPECT_EQ(Matching(kDefinition, R"(^    (\w+)=.*)", "$1"), expected);
 }
 
 // Guide table rows "  Volume      General      00-28   20       master volume".
 TEST(DocsTest, GuideTableGivesEveryKeysSectionRangeAndDefault) {
-    const std::string guide = ReadDoc("marvanecfgutil-guide.txt");
-    static const std::regex row(
-        R"(^  ([A-Za-z0-9]+) +([A-Za-z]+) +([0-9A-F]{2})-([0-9A-F]{2}) +([0-9A-F]{2}) .*)");
-    std::vector<std::string> rows;
-    for (const std::string& line : Lines(guide)) {
-        std::smatch match;
-        if (std::regex_match(line, match, row)) {
-            rows.push_back(match[1].str() + " " + match[2].str() + " " + match[3].str() + "-" +
-                           match[4].str() + " " + match[5].str());
-        }
-    }
-    std::vector<std::string> expected;
-    for (const SettingsItem& item : kSettingsItems) {
-        expected.push_back(Narrow(item.key) + " " + Narrow(item.section) + " " + Hex(item.min) +
-                           "-" + Hex(item.max) + " " + Hex(item.def));
-    }
-    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(Matching(ReadDoc("marvanecfgutil-guide.txt"),
+                       R"(^  ([A-Za-z0-9]+) +([A-Za-z]+) +([0-9A-F]{2})-([0-9A-F]{2}) +)"
+                       R"(([0-9A-F]{2}) .*)",
+                       "$1 $2 $3-$4 $5"),
+              KeyRows());
 }
 
 // The manual page: ".SS [Section]", then per key ".TP", ".B Key", "00\-28, default 20.".
@@ -164,24 +164,11 @@ TEST(DocsTest, ManPageGivesEveryKeysSectionRangeAndDefault) {
                               values[2].str() + " " + values[3].str());
         }
     }
-    std::vector<std::string> expected;
-    for (const SettingsItem& item : kSettingsItems) {
-        expected.push_back(Narrow(item.key) + " " + Narrow(item.section) + " " + Hex(item.min) +
-                           "-" + Hex(item.max) + " " + Hex(item.def));
-    }
-    EXPECT_EQ(entries, expected);
+    EXPECT_EQ(entries, KeyRows());
 }
 
 // The guide shows the file -g writes: the sections in table order, each key with its default.
 TEST(DocsTest, GuideShowsTheDefaultsFileAsWritten) {
-    const std::vector<std::string> lines =
-        Lines(Section(ReadDoc("marvanecfgutil-guide.txt"), "  [General]", "(The section"));
-    std::vector<std::string> shown;
-    for (const std::string& line : lines) {
-        if (line.rfind("  ", 0) == 0) {
-            shown.push_back(line.substr(2));
-        }
-    }
     std::vector<std::string> expected;
     std::string current;
     for (const SettingsItem& item : kSettingsItems) {
@@ -189,21 +176,17 @@ TEST(DocsTest, GuideShowsTheDefaultsFileAsWritten) {
             current = Narrow(item.section);
             expected.push_back("[" + current + "]");
         }
-        char value[3];
-        std::snprintf(value, sizeof value, "%02x", item.def);
-        expected.push_back(Narrow(item.key) + "=" + value);
+        expected.push_back(Narrow(item.key) + "=" + Hex(item.def, true));
     }
-    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(Matching(Section(ReadDoc("marvanecfgutil-guide.txt"), "  [General]", "(The section"),
+                       "^  (.*)", "$1"),
+              expected);
 }
 
 // Every example command of the help appears in the guide and in the manual page's examples.
 TEST(DocsTest, ExampleCommandsMatchTheHelp) {
-    std::vector<std::string> commands;
-    for (const std::string& line : Lines(kExamples)) {
-        if (line.rfind("       marvanecfgutil ", 0) == 0) {
-            commands.push_back(line.substr(7));
-        }
-    }
+    const std::vector<std::string> commands =
+        Matching(kExamples, "^       (marvanecfgutil .*)", "$1");
     ASSERT_EQ(commands.size(), 4u);
     const std::string guide = ReadDoc("marvanecfgutil-guide.txt");
     const std::string examples = Roff(Section(ReadDoc("marvanecfgutil.1"), ".SH EXAMPLES", ".SH "));

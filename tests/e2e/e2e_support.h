@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,18 @@
 
 #ifdef _WIN32
 inline const std::string kSimProgram = "marvanecfgutil-sim.exe";
+inline const std::string kLockHolder = "lock_holder.exe";
 #else
 inline const std::string kSimProgram = "marvanecfgutil-sim";
+inline const std::string kLockHolder = "lock_holder";
 #endif
+
+// What lock_holder says on its last line: how long the program it started ran.
+inline long long HeldProgramMilliseconds(const std::string& err) {
+    const std::string marker = "lock_holder: program ended after ";
+    const size_t at = err.rfind(marker);
+    return at == std::string::npos ? -1 : std::atoll(err.c_str() + at + marker.size());
+}
 
 class EndToEnd : public ::testing::Test {
 protected:

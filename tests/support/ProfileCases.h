@@ -16,12 +16,6 @@ inline std::string Utf16(const std::string& ascii, bool bigEndian = false) {
     }
     return bytes;
 }
-inline std::string Utf16Le(const std::string& ascii) {
-    return Utf16(ascii);
-}
-inline std::string Utf16Be(const std::string& ascii) {
-    return Utf16(ascii, true);
-}
 
 // Bytes with zeros in them, written with '0' standing for each zero.
 inline std::string WithZeros(std::string text) {
@@ -62,11 +56,13 @@ inline std::vector<ReadCase> ReadCases() {
         {"text after ]", "[ OpPannel ] ;p\r\nIconBright=1b\r\n", L"1b", 0x1B},
         {"blank inside a name", "[Op Pannel]\r\nIconBright=1b\r\n", L"", 0xFF},
         {"utf-8 bom", "\xEF\xBB\xBF" + p + "IconBright=05\r\n", L"05", 0x05},
-        {"utf-16le bom", Utf16Le(p + "IconBright=05\r\n"), L"05", 0x05},
-        {"utf-16be bom", Utf16Be(p + "IconBright=05\r\n"), L"05", 0x05},
-        {"utf-16be blanks in brackets", Utf16Be("[\tOpPannel ]\nIconBright = 1b\n"), L"1b", 0x1B},
-        {"utf-16le odd last byte", Utf16Le(p + "IconBright=1b") + "\x01", L"1b\x01", 0xFF, false},
-        {"utf-16be odd last byte", Utf16Be(p + "IconBright=1b") + "\x01", L"1b\x01", 0xFF, false},
+        {"utf-16le bom", Utf16(p + "IconBright=05\r\n"), L"05", 0x05},
+        {"utf-16be bom", Utf16(p + "IconBright=05\r\n", true), L"05", 0x05},
+        {"utf-16be blanks in brackets", Utf16("[\tOpPannel ]\nIconBright = 1b\n", true), L"1b",
+         0x1B},
+        {"utf-16le odd last byte", Utf16(p + "IconBright=1b") + "\x01", L"1b\x01", 0xFF, false},
+        {"utf-16be odd last byte", Utf16(p + "IconBright=1b", true) + "\x01", L"1b\x01", 0xFF,
+         false},
         {"comments", ";x\r\n[OpPannel] ;p\r\n;IconBright=19\r\nIconBright=05\r\n", L"05", 0x05},
         {"hash is no comment", p + "#IconBright=19\r\nIconBright=05\r\n", L"05", 0x05},
         {"comment after value", p + "IconBright=1b ;x\r\n", L"1b ;x", 0xFF},
@@ -129,8 +125,8 @@ inline std::vector<WriteCase> WriteCases() {
     }
     const std::string others = kDefaultFile.substr(kDefaultFile.find("[BeepOnTouch]"));
     return {{"new", "", kDefaultFile},
-            {"utf-16", Utf16Le("[General]\r\nVolume=05\r\n"), Utf16Le(kDefaultFile)},
-            {"utf-16be", Utf16Be("[General]\r\nVolume=05\r\n"), Utf16Be(kDefaultFile)},
+            {"utf-16", Utf16("[General]\r\nVolume=05\r\n"), Utf16(kDefaultFile)},
+            {"utf-16be", Utf16("[General]\r\nVolume=05\r\n", true), Utf16(kDefaultFile, true)},
             {"blanks in brackets", "[ General ]\r\nVolume=05\r\n", "[ General ]\r\n" + tail, false},
             {"tab in brackets", "[General\t]\r\n", "[General\t]\r\n" + tail, false},
             {"text after ]", "[General] ;c\r\nVolume=05\r\n", "[General] ;c\r\n" + tail, false},

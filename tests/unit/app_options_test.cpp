@@ -7,6 +7,7 @@
 #include "app/Help.h"
 #include "app/Options.h"
 #include "log/Log.h"
+#include "tests/support/Argv.h"
 #include "tests/support/CaptureStdout.h"
 
 namespace {
@@ -35,16 +36,10 @@ protected:
     }
     static Parsed Parse(std::vector<std::string> args) {
         FreshRun();
-        args.insert(args.begin(), "marvanecfgutil");
-        std::vector<char*> argv;
-        for (std::string& word : args) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
+        Argv argv(std::move(args));
         Parsed parsed;
         CaptureOutput capture;
-        parsed.run = ParseCommandLine(static_cast<int>(args.size()), argv.data(), parsed.line,
-                                      parsed.status);
+        parsed.run = ParseCommandLine(argv.argc(), argv.argv(), parsed.line, parsed.status);
         parsed.out = capture.out();
         parsed.err = capture.err();
         return parsed;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -10,31 +11,6 @@
 #include "tests/support/RunProcess.h"
 
 namespace {
-
-// Makes Wine prefer a hid.dll found beside a program over its own, as Windows does, for the
-// programs this test starts; restored afterwards.
-class PreferPlantedDlls {
-public:
-    PreferPlantedDlls() {
-        wchar_t value[1024];
-        const DWORD length = GetEnvironmentVariableW(L"WINEDLLOVERRIDES", value, 1024);
-        if (length > 0 && length < 1024) {
-            saved = value;
-            hadValue = true;
-        }
-        const std::wstring overrides = hadValue ? saved + L";hid=n,b" : L"hid=n,b";
-        SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides.c_str());
-    }
-    ~PreferPlantedDlls() {
-        SetEnvironmentVariableW(L"WINEDLLOVERRIDES", hadValue ? saved.c_str() : nullptr);
-    }
-    PreferPlantedDlls(const PreferPlantedDlls&) = delete;
-    PreferPlantedDlls& operator=(const PreferPlantedDlls&) = delete;
-
-private:
-    std::wstring saved;
-    bool hadValue = false;
-};
 
 TEST(PlantedHidDll, IsNotLoadedAndTheListStillRuns) {
     namespace fs = std::filesystem;
@@ -46,8 +22,13 @@ TEST(PlantedHidDll, IsNotLoadedAndTheListStillRuns) {
     fs::copy_file(planted, dir.file("hid.dll"));
     const std::string mark = dir.file("planted-hid-was-loaded");
 
-    PreferPlantedDlls prefer;
+    // Wine, unlike Windows, prefers its own hid.dll unless told otherwise.
+    const char* overrides = std::getenv("WINEDLLOVERRIDES");
+    const std::string saved = overrides != nullptr ? overrides : "";
+    SetEnvironmentVariableA("WINEDLLOVERRIDES",
+                            (saved.empty() ? "" : saved + ";").append("hid=n,b").c_str());
     const ProcessResult result = RunProcess(dir.file("marvanecfgutil.exe"), {"-L"}, dir.path());
+    SetEnvironmentVariableA("WINEDLLOVERRIDES", overrides != nullptr ? saved.c_str() : nullptr);
     EXPECT_FALSE(FileExists(mark)) << "the hid.dll beside the program was loaded";
     // No monitors under Wine: discovery through the system's hid.dll finds none.
     EXPECT_EQ(result.exitStatus, 1);
