@@ -19,6 +19,25 @@ constexpr uint16_t kPlacedPid = 0x0030;
 constexpr uint16_t kPlacementHubVid = 0x04B3;
 constexpr uint16_t kPlacementHubPid = 0x4675;
 
+// Released through the bound library, and only when the library handed one out.
+class PreparsedData {
+public:
+    PreparsedData() = default;
+    ~PreparsedData() {
+        if (data != nullptr) {
+            HidLib::functions().HidD_FreePreparsedData(data);
+        }
+    }
+    PreparsedData(const PreparsedData&) = delete;
+    PreparsedData& operator=(const PreparsedData&) = delete;
+
+    HidPreparsedData* out() { return &data; }
+    HidPreparsedData get() const { return data; }
+
+private:
+    HidPreparsedData data = nullptr;
+};
+
 // Only the video controller gets a device object; other matched interfaces have none.
 std::unique_ptr<ZelHidFlash> createHidFlash(HidHandle probeHandle) {
     HidAttributes attributes{};
@@ -98,6 +117,38 @@ bool ZelHidDisplayList::addZelHidFlash(HidHandle probeHandle, HidPreparsedData p
     hidDevices_.reserve(hidDevices_.size() + 1);  // so that the hand-over below cannot fail
     hidDevices_.push_back(device.release());
     return true;
+}
+
+void ZelHidDisplayList::considerHidInterface(HidHandle probeHandle, const std::wstring& devicePath,
+                                             const HubLookup& findHub) {
+    const HidFunctions& hid = HidLib::functions();
+    PreparsedData preparsed;
+    const bool havePreparsed =
+        hid.HidD_GetPreparsedData(probeHandle, preparsed.out()) && preparsed.get() != nullptr;
+    HidAttributes attributes{};
+    attributes.Size = sizeof(attributes);
+    const bool haveAttributes = hid.HidD_GetAttributes(probeHandle, &attributes);
+    if (!havePreparsed || !haveAttributes) {
+        return;
+    }
+    HidCaps caps{};
+    if (hid.HidP_GetCaps(preparsed.get(), &caps) != kHidpStatusSuccess) {
+        return;
+    }
+    const uint16_t vid = attributes.VendorID;
+    const uint16_t pid = attributes.ProductID;
+    if (!matchHidInterface(vid, pid, caps.UsagePage, caps.Usage)) {
+        return;
+    }
+    if (hubPlacementRuleApplies(vid, pid)) {
+        uint16_t hubVid = 0;
+        uint16_t hubPid = 0;
+        const bool hubFound = findHub(hubVid, hubPid);
+        if (!hubPlacementAccepts(vid, pid, hubFound, hubVid, hubPid)) {
+            return;
+        }
+    }
+    addZelHidFlash(probeHandle, preparsed.get(), devicePath);
 }
 
 bool ZelHidDisplayList::addZelUsbFlash(uint16_t vid, uint16_t pid, uint16_t bcdDevice,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,9 +43,19 @@ public:
     ZelHidDisplayList& operator=(const ZelHidDisplayList&) = delete;
 
     void clear();
-    // Backend walks: the Windows one over SetupAPI, the simulated one over the simulated bus.
+    // Backend walks: the Windows one over SetupAPI, the Linux one over udev, the simulated one
+    // over the simulated bus.
     bool enumerateHid();
     bool enumerateUsb();
+
+    // What every HID walk does with an interface it opened for queries: reads its preparsed
+    // data, attributes and capabilities (one that cannot be read is passed over without a
+    // line), matches the table, applies the hub placement rule and adds the device. findHub
+    // looks for the interface's hub (false when there is none or it cannot be found); it is
+    // asked only when the rule applies.
+    using HubLookup = std::function<bool(uint16_t& hubVid, uint16_t& hubPid)>;
+    void considerHidInterface(HidHandle probeHandle, const std::wstring& devicePath,
+                              const HubLookup& findHub);
     int getAllFirmwareLevels(std::vector<DeviceLevels>& result);
 
     bool addZelHidFlash(HidHandle probeHandle, HidPreparsedData preparsedData,

@@ -38,7 +38,7 @@ void CheckCollection(const hidraw::CollectionCaps& collection) {
         uint16_t got = static_cast<uint16_t>(total + 1u);
         const HidStatus status = hidraw::FillValueCaps(collection, kind, all.data(), &got);
         if (total == 0) {
-            Check(status == hidraw::kHidpStatusUsageNotFound && got == 0, "no caps, wrong answer");
+            Check(status == kHidpStatusUsageNotFound && got == 0, "no caps, wrong answer");
             continue;
         }
         Check(length > 0, "value caps in a report that does not exist");
@@ -56,7 +56,7 @@ void CheckCollection(const hidraw::CollectionCaps& collection) {
         uint16_t fewer = static_cast<uint16_t>(total - 1);
         std::vector<HidValueCaps> part(total);
         Check(hidraw::FillValueCaps(collection, kind, part.data(), &fewer) ==
-                      hidraw::kHidpStatusBufferTooSmall &&
+                      kHidpStatusBufferTooSmall &&
                   fewer == total - 1,
               "short buffer, wrong answer");
     }

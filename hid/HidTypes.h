@@ -18,6 +18,10 @@ using HidStatus = int32_t;   // NTSTATUS
 inline HidHandle InvalidHidHandle() { return reinterpret_cast<HidHandle>(static_cast<intptr_t>(-1)); }
 
 inline constexpr HidStatus kHidpStatusSuccess = 0x00110000;
+inline constexpr HidStatus kHidpStatusInvalidPreparsedData = static_cast<HidStatus>(0xC0110001u);
+inline constexpr HidStatus kHidpStatusInvalidReportType = static_cast<HidStatus>(0xC0110002u);
+inline constexpr HidStatus kHidpStatusUsageNotFound = static_cast<HidStatus>(0xC0110004u);
+inline constexpr HidStatus kHidpStatusBufferTooSmall = static_cast<HidStatus>(0xC0110007u);
 inline constexpr int kHidpInput = 0;
 inline constexpr int kHidpOutput = 1;
 inline constexpr int kHidpFeature = 2;

@@ -17,7 +17,7 @@ sim::SimBus& Bus() {
     return sim::SimBus::instance();
 }
 
-// The query-only handle of the HID walk, and the preparsed data read on it.
+// The query-only handle of the HID walk.
 class Probe {
 public:
     explicit Probe(int interfaceIndex) {
@@ -31,9 +31,6 @@ public:
         ++bus.openHandles;
     }
     ~Probe() {
-        if (preparsed != nullptr) {
-            HidLib::functions().HidD_FreePreparsedData(preparsed);
-        }
         if (handle != nullptr) {
             --Bus().openHandles;
         }
@@ -42,7 +39,6 @@ public:
     Probe& operator=(const Probe&) = delete;
 
     HidHandle handle = nullptr;
-    HidPreparsedData preparsed = nullptr;
 };
 
 // Serial number of a USB device node: the last field of its instance id, unless Windows
@@ -136,35 +132,9 @@ bool ZelHidDisplayList::enumerateHid() {
                        Narrow(path).c_str(), bus.lastError);
             continue;
         }
-        // The reads and tests of the Windows walk, in its order: an interface that cannot be
-        // read is passed over without a line.
-        const bool havePreparsed =
-            hid.HidD_GetPreparsedData(probe.handle, &probe.preparsed) && probe.preparsed != nullptr;
-        HidAttributes attributes{};
-        attributes.Size = sizeof attributes;
-        const bool haveAttributes = hid.HidD_GetAttributes(probe.handle, &attributes);
-        if (!havePreparsed || !haveAttributes) {
-            continue;
-        }
-        HidCaps caps{};
-        if (hid.HidP_GetCaps(probe.preparsed, &caps) != kHidpStatusSuccess) {
-            continue;
-        }
-        if (!matchHidInterface(attributes.VendorID, attributes.ProductID, caps.UsagePage,
-                               caps.Usage)) {
-            continue;
-        }
-        if (hubPlacementRuleApplies(attributes.VendorID, attributes.ProductID)) {
-            uint16_t hubVid = 0;
-            uint16_t hubPid = 0;
-            const bool hubFound =
-                bus.findHubAncestor(bus.interfaces[index].parentNode, hubVid, hubPid);
-            if (!hubPlacementAccepts(attributes.VendorID, attributes.ProductID, hubFound, hubVid,
-                                     hubPid)) {
-                continue;
-            }
-        }
-        addZelHidFlash(probe.handle, probe.preparsed, path);
+        considerHidInterface(probe.handle, path, [&bus, index](uint16_t& hubVid, uint16_t& hubPid) {
+            return bus.findHubAncestor(bus.interfaces[index].parentNode, hubVid, hubPid);
+        });
     }
     if (bus.hidWalkError != 0) {
         bus.lastError = bus.hidWalkError;

@@ -9,11 +9,6 @@
 
 namespace {
 
-constexpr HidStatus kHidpStatusInvalidPreparsedData = static_cast<HidStatus>(0xC0110001u);
-constexpr HidStatus kHidpStatusInvalidReportType = static_cast<HidStatus>(0xC0110002u);
-constexpr HidStatus kHidpStatusUsageNotFound = static_cast<HidStatus>(0xC0110004u);
-constexpr HidStatus kHidpStatusBufferTooSmall = static_cast<HidStatus>(0xC0110007u);
-
 bool g_initialised = false;
 HidFunctions g_table{};
 

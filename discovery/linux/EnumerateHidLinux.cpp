@@ -13,40 +13,7 @@
 #include "log/Log.h"
 #include "platform/Text.h"
 
-namespace {
-
 using namespace discovery_linux;
-
-// Released through the bound library, and only when the library handed one out.
-class PreparsedData {
-public:
-    PreparsedData() = default;
-    ~PreparsedData() {
-        if (data != nullptr) {
-            HidLib::functions().HidD_FreePreparsedData(data);
-        }
-    }
-    PreparsedData(const PreparsedData&) = delete;
-    PreparsedData& operator=(const PreparsedData&) = delete;
-
-    HidPreparsedData* out() { return &data; }
-    HidPreparsedData get() const { return data; }
-
-private:
-    HidPreparsedData data = nullptr;
-};
-
-bool checkHubPlacement(udev_device* node, uint16_t vid, uint16_t pid) {
-    if (!hubPlacementRuleApplies(vid, pid)) {
-        return true;
-    }
-    uint16_t hubVid = 0;
-    uint16_t hubPid = 0;
-    const bool hubFound = FindHubAbove(node, hubVid, hubPid);
-    return hubPlacementAccepts(vid, pid, hubFound, hubVid, hubPid);
-}
-
-}  // namespace
 
 bool ZelHidDisplayList::enumerateHid() {
     if (!HidLib::isInitialised()) {
@@ -102,29 +69,12 @@ bool ZelHidDisplayList::enumerateHid() {
             continue;
         }
         const std::wstring path = Widen(devnode);
-        const HidFunctions& hid = HidLib::functions();
+        const auto findHub = [&node](uint16_t& hubVid, uint16_t& hubPid) {
+            return FindHubAbove(node.get(), hubVid, hubPid);
+        };
         for (size_t collection = 0; collection < collections; ++collection) {
             probe->collection = collection;
-            const HidHandle handle = hidraw::AsHidHandle(*probe);
-            PreparsedData preparsed;
-            const bool havePreparsed =
-                hid.HidD_GetPreparsedData(handle, preparsed.out()) && preparsed.get() != nullptr;
-            HidAttributes attributes{};
-            attributes.Size = sizeof(attributes);
-            const bool haveAttributes = hid.HidD_GetAttributes(handle, &attributes);
-            // A collection that cannot be read is simply not ours.
-            if (!havePreparsed || !haveAttributes) {
-                continue;
-            }
-            HidCaps caps{};
-            if (hid.HidP_GetCaps(preparsed.get(), &caps) != kHidpStatusSuccess) {
-                continue;
-            }
-            if (matchHidInterface(attributes.VendorID, attributes.ProductID, caps.UsagePage,
-                                  caps.Usage) &&
-                checkHubPlacement(node.get(), attributes.VendorID, attributes.ProductID)) {
-                addZelHidFlash(handle, preparsed.get(), path);
-            }
+            considerHidInterface(hidraw::AsHidHandle(*probe), path, findHub);
         }
     }
     return true;

@@ -23,25 +23,6 @@ namespace {
 
 using namespace discovery_win32;
 
-// Released through the bound library, and only when the library handed one out.
-class PreparsedData {
-public:
-    PreparsedData() = default;
-    ~PreparsedData() {
-        if (data != nullptr) {
-            HidLib::functions().HidD_FreePreparsedData(data);
-        }
-    }
-    PreparsedData(const PreparsedData&) = delete;
-    PreparsedData& operator=(const PreparsedData&) = delete;
-
-    HidPreparsedData* out() { return &data; }
-    HidPreparsedData get() const { return data; }
-
-private:
-    HidPreparsedData data = nullptr;
-};
-
 // Walks up the device tree from devInst to the first ancestor whose description names a
 // hub, and reads that hub's ids from its instance id.
 bool findHubAncestor(DEVINST devInst, uint16_t& hubVid, uint16_t& hubPid) {
@@ -86,19 +67,14 @@ bool findHubAncestor(DEVINST devInst, uint16_t& hubVid, uint16_t& hubPid) {
     return parseInstanceIdVidPid(hubId, hubVid, hubPid);
 }
 
-bool checkHubPlacement(HDEVINFO set, DWORD index, uint16_t vid, uint16_t pid) {
-    if (!hubPlacementRuleApplies(vid, pid)) {
-        return true;
-    }
+// The hub above the interface at index of the set.
+bool findInterfaceHub(HDEVINFO set, DWORD index, uint16_t& hubVid, uint16_t& hubPid) {
     SP_DEVINFO_DATA devInfo{};
     devInfo.cbSize = sizeof(devInfo);
     if (!SetupDiEnumDeviceInfo(set, index, &devInfo)) {
         return false;
     }
-    uint16_t hubVid = 0;
-    uint16_t hubPid = 0;
-    const bool hubFound = findHubAncestor(devInfo.DevInst, hubVid, hubPid);
-    return hubPlacementAccepts(vid, pid, hubFound, hubVid, hubPid);
+    return findHubAncestor(devInfo.DevInst, hubVid, hubPid);
 }
 
 }  // namespace
@@ -146,27 +122,9 @@ bool ZelHidDisplayList::enumerateHid() {
             continue;
         }
 
-        const HidFunctions& hid = HidLib::functions();
-        PreparsedData preparsed;
-        const bool havePreparsed =
-            hid.HidD_GetPreparsedData(probe.get(), preparsed.out()) && preparsed.get() != nullptr;
-        HidAttributes attributes{};
-        attributes.Size = sizeof(attributes);
-        const bool haveAttributes = hid.HidD_GetAttributes(probe.get(), &attributes);
-        // An interface that cannot be read is simply not ours.
-        if (!havePreparsed || !haveAttributes) {
-            continue;
-        }
-        HidCaps caps{};
-        if (hid.HidP_GetCaps(preparsed.get(), &caps) != kHidpStatusSuccess) {
-            continue;
-        }
-
-        if (matchHidInterface(attributes.VendorID, attributes.ProductID, caps.UsagePage,
-                              caps.Usage) &&
-            checkHubPlacement(set.get(), index, attributes.VendorID, attributes.ProductID)) {
-            addZelHidFlash(probe.get(), preparsed.get(), path);
-        }
+        considerHidInterface(probe.get(), path, [&set, index](uint16_t& hubVid, uint16_t& hubPid) {
+            return findInterfaceHub(set.get(), index, hubVid, hubPid);
+        });
     }
 
     const DWORD error = GetLastError();

@@ -387,12 +387,28 @@ HidBoolean HID_API LinuxGetSerialNumberString(HidHandle device, void* buffer, ui
 // The ioctl size field holds 14 bits.
 constexpr uint32_t kMaxIoctlLength = (1u << _IOC_SIZEBITS) - 1;
 
+bool ReportBufferFits(const void* buffer, uint32_t length) {
+    return buffer != nullptr && length != 0 && length <= kMaxIoctlLength;
+}
+
+// One report request on the node; a refusal is logged naming the library call and the request.
+HidBoolean ReportIoctl(const ProbeHandle& probe, unsigned long request, void* buffer,
+                       uint32_t length, const char* call, const char* requestName) {
+    if (Sys().ioctl(probe.fd.get(), request, buffer) < 0) {
+        const int error = errno;
+        LogMessage(LogDebug, "HidLib::%s - ioctl(%s, %s(%u)) failed, error=0x%08x", call,
+                   probe.devnode.c_str(), requestName, length, static_cast<uint32_t>(error));
+        return Fail(error);
+    }
+    return 1;
+}
+
 HidBoolean HID_API LinuxGetFeature(HidHandle device, void* buffer, uint32_t length) {
     ProbeHandle* probe = Probe(device);
     if (probe == nullptr) {
         return 0;
     }
-    if (buffer == nullptr || length == 0 || length > kMaxIoctlLength) {
+    if (!ReportBufferFits(buffer, length)) {
         return Fail(EINVAL);
     }
     // A shorter answer fills only its own bytes: the rest reads as zeros, as on Windows.
@@ -400,15 +416,8 @@ HidBoolean HID_API LinuxGetFeature(HidHandle device, void* buffer, uint32_t leng
     const uint8_t reportId = bytes[0];
     std::memset(bytes, 0, length);
     bytes[0] = reportId;
-    if (Sys().ioctl(probe->fd.get(), HIDIOCGFEATURE(length), bytes) < 0) {
-        const int error = errno;
-        LogMessage(LogDebug,
-                   "HidLib::HidD_GetFeature - ioctl(%s, HIDIOCGFEATURE(%u)) failed, "
-                   "error=0x%08x",
-                   probe->devnode.c_str(), length, static_cast<uint32_t>(error));
-        return Fail(error);
-    }
-    return 1;
+    return ReportIoctl(*probe, HIDIOCGFEATURE(length), bytes, length, "HidD_GetFeature",
+                       "HIDIOCGFEATURE");
 }
 
 HidBoolean HID_API LinuxSetOutputReport(HidHandle device, void* buffer, uint32_t length) {
@@ -416,24 +425,17 @@ HidBoolean HID_API LinuxSetOutputReport(HidHandle device, void* buffer, uint32_t
     if (probe == nullptr) {
         return 0;
     }
-    if (buffer == nullptr || length == 0 || length > kMaxIoctlLength) {
+    if (!ReportBufferFits(buffer, length)) {
         return Fail(EINVAL);
     }
-    if (Sys().ioctl(probe->fd.get(), HIDIOCSOUTPUT(length), buffer) < 0) {
-        const int error = errno;
-        LogMessage(LogDebug,
-                   "HidLib::HidD_SetOutputReport - ioctl(%s, HIDIOCSOUTPUT(%u)) failed, "
-                   "error=0x%08x",
-                   probe->devnode.c_str(), length, static_cast<uint32_t>(error));
-        return Fail(error);
-    }
-    return 1;
+    return ReportIoctl(*probe, HIDIOCSOUTPUT(length), buffer, length, "HidD_SetOutputReport",
+                       "HIDIOCSOUTPUT");
 }
 
 HidStatus HID_API LinuxGetCaps(HidPreparsedData preparsed, HidCaps* caps) {
     const PreparsedBlock* block = Block(preparsed);
     if (block == nullptr) {
-        return hidraw::kHidpStatusInvalidPreparsedData;
+        return kHidpStatusInvalidPreparsedData;
     }
     return hidraw::FillCaps(block->caps(), caps);
 }
@@ -442,7 +444,7 @@ HidStatus HID_API LinuxGetValueCaps(int reportType, HidValueCaps* valueCaps, uin
                                     HidPreparsedData preparsed) {
     const PreparsedBlock* block = Block(preparsed);
     if (block == nullptr) {
-        return hidraw::kHidpStatusInvalidPreparsedData;
+        return kHidpStatusInvalidPreparsedData;
     }
     return hidraw::FillValueCaps(block->caps(), reportType, valueCaps, length);
 }

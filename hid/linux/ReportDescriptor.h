@@ -80,9 +80,4 @@ HidStatus FillCaps(const CollectionCaps& collection, HidCaps* caps);
 HidStatus FillValueCaps(const CollectionCaps& collection, int reportType, HidValueCaps* valueCaps,
                         uint16_t* length);
 
-inline constexpr HidStatus kHidpStatusInvalidPreparsedData = static_cast<HidStatus>(0xC0110001u);
-inline constexpr HidStatus kHidpStatusInvalidReportType = static_cast<HidStatus>(0xC0110002u);
-inline constexpr HidStatus kHidpStatusUsageNotFound = static_cast<HidStatus>(0xC0110004u);
-inline constexpr HidStatus kHidpStatusBufferTooSmall = static_cast<HidStatus>(0xC0110007u);
-
 }  // namespace hidraw

@@ -67,11 +67,11 @@ TEST_F(HidLibTest, OneCollectionPerPreparsedBlock) {
     }
     // Freed, or never handed out: refused, not followed.
     HidCaps caps;
-    EXPECT_EQ(hid.HidP_GetCaps(blocks[0], &caps), hidraw::kHidpStatusInvalidPreparsedData);
+    EXPECT_EQ(hid.HidP_GetCaps(blocks[0], &caps), kHidpStatusInvalidPreparsedData);
     EXPECT_FALSE(hid.HidD_FreePreparsedData(blocks[0]));
     int notABlock = 0;
     EXPECT_EQ(hid.HidP_GetValueCaps(kHidpInput, feature, &length, &notABlock),
-              hidraw::kHidpStatusInvalidPreparsedData);
+              kHidpStatusInvalidPreparsedData);
 }
 
 TEST_F(HidLibTest, BrokenDescriptorGivesNoCollectionsAndNoBlock) {

@@ -108,7 +108,7 @@ std::vector<HidValueCaps> RawValues(const CollectionCaps& collection, int kind) 
     std::vector<HidValueCaps> out(declared);
     uint16_t length = declared;
     const HidStatus status = hidraw::FillValueCaps(collection, kind, out.data(), &length);
-    EXPECT_EQ(status, declared == 0 ? hidraw::kHidpStatusUsageNotFound : kHidpStatusSuccess);
+    EXPECT_EQ(status, declared == 0 ? kHidpStatusUsageNotFound : kHidpStatusSuccess);
     EXPECT_EQ(length, declared);
     return out;
 }
@@ -187,20 +187,18 @@ TEST(ReportDescriptor, BufferTooSmallGetsWhatFitsAndSaysSo) {
     const CollectionCaps& c = parsed.collections.at(0);
     HidValueCaps one[1];
     uint16_t length = 1;
-    EXPECT_EQ(hidraw::FillValueCaps(c, kHidpOutput, one, &length),
-              hidraw::kHidpStatusBufferTooSmall);
+    EXPECT_EQ(hidraw::FillValueCaps(c, kHidpOutput, one, &length), kHidpStatusBufferTooSmall);
     EXPECT_EQ(length, 1);
     EXPECT_EQ(one[0].NotRange.Usage, 0x01);
 
     length = 5;
-    EXPECT_EQ(hidraw::FillValueCaps(c, kHidpOutput, nullptr, &length),
-              hidraw::kHidpStatusBufferTooSmall);
+    EXPECT_EQ(hidraw::FillValueCaps(c, kHidpOutput, nullptr, &length), kHidpStatusBufferTooSmall);
     EXPECT_EQ(length, 0);
 
     length = 1;
-    EXPECT_EQ(hidraw::FillValueCaps(c, kHidpInput, one, &length), hidraw::kHidpStatusUsageNotFound);
+    EXPECT_EQ(hidraw::FillValueCaps(c, kHidpInput, one, &length), kHidpStatusUsageNotFound);
     EXPECT_EQ(length, 0);
-    EXPECT_EQ(hidraw::FillValueCaps(c, 7, one, &length), hidraw::kHidpStatusInvalidReportType);
+    EXPECT_EQ(hidraw::FillValueCaps(c, 7, one, &length), kHidpStatusInvalidReportType);
 }
 
 struct BadCase {
