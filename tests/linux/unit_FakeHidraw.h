@@ -45,16 +45,13 @@ struct Node {
     int writeError = 0;           // then every device write fails with it
     int featureError = 0;         // HIDIOCGFEATURE fails with it
     std::vector<uint8_t> featureAnswer;
-    int outputError = 0;
     hidraw_devinfo info{3, 0x0F66, 0x302C};
     std::string unique;  // HIDIOCGRAWUNIQ
-    bool uniqueFails = false;
 
     int64_t now = 1000000;
     bool terminated = false;
-    std::vector<std::vector<uint8_t>> written;        // device writes
-    std::vector<std::vector<uint8_t>> outputReports;  // HIDIOCSOUTPUT
-    std::vector<int> pollTimeouts;                    // of polls that watched the device
+    std::vector<std::vector<uint8_t>> written;  // device writes
+    std::vector<int> pollTimeouts;              // of polls that watched the device
     std::vector<int> closed;
     int devicePolls = 0;
 };
@@ -147,23 +144,12 @@ inline int Ioctl(int, unsigned long request, void* argument) {
         return 0;
     }
     if (nr == _IOC_NR(HIDIOCGRAWUNIQ(0))) {
-        if (n.uniqueFails) {
-            return Fail(ENOTTY);
-        }
         std::memset(argument, 0, size);
         return CopyOut(argument, size, {n.unique.begin(), n.unique.end()});
     }
     if (nr == _IOC_NR(HIDIOCGFEATURE(0))) {
         return n.featureError != 0 ? Fail(n.featureError)
                                    : CopyOut(argument, size, n.featureAnswer);
-    }
-    if (nr == _IOC_NR(HIDIOCSOUTPUT(0))) {
-        if (n.outputError != 0) {
-            return Fail(n.outputError);
-        }
-        const auto* bytes = static_cast<const uint8_t*>(argument);
-        n.outputReports.emplace_back(bytes, bytes + size);
-        return static_cast<int>(size);
     }
     return Fail(ENOTTY);
 }
