@@ -50,8 +50,9 @@ struct Node {
 
     int64_t now = 1000000;
     bool terminated = false;
-    std::vector<std::vector<uint8_t>> written;  // device writes
-    std::vector<int> pollTimeouts;              // of polls that watched the device
+    std::vector<std::vector<uint8_t>> written;        // device writes
+    std::vector<std::vector<uint8_t>> outputReports;  // HIDIOCSOUTPUT
+    std::vector<int> pollTimeouts;                    // of polls that watched the device
     std::vector<int> closed;
     int devicePolls = 0;
 };
@@ -150,6 +151,11 @@ inline int Ioctl(int, unsigned long request, void* argument) {
     if (nr == _IOC_NR(HIDIOCGFEATURE(0))) {
         return n.featureError != 0 ? Fail(n.featureError)
                                    : CopyOut(argument, size, n.featureAnswer);
+    }
+    if (nr == _IOC_NR(HIDIOCSOUTPUT(0))) {
+        const auto* bytes = static_cast<const uint8_t*>(argument);
+        n.outputReports.emplace_back(bytes, bytes + size);
+        return static_cast<int>(size);
     }
     return Fail(ENOTTY);
 }

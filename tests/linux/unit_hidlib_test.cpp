@@ -99,6 +99,14 @@ TEST_F(HidLibTest, SerialAsUtf16WithTheWindowsBufferRules) {
     EXPECT_TRUE(hid.HidD_GetSerialNumberString(handle(), buffer, 12));
 }
 
+// Not used by the program on Linux (it writes the node), but part of the table.
+TEST_F(HidLibTest, OutputReportByIoctlAndInputBuffersAccepted) {
+    uint8_t output[4] = {0x02, 1, 2, 3};
+    ASSERT_TRUE(hid.HidD_SetOutputReport(handle(), output, 4));
+    EXPECT_EQ(node.outputReports, (std::vector<std::vector<uint8_t>>{{0x02, 1, 2, 3}}));
+    EXPECT_TRUE(hid.HidD_SetNumInputBuffers(handle(), 128));
+}
+
 TEST(Utf8ToUtf16, DecodesAndReplacesWhatIsMalformed) {
     const std::pair<std::string, std::u16string> cases[] = {
         {"", u""},

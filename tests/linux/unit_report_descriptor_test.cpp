@@ -232,6 +232,8 @@ TEST(ReportDescriptor, RefusesBrokenDescriptorsCleanly) {
         {"long item header truncated", {0xFE, 0x01}, "long item truncated"},
         {"pop without push", InCollection({0xB4}), "pop without push"},
         {"push nested too deep", InCollection(deepPush), "push nested too deep"},
+        {"count times size too large",
+         InCollection({0x76, 0x00, 0x01, 0x96, 0xFF, 0xFF, 0x81, 0x02}), "report too long"},
         {"reports adding up too long",
          InCollection({0x75, 0x80, 0x96, 0x00, 0x04, 0x81, 0x02, 0x81, 0x02}), "report too long"},
         {"report size beyond 256 bits", InCollection({0x76, 0x01, 0x01}), "report size too large"},
