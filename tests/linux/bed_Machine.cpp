@@ -153,7 +153,6 @@ namespace {
 // The handlers run on umockdev's worker thread; the bus is touched there only while a
 // program runs, and by the test's thread only between runs.
 std::mutex g_busLock;
-uint64_t g_requests = 0;
 
 sim::SimBus& Bus() {
     return sim::SimBus::instance();
@@ -177,7 +176,6 @@ uint8_t* Resolve(UMockdevIoctlClient* client, size_t length) {
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
     const auto* node = static_cast<const Machine::Node*>(data);
     std::lock_guard<std::mutex> lock(g_busLock);
-    ++g_requests;
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     const size_t size = _IOC_SIZE(request);
     uint8_t* out = _IOC_TYPE(request) == 'H' ? Resolve(client, size) : nullptr;
@@ -197,10 +195,6 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
         case _IOC_NR(HIDIOCGRDESC): {
             uint32_t asked = 0;
             std::memcpy(&asked, out, sizeof asked);
-            if (asked > HID_MAX_DESCRIPTOR_SIZE - 1) {
-                failure = EINVAL;
-                break;
-            }
             std::memcpy(out + offsetof(hidraw_report_descriptor, value), node->descriptor.data(),
                         std::min<size_t>(asked, node->descriptor.size()));
             break;
@@ -245,7 +239,6 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
     uint32_t error = 0;
     {
         std::lock_guard<std::mutex> lock(g_busLock);
-        ++g_requests;
         uint8_t answer[kInputReportLength] = {};
         // A node the model does not know (the uhid keyboard) never has input.
         error = node->interfaceIndex < 0 ? kErrorIoPending
@@ -271,7 +264,6 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     const auto* node = static_cast<const Machine::Node*>(data);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard<std::mutex> lock(g_busLock);
-    ++g_requests;
     const uint32_t length = static_cast<uint32_t>(arg->data_len);
     const uint32_t error = Bus().writeReport(node->interfaceIndex, arg->data, length);
     umockdev_ioctl_client_complete(client, error == 0 ? static_cast<long>(length) : -1L,
@@ -305,7 +297,6 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
     {
         std::lock_guard<std::mutex> lock(g_busLock);
         Bus().loadMonitors(monitors);
-        g_requests = 0;
     }
     sim::SimBus& bus = Bus();
     auto interfaceOf = [&](uint16_t vid, uint16_t pid) {
@@ -422,11 +413,6 @@ bool Machine::addUsbHid(const std::string& parent, const std::string& usbName, i
 std::vector<std::string> Machine::transcript() const {
     std::lock_guard<std::mutex> lock(g_busLock);
     return Bus().transcript;
-}
-
-uint64_t Machine::requests() const {
-    std::lock_guard<std::mutex> lock(g_busLock);
-    return g_requests;
 }
 
 }  // namespace bed

@@ -43,10 +43,8 @@ public:
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
 
-    // The reports the handlers saw, in the simulator's transcript line format, and how many
-    // requests (ioctl, read, write) reached them.
+    // The reports the handlers saw, in the simulator's transcript line format.
     std::vector<std::string> transcript() const;
-    uint64_t requests() const;
 
     struct Node;
 

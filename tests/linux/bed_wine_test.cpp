@@ -25,16 +25,6 @@
 
 namespace {
 
-// A program of the Windows build: from the environment when given there, else from the
-// source tree's windows build.
-std::string WindowsProgram(const char* variable, const char* name) {
-    const char* given = std::getenv(variable);
-    if (given != nullptr && *given != '\0') {
-        return given;
-    }
-    return std::string(MARVANE_WINDOWS_BUILD_DIR) + "/bin/" + name;
-}
-
 size_t Count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -48,9 +38,7 @@ protected:
     void SetUp() override {
         for (const std::string& program : {exe, probe}) {
             if (!FileExists(program)) {
-                GTEST_SKIP() << "no Windows program at " << program
-                             << " (build the windows preset first, or set MARVANE_WINDOWS_EXE "
-                                "and MARVANE_WINDOWS_PROBE)";
+                GTEST_SKIP() << "no " << program << " (build the windows preset first)";
             }
         }
         if (!FileExists("/usr/bin/wine") || !FileExists("/usr/bin/wineserver")) {
@@ -64,8 +52,8 @@ protected:
     }
     void Server(const char* option) { RunProcess("/usr/bin/wineserver", {option}, prefix.path()); }
 
-    const std::string exe = WindowsProgram("MARVANE_WINDOWS_EXE", "marvanecfgutil.exe");
-    const std::string probe = WindowsProgram("MARVANE_WINDOWS_PROBE", "bed_winprobe.exe");
+    const std::string exe = MARVANE_WINDOWS_BUILD_DIR "/bin/marvanecfgutil.exe";
+    const std::string probe = MARVANE_WINDOWS_BUILD_DIR "/bin/bed_winprobe.exe";
     TempDir prefix;
     // Wine's settings for every program started here, set before the bed's threads run.
     const bool environment = [this] {

@@ -45,10 +45,8 @@ struct Node {
     int writeError = 0;           // then every device write fails with it
     int featureError = 0;         // HIDIOCGFEATURE fails with it
     std::vector<uint8_t> featureAnswer;
-    int outputError = 0;
     hidraw_devinfo info{3, 0x0F66, 0x302C};
     std::string unique;  // HIDIOCGRAWUNIQ
-    bool uniqueFails = false;
 
     int64_t now = 1000000;
     bool terminated = false;
@@ -147,9 +145,6 @@ inline int Ioctl(int, unsigned long request, void* argument) {
         return 0;
     }
     if (nr == _IOC_NR(HIDIOCGRAWUNIQ(0))) {
-        if (n.uniqueFails) {
-            return Fail(ENOTTY);
-        }
         std::memset(argument, 0, size);
         return CopyOut(argument, size, {n.unique.begin(), n.unique.end()});
     }
@@ -158,9 +153,6 @@ inline int Ioctl(int, unsigned long request, void* argument) {
                                    : CopyOut(argument, size, n.featureAnswer);
     }
     if (nr == _IOC_NR(HIDIOCSOUTPUT(0))) {
-        if (n.outputError != 0) {
-            return Fail(n.outputError);
-        }
         const auto* bytes = static_cast<const uint8_t*>(argument);
         n.outputReports.emplace_back(bytes, bytes + size);
         return static_cast<int>(size);

@@ -64,26 +64,20 @@ TEST_F(HidIoTest, InterruptedOrEmptyWakeUpsKeepWaitingWithTheTimeLeft) {
     EXPECT_TRUE(io.isConnected());
 }
 
-TEST_F(HidIoTest, QuietDeviceTimesOutAndShortReportsEndInZeros) {
+// A quiet device's time-out is the bed's no-answer fault; what the bed cannot give is a short
+// report (ending in zeros) and reports without ids (a zero id byte first).
+TEST_F(HidIoTest, ShortReportsEndInZerosAndUnnumberedOnesGetAZeroIdByte) {
     ASSERT_TRUE(openChannel());
-    buffer.fill(0xEE);
-    const int64_t start = node.now;
-    EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(node.now - start, 3000);
-    EXPECT_EQ(received(), std::vector<uint8_t>(kInputReportLength, 0));
-    EXPECT_TRUE(io.isConnected());
-
     buffer.fill(0xEE);
     node.queue = {{0x01, 0x40, 0x07}};
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
     EXPECT_EQ(received(), (std::vector<uint8_t>{0x01, 0x40, 0x07, 0, 0, 0, 0, 0, 0}));
-}
 
-TEST_F(HidIoTest, UnnumberedReportsGetAZeroIdByteFirst) {
     node.descriptor = descriptors::kKeyboard;
-    ASSERT_TRUE(openChannel());
+    HidIo keyboard;
+    ASSERT_TRUE(keyboard.open(L"/dev/hidraw8"));
     node.queue = {{1, 2, 3, 4, 5, 6, 7, 8}};
-    EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
+    EXPECT_TRUE(keyboard.recvInputReport(buffer.data(), 3000));
     EXPECT_EQ(received(), (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
