@@ -56,3 +56,18 @@ inline std::vector<std::string> Lines(const std::string& text) {
     }
     return lines;
 }
+
+// The factory settings as a user writes them, with `replace` replaced by `by`.
+inline std::string IniWith(const std::string& replace, const std::string& by) {
+    std::string text =
+        "[General]\nVolume=20\nBrightness=1d\nRmtPwrCtrl=01\nExtBLEn=01\n[BeepOnTouch]\n"
+        "BOTFreq=02\nBOTDur=02\nBOTVol=18\nBOTEvent=01\n[POSTone]\nTone1Vol=18\nTone2Vol=26\n"
+        "[OpPannel]\nIconBright=1b\n[OSD]\nOSDEn=01\nOSDRPCEn=01\nOSDEBLEn=00\nOSDIBCEn=01\n"
+        "OSDVCEn=01\nOSDBCEn=01\n";
+    if (!replace.empty()) {
+        const size_t at = text.find(replace);
+        EXPECT_NE(at, std::string::npos) << replace;
+        text.replace(at, replace.size(), by);
+    }
+    return text;
+}

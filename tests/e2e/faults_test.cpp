@@ -8,13 +8,6 @@ namespace {
 
 const std::string kSerial = "41-A0001";
 
-// The factory settings with Volume 11 instead of 20.
-const std::string kApplyIni =
-    "[General]\nVolume=11\nBrightness=1d\nRmtPwrCtrl=01\nExtBLEn=01\n[BeepOnTouch]\nBOTFreq=02\n"
-    "BOTDur=02\nBOTVol=18\nBOTEvent=01\n[POSTone]\nTone1Vol=18\nTone2Vol=26\n[OpPannel]\n"
-    "IconBright=1b\n[OSD]\nOSDEn=01\nOSDRPCEn=01\nOSDEBLEn=00\nOSDIBCEn=01\nOSDVCEn=01\n"
-    "OSDBCEn=01\n";
-
 class Faults : public EndToEnd {
 protected:
     void Monitor(const std::string& faults) {
@@ -27,7 +20,7 @@ protected:
 // normal mode: the next run reads its configuration, unchanged.
 TEST_F(Faults, UpdatesMeetingAFaultOnARecordOrTheCommit) {
     const std::string ini = dir.file("apply.ini");
-    WriteFileBytes(ini, kApplyIni);
+    WriteFileBytes(ini, IniWith("Volume=20", "Volume=11"));
     const std::string head = "\nFirmware file found:  " + ini +
                              "\n  Device - PID: 302c  COMP: 03 (SN='" + kSerial +
                              "')\n    Starting firmware update of Product ID 302c COMP: 3\n"
