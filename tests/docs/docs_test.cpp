@@ -113,10 +113,6 @@ Options FromManPage(const std::string& text) {
     return options;
 }
 
-std::string Roff(const std::string& text) {
-    return std::regex_replace(text, std::regex(R"(\\-)"), "-");
-}
-
 TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
     const Options expected = FromOptionString();
     ASSERT_EQ(expected.size(), 8u);
@@ -128,25 +124,21 @@ TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
         << "manual page";
 }
 
-TEST(DocsTest, HelpDefinesTheSeventeenKeysInTableOrder) {
-    std::vector<std::string> expected;
+// The help defines the keys in table order; the guide's table ("  Volume      General      00-28
+// 20       master volume") and the manual page (".SS [Section]", then per key ".TP", ".B Key",
+// "00\-28, default 20.") give each key's section, range and default.
+TEST(DocsTest, EveryKeyIsDescribedAlikeEverywhere) {
+    std::vector<std::string> keys;
     for (const SettingsItem& item : kSettingsItems) {
-        expected.push_back(Narrow(item.key));
+        keys.push_back(Narrow(item.key));
     }
-    EXPECT_EQ(Matching(kDefinition, R"(^    (\w+)=.*)", "$1"), expected);
-}
-
-// Guide table rows "  Volume      General      00-28   20       master volume".
-TEST(DocsTest, GuideTableGivesEveryKeysSectionRangeAndDefault) {
+    EXPECT_EQ(Matching(kDefinition, R"(^    (\w+)=.*)", "$1"), keys) << "help";
     EXPECT_EQ(Matching(ReadDoc("marvanecfgutil-guide.txt"),
                        R"(^  ([A-Za-z0-9]+) +([A-Za-z]+) +([0-9A-F]{2})-([0-9A-F]{2}) +)"
                        R"(([0-9A-F]{2}) .*)",
                        "$1 $2 $3-$4 $5"),
-              KeyRows());
-}
-
-// The manual page: ".SS [Section]", then per key ".TP", ".B Key", "00\-28, default 20.".
-TEST(DocsTest, ManPageGivesEveryKeysSectionRangeAndDefault) {
+              KeyRows())
+        << "guide";
     const std::vector<std::string> lines =
         Lines(Section(ReadDoc("marvanecfgutil.1"), ".SH INI FILE", ".SH "));
     static const std::regex section(R"(^\.SS \[(\w+)\]$)");
@@ -164,7 +156,7 @@ TEST(DocsTest, ManPageGivesEveryKeysSectionRangeAndDefault) {
                               values[2].str() + " " + values[3].str());
         }
     }
-    EXPECT_EQ(entries, KeyRows());
+    EXPECT_EQ(entries, KeyRows()) << "manual page";
 }
 
 // The guide shows the file -g writes: the sections in table order, each key with its default.
@@ -189,7 +181,8 @@ TEST(DocsTest, ExampleCommandsMatchTheHelp) {
         Matching(kExamples, "^       (marvanecfgutil .*)", "$1");
     ASSERT_EQ(commands.size(), 4u);
     const std::string guide = ReadDoc("marvanecfgutil-guide.txt");
-    const std::string examples = Roff(Section(ReadDoc("marvanecfgutil.1"), ".SH EXAMPLES", ".SH "));
+    const std::string examples = std::regex_replace(
+        Section(ReadDoc("marvanecfgutil.1"), ".SH EXAMPLES", ".SH "), std::regex(R"(\\-)"), "-");
     for (const std::string& command : commands) {
         EXPECT_NE(guide.find("\n  " + command + "\n"), std::string::npos) << command;
         EXPECT_NE(examples.find("\n" + command + "\n"), std::string::npos) << command;

@@ -45,22 +45,6 @@ void Restore(FILE* stream, int saved) {
     close(saved);
 }
 
-std::string Normalised(std::string text) {
-#ifdef _WIN32
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            continue;
-        }
-        out.push_back(text[i]);
-    }
-    return out;
-#else
-    return text;
-#endif
-}
-
 }  // namespace
 
 CaptureOutput::CaptureOutput() {
@@ -84,8 +68,8 @@ void CaptureOutput::stop() {
     ConsoleFlush();
     Restore(stdout, savedOut);
     Restore(stderr, savedErr);
-    outText = Normalised(ReadFileBytes(outPath));
-    errText = Normalised(ReadFileBytes(errPath));
+    outText = WithoutCrLf(ReadFileBytes(outPath));
+    errText = WithoutCrLf(ReadFileBytes(errPath));
     std::error_code ignored;
     std::filesystem::remove(outPath, ignored);
     std::filesystem::remove(errPath, ignored);
@@ -136,6 +120,19 @@ std::string ReadFileBytes(const std::string& path) {
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string WithoutCrLf(std::string text) {
+#ifdef _WIN32
+    size_t kept = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') {
+            text[kept++] = text[i];
+        }
+    }
+    text.resize(kept);
+#endif
+    return text;
 }
 
 bool FileExists(const std::string& path) {

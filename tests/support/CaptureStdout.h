@@ -48,3 +48,5 @@ private:
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Windows text-mode "\r\n" back into "\n" (a no-op elsewhere).
+std::string WithoutCrLf(std::string text);

@@ -16,20 +16,6 @@
 
 namespace {
 
-std::string WithoutCarriageReturns(const std::string& text) {
-#ifdef _WIN32
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-#else
-    return text;
-#endif
-}
-
 #ifdef _WIN32
 std::wstring Quoted(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
@@ -107,8 +93,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
             chdir(workingDirectory.c_str()) != 0) {
             _exit(127);
         }
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const auto& argument : arguments) {
             argv.push_back(const_cast<char*>(argument.c_str()));
         }
@@ -122,7 +107,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     }
 #endif
     result.rawOut = ReadFileBytes(outPath);
-    result.out = WithoutCarriageReturns(result.rawOut);
-    result.err = WithoutCarriageReturns(ReadFileBytes(errPath));
+    result.out = WithoutCrLf(result.rawOut);
+    result.err = WithoutCrLf(ReadFileBytes(errPath));
     return result;
 }

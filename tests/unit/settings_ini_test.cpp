@@ -111,9 +111,10 @@ protected:
 };
 
 // The shared read table through the profile functions of the build (ours on POSIX, the
-// system's on Windows).
-TEST(ProfileReadTest, ReadTable) {
-    TempDir dir;
+// system's on Windows), and through the settings with the other items from the default file.
+TEST_F(SettingsIniTest, ReadTable) {
+    const std::string tail = "\r\n" + kDefaultFile.substr(0, kDefaultFile.find("[OpPannel]")) +
+                             kDefaultFile.substr(kDefaultFile.find("[OSD]"));
     size_t n = 0;
     for (const auto& c : profile_cases::ReadCases()) {
         const std::string path = dir.file("p" + std::to_string(n++) + ".ini");
@@ -122,23 +123,14 @@ TEST(ProfileReadTest, ReadTable) {
         EXPECT_EQ(ProfileReadString(L"OpPannel", L"IconBright", Widen(path), value), c.text.size())
             << c.name;
         EXPECT_EQ(value, c.text) << c.name;
-    }
-}
-
-// The shared read table through the settings, the other items taken from the default file.
-TEST_F(SettingsIniTest, ReadTable) {
-    const std::string tail = "\r\n" + kDefaultFile.substr(0, kDefaultFile.find("[OpPannel]")) +
-                             kDefaultFile.substr(kDefaultFile.find("[OSD]"));
-    for (const auto& c : profile_cases::ReadCases()) {
         if (!c.completable) {
             continue;
         }
-        std::string file = c.file + tail;
-        if (c.file.rfind("\xFF\xFE", 0) == 0 || c.file.rfind("\xFE\xFF", 0) == 0) {
-            file = c.file + profile_cases::Utf16(tail, c.file[0] == '\xFE').substr(2);
-        }
-        WriteFileBytes(dir.file("in.ini"), file);
-        EXPECT_EQ(Printing([&] { return data.ReadINIFile(dir.wfile("in.ini")); }), c.value != 0xFF)
+        const bool utf16 = c.file.rfind("\xFF\xFE", 0) == 0 || c.file.rfind("\xFE\xFF", 0) == 0;
+        WriteFileBytes(
+            path + "2",
+            c.file + (utf16 ? profile_cases::Utf16(tail, c.file[0] == '\xFE').substr(2) : tail));
+        EXPECT_EQ(Printing([&] { return data.ReadINIFile(Widen(path + "2")); }), c.value != 0xFF)
             << c.name;
         EXPECT_EQ(data.CfgImage()[0x20], c.value) << c.name;
         EXPECT_EQ(output, c.value != 0xFF ? ""
@@ -239,12 +231,6 @@ TEST_F(SettingsIniTest, UnwritableFileIsReportedAndLeftUntouched) {
               std::string::npos)
         << log;
     EXPECT_EQ(log.find("error=0x00000000"), std::string::npos) << log;
-}
-
-TEST_F(SettingsIniTest, MissingDirectoryIsReportedAndNothingIsCreated) {
-    EXPECT_FALSE(Create(dir.wfile("none") + kPathSeparator + L"x.ini"));
-    EXPECT_EQ(output, "Error: Directory [" + dir.file("none") + kSep + "] does not exist.\n");
-    EXPECT_FALSE(FileExists(dir.file("none")));
 }
 
 // Relative names are taken next to the program on Windows and from the current directory on
