@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -15,35 +14,41 @@ namespace {
 constexpr wchar_t kMutexName[] = L"Global\\marvanecfgutil";
 
 // Another run on its own thread: takes the mutex, then lets go or ends without letting go.
+// Signalled with events: std::atomic_flag::wait in this MinGW runtime can miss a notify and
+// hang the test.
 class OtherRun {
 public:
     explicit OtherRun(bool abandon) {
         thread = std::thread([this, abandon] {
             const HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
             taken = mutex != nullptr && WaitForSingleObject(mutex, 0) == WAIT_OBJECT_0;
-            ready.test_and_set();
-            ready.notify_all();
+            SetEvent(ready);
             if (!abandon) {
-                finish.wait(false);
+                WaitForSingleObject(finish, INFINITE);
                 ReleaseMutex(mutex);
             }
             CloseHandle(mutex);  // ending the thread while owning it abandons it
         });
-        ready.wait(false);
+        WaitForSingleObject(ready, INFINITE);
     }
-    ~OtherRun() { end(); }
+    ~OtherRun() {
+        end();
+        CloseHandle(ready);
+        CloseHandle(finish);
+    }
+    OtherRun(const OtherRun&) = delete;
+    OtherRun& operator=(const OtherRun&) = delete;
     void end() {
         if (thread.joinable()) {
-            finish.test_and_set();
-            finish.notify_all();
+            SetEvent(finish);
             thread.join();
         }
     }
     bool taken = false;
 
 private:
-    std::atomic_flag ready;
-    std::atomic_flag finish;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread thread;
 };
 
