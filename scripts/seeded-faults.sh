@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Seeds one fault at a time into the sources, rebuilds, runs the tests and records whether
+# any test failed. A fault no test catches is a gap in the tests; after trimming tests the
+# same faults must still be caught. Run from a clean checkout (it restores every file it
+# touches, and refuses to start on a tree with changes to the files it seeds).
+#
+#   bash scripts/seeded-faults.sh [preset] [filter]
+#
+# preset: the native preset to build and test (default linux). filter: run only the faults
+# whose name contains it. Prints one line per fault and a closing "N passed, N failed" line,
+# where passed means caught. Exits 1 when a fault is missed or cannot be applied.
+set -u
+cd "$(dirname "$0")/.."
+preset=${1:-linux}
+filter=${2:-}
+
+# name ~ file ~ text as it is ~ text with the fault. Each "as it is" text must occur in the
+# file; its first occurrence is replaced.
+faults() {
+    cat <<'LIST'
+app-empty-file-name~app/Options.cpp~BadArgument(argument) || argument[0] == '\0'~BadArgument(argument)
+app-failed-update-exit-0~app/Driver.cpp~            status = 1;~            status = 0;
+app-serial-filter-inverted~app/Driver.cpp~!wideSerial.empty() && record.serial != wideSerial~!wideSerial.empty() && record.serial == wideSerial
+app-list-format~app/Driver.cpp~"Device: %04x:%04x  serial/id=%s\n"~"Device: %04X:%04x  serial/id=%s\n"
+app-no-device-message~app/Driver.cpp~Error: No single 7352 device is attached.~Error: No 7352 device is attached.
+app-lock-skipped~app/Driver.cpp~AcquireRunLock(lockWaitMs) == RunLockStatus::Busy~AcquireRunLock(lockWaitMs) == RunLockStatus::Busy && false
+app-help-text~app/Help.cpp~List attached devices *1~List attached devices
+app-option-clash-allowed~app/Options.cpp~        } else if (pending != commandLine.mode) {~        } else if (pending != commandLine.mode && false) {
+settings-three-digit-value~settings/KemoHWData.cpp~count != 2 || text.size() != 2~count < 2
+settings-hex-digit~settings/KemoHWData.cpp~return c - L'a' + 10;~return c - L'a' + 11;
+settings-max-exclusive~settings/KemoHWData.cpp~!tooLow && value <= max~!tooLow && value < max
+settings-record-constant~settings/KemoHWData.cpp~{0x01, 0x01, 0x14, 0x64, 0x00, 0x00, 0x01, 0x01}~{0x01, 0x01, 0x14, 0x65, 0x00, 0x00, 0x01, 0x01}
+settings-image-offset~settings/KemoHWData.cpp~rawCfg.get() + kCfgImageOffsetInAnswer~rawCfg.get() + kCfgImageOffsetInAnswer + 1
+devices-query-marker~devices/KemoVideoFlash.cpp~    report[5] = kQueryMarker;~    report[5] = 0;
+devices-reset-no-flush~devices/KemoVideoFlash.cpp~    if (!channel.flushDeviceQueue()) {<NL>        return ResetOutcome::NotSent;~    if (false) {<NL>        return ResetOutcome::NotSent;
+devices-no-leave-on-lost-answer~devices/KemoVideoFlashUpdate.cpp~        if (entered == ResetOutcome::Unanswered) {~        if (false) {
+devices-write-status-mask~devices/KemoVideoFlashUpdate.cpp~return (status & 0xC0) != 0;~return (status & 0x80) != 0;
+devices-record-length-bound~devices/KemoVideoFlashUpdate.cpp~if (dataLength > kMaxRecordData) {~if (dataLength > kMaxRecordData + 1) {
+devices-commit-bytes~devices/KemoVideoFlashUpdate.cpp~block.begin() + kCfgCommitOffset + 3,~block.begin() + kCfgCommitOffset + 2,
+devices-short-config-accepted~devices/KemoVideoFlashUpdate.cpp~if (answer->length < kCfgAnswerMinSize) {~if (answer->length < 1) {
+devices-reset-pause~devices/KemoVideoFlashUpdate.cpp~constexpr uint32_t kAfterResetMs = 8000;~constexpr uint32_t kAfterResetMs = 800;
+devices-component-table~devices/KemoVideoFlash.cpp~constexpr uint32_t kComponentTableOffset = 7;~constexpr uint32_t kComponentTableOffset = 8;
+discovery-root-hub~discovery/DeviceIdParsing.cpp~if (refuseRootHub && ids.find(L"ROOT_HUB") != std::wstring::npos) {~if (false) {
+discovery-zero-id~discovery/DeviceIdParsing.cpp~    return id != 0;~    return true;
+discovery-usage-ignored~discovery/ZelHidDisplayList.cpp~entry.usagePage == usagePage &&~
+discovery-hub-rule~discovery/ZelHidDisplayList.cpp~return hubFound && hubVid == kPlacementHubVid~return hubVid == kPlacementHubVid
+log-line-end~log/Log.cpp~    line += "\r\n";~    line += "\n";
+log-level-filter~log/Log.cpp~const bool passes = level <= handler.GetLevel();~const bool passes = level < handler.GetLevel();
+platform-profile-blank~platform/PortableProfile.cpp~c == u'\f' || c == u'\r'~c == u'\r'
+platform-profile-case~platform/PortableProfile.cpp~? static_cast<char16_t>(c - 32) : c;~? c : c;
+platform-utf16-surrogates~platform/Text.cpp~(0x10000 + ((unit - 0xD800) << 10)~(0x1000 + ((unit - 0xD800) << 10)
+platform-replace-target~platform/posix/ProfileFilePosix.cpp~    if (rename(temp.c_str(), target.c_str()) != 0) {~    if (rename(temp.c_str(), (target + "x").c_str()) != 0) {
+hid-report-length~hid/linux/ReportDescriptor.cpp~(longest + 7) / 8 + 1)~(longest + 7) / 8)
+hid-hup-ignored~hid/linux/HidIoLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) != 0) {~(POLLNVAL)) != 0) {
+sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
+LIST
+
+LIST
+}
+
+touched=$(faults | cut -d'~' -f2 | sort -u)
+if ! git diff --quiet -- $touched; then
+    echo "seeded-faults: the files to seed have changes; commit or stash them first" >&2
+    exit 2
+fi
+trap 'git checkout -q -- $touched' EXIT
+
+cmake --preset "$preset" >/dev/null || exit 2
+cmake --build --preset "$preset" -j2 >/dev/null || { echo "seeded-faults: the clean tree does not build" >&2; exit 2; }
+
+caught=0
+missed=0
+while IFS='~' read -r name file before after; do
+    [ -n "$name" ] || continue
+    case "$name" in *"$filter"*) ;; *) continue ;; esac
+    # Literal replacement of the first occurrence; <NL> in the table stands for a line end.
+    if ! python3 - "$file" "$before" "$after" <<'PY'
+import sys
+path, before, after = sys.argv[1], sys.argv[2], sys.argv[3]
+unescape = lambda s: s.replace('<NL>', '\n')
+before, after = unescape(before), unescape(after)
+text = open(path, encoding='utf-8').read()
+if before not in text:
+    sys.exit(1)
+open(path, 'w', encoding='utf-8').write(text.replace(before, after, 1))
+PY
+    then
+        echo "NOT APPLIED $name ($file)"
+        missed=$((missed + 1))
+        continue
+    fi
+    if ! cmake --build --preset "$preset" -j2 >/dev/null 2>&1; then
+        result="caught (build)"
+    elif ctest --preset "$preset" -j4 --timeout 300 >/dev/null 2>&1; then
+        result="MISSED"
+    else
+        result="caught"
+    fi
+    git checkout -q -- "$file"
+    echo "$result $name"
+    if [ "$result" = MISSED ]; then missed=$((missed + 1)); else caught=$((caught + 1)); fi
+done < <(faults)
+cmake --build --preset "$preset" -j2 >/dev/null 2>&1
+echo "seeded faults: $caught passed, $missed failed"
+[ "$missed" -eq 0 ]
+
