@@ -54,8 +54,6 @@ hid-report-length~hid/linux/ReportDescriptor.cpp~(longest + 7) / 8 + 1)~(longest
 hid-hup-ignored~hid/linux/HidIoLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) != 0) {~(POLLNVAL)) != 0) {
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
 LIST
-
-LIST
 }
 
 touched=$(faults | cut -d'~' -f2 | sort -u)
