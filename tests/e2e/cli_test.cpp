@@ -130,12 +130,14 @@ TEST_F(EndToEnd, AWaitingRunAppliesItsFileOverTheChangesOfTheRunBeforeIt) {
     ASSERT_EQ(Sim({"-L"}).exitStatus, 0);  // the factory state file
 
     // The shell holds the lock (flock(1)'s way), starts the run without the lock's
-    // descriptor, waits until the run has the lock file open (the state is read before),
-    // then puts in the state with Volume=05 and lets go.
+    // descriptor, waits until the program (not the shell's child before its exec, which still
+    // has the descriptor) has the lock file open, by when it has read the state; then it puts
+    // in the state with Volume=05 and lets go.
     const std::string script =
         "exec 9>>marvanecfgutil-sim.lock && flock 9 || exit 9\n"
         "\"$0\" -i \"$1\" 9>&- & run=$!\n"
-        "until readlink /proc/$run/fd/* | grep -q 'marvanecfgutil-sim.lock$'; do\n"
+        "until readlink /proc/$run/exe | grep -q 'marvanecfgutil-sim$' &&\n"
+        "      readlink /proc/$run/fd/* | grep -q 'marvanecfgutil-sim.lock$'; do\n"
         "  kill -0 $run 2>/dev/null || exit 8; sleep 0.05\n"
         "done\n"
         "cp \"$2\" marvanecfgutil-sim.state && exec 9>&- && wait $run\n";
