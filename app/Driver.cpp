@@ -136,10 +136,10 @@ int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
         return exitStatus;
     }
 
-    // One run at a time talks to the monitors. -g needs none of them, and a lock that cannot
-    // be had at all (logged) stops no run.
-    if (commandLine.mode != RunMode::WriteDefaultIni &&
-        AcquireRunLock(lockWaitMs) == RunLockStatus::Busy) {
+    // One run at a time talks to the monitors, -g too: its discovery sends every monitor the
+    // firmware query, which must not land between another run's records and its commit. A
+    // lock that cannot be had at all (logged) stops no run.
+    if (AcquireRunLock(lockWaitMs) == RunLockStatus::Busy) {
         ConsolePrintf("Error: Another run of this program is using the monitors.\n");
         return 1;
     }

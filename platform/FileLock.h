@@ -19,10 +19,11 @@ public:
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
-    // Opens the file, creating it (readable by all, writable by the owner) when missing,
-    // and locks it exclusively, waiting up to waitMs milliseconds for another holder to let
-    // go. Opening never blocks and never follows a symbolic link at the last component;
-    // anything but a regular file is refused. Locking again first lets go of the old lock.
+    // Opens the file, creating it (for the owner alone) when missing, and locks it
+    // exclusively, waiting up to waitMs milliseconds for another holder to let go. Opening
+    // never blocks and never follows a symbolic link at the last component; anything but a
+    // regular file is refused, and on POSIX so is a file of another owner. Locking again first lets
+    // go of the old lock.
     FileLockStatus lock(const std::string& path, uint32_t waitMs);
     void unlock();
     bool locked() const { return handle != kNoHandle; }

@@ -77,6 +77,7 @@ void SimBus::loadDefault() {
 }
 
 void SimBus::loadMonitors(const std::vector<SimMonitor>& list) {
+    loadedFrom = list;
     reset();
     addKeyboard();
     addTouchController();

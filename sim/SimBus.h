@@ -193,6 +193,8 @@ public:
     void addTouchController();  // 0x03EB:0x212C, usage page 0xFF00 usage 0x0001, external hub
 
     std::vector<SimMonitor> monitors;
+    // The list of the last loadMonitors: what a run's changes are measured against.
+    std::vector<SimMonitor> loadedFrom;
     std::vector<SimInterface> interfaces;
     std::vector<SimNode> nodes;
 

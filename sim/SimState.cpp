@@ -425,9 +425,11 @@ int RunSimSession(const std::string& directory, int argc, char* argv[], EntryFun
     bus.loadMonitors(monitors);
     int status = entry(argc, argv);
 
-    // Comments of a hand-written file survive runs that change nothing.
+    // Comments of a hand-written file survive runs that change nothing. The run lock reloads
+    // the state once it is ours, so the changes are those since that load: a run that waited
+    // and then put back what it saw before waiting still changed the file's state.
     const std::string after = FormatState(bus.monitors);
-    if (after != FormatState(monitors)) {
+    if (after != FormatState(bus.loadedFrom)) {
         std::string error;
         if (!WriteFileAtomically(statePath, after, error)) {
             WriteError(error + " (the monitors' new state is lost)");

@@ -1,7 +1,7 @@
-// The Linux program's lock: flock on a file in the system's lock directory, shared by every
-// session of the machine and let go by the kernel when a run ends, however it ends.
-#include <sys/stat.h>
-
+// The Linux program's lock: flock on a file in /run, shared by every session of the machine
+// and let go by the kernel when a run ends, however it ends. Only root may create files in
+// /run (unlike /run/lock, where anyone may), and the file is root's alone, so no other user
+// can hold it, nor plant a link, a FIFO or a file of their own at its name.
 #include <string>
 
 #include "app/RunLock.h"
@@ -10,20 +10,7 @@
 
 namespace {
 
-// /run/lock is the lock directory of the file-system hierarchy standard; /var/lock is its
-// older name, and /run (root's own) serves where neither exists, as in minimal containers.
-constexpr const char* kLockDirectories[] = {"/run/lock", "/var/lock", "/run"};
-constexpr char kLockFileName[] = "marvanecfgutil.lock";
-
-std::string LockPath() {
-    for (const char* directory : kLockDirectories) {
-        struct stat info {};
-        if (stat(directory, &info) == 0 && S_ISDIR(info.st_mode)) {
-            return std::string(directory) + "/" + kLockFileName;
-        }
-    }
-    return std::string(kLockDirectories[0]) + "/" + kLockFileName;  // fails, and says so
-}
+constexpr char kLockPath[] = "/run/marvanecfgutil.lock";
 
 FileLock& Lock() {
     static FileLock lock;
@@ -37,8 +24,7 @@ RunLockStatus AcquireRunLock(uint32_t waitMs) {
     if (lock.locked()) {
         return RunLockStatus::Acquired;
     }
-    const std::string path = LockPath();
-    switch (lock.lock(path, waitMs)) {
+    switch (lock.lock(kLockPath, waitMs)) {
         case FileLockStatus::Locked:
             return RunLockStatus::Acquired;
         case FileLockStatus::Busy:
@@ -46,8 +32,7 @@ RunLockStatus AcquireRunLock(uint32_t waitMs) {
         case FileLockStatus::Failed:
             break;
     }
-    LogMessage(LogError, "AcquireRunLock - cannot lock %s, error=0x%08x", path.c_str(),
-               lock.error());
+    LogMessage(LogError, "AcquireRunLock - cannot lock %s, error=0x%08x", kLockPath, lock.error());
     return RunLockStatus::Unavailable;
 }
 

@@ -15,9 +15,11 @@ namespace {
 // How often a waiting run looks again: short against the wait, long against a busy loop.
 constexpr std::chrono::milliseconds kPollInterval{50};
 
+// Readable by the owner alone: flock needs no more than a read-only descriptor, so a file
+// that others may read is a lock that others may hold.
 int OpenRegularFile(const std::string& path) {
     const int fd =
-        open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0644);
+        open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600);
     if (fd < 0) {
         return -1;
     }
@@ -27,6 +29,8 @@ int OpenRegularFile(const std::string& path) {
         error = errno;
     } else if (!S_ISREG(info.st_mode)) {
         error = EINVAL;  // a FIFO or a device holds no lock for us
+    } else if (info.st_uid != geteuid()) {
+        error = EPERM;  // planted by another user, who may hold it whenever they like
     } else {
         return fd;
     }

@@ -92,16 +92,14 @@ TEST_F(EndToEnd, ARunWaitsWhileAnotherHoldsTheMonitorsThenGoesOn) {
     EXPECT_GE(HeldProgramMilliseconds(held.err), 1500) << held.err;
 }
 
-TEST_F(EndToEnd, DefaultsUsageErrorsAndOtherDirectoriesDoNotWaitForTheLock) {
+TEST_F(EndToEnd, UsageErrorsAndOtherDirectoriesDoNotWaitForTheLock) {
     TempDir elsewhere;
-    const std::string ini = dir.file("defaults.ini");
     const std::string lock = "marvanecfgutil-sim.lock";
     const struct {
         std::string lockFile;
         std::vector<std::string> arguments;
         int status;
     } cases[] = {
-        {lock, {"-g", ini}, 0},
         {lock, {"-o", ""}, 1},
         {lock, {"-x"}, 1},
         {elsewhere.file(lock), {"-L"}, 0},  // another state file's lock
@@ -114,23 +112,44 @@ TEST_F(EndToEnd, DefaultsUsageErrorsAndOtherDirectoriesDoNotWaitForTheLock) {
         EXPECT_EQ(held.exitStatus, c.status) << c.arguments.front() << held.err;
         EXPECT_LT(HeldProgramMilliseconds(held.err), 8000) << c.arguments.front() << held.err;
     }
-    EXPECT_TRUE(FileExists(ini));
 }
 
 #ifndef _WIN32
-TEST_F(EndToEnd, AWaitingRunSeesTheMonitorsAsTheRunBeforeItLeftThem) {
-    ASSERT_EQ(Sim({"-L"}).exitStatus, 0);  // writes the default state file
-    // While the lock is held, the simulator starts (reading the state file), and then the
-    // holder changes the state, as a run that applied a file would.
+// The holder sets Volume=05 while the waiting run (already started, the state read) is to
+// apply the factory file: that run must apply it to the monitors as the holder left them, and
+// save the factory value even though it is what the run saw before it waited.
+TEST_F(EndToEnd, AWaitingRunAppliesItsFileOverTheChangesOfTheRunBeforeIt) {
+    TempDir other;
+    const std::string factory = dir.file("factory.ini");
+    WriteFileBytes(factory, IniWith("", ""));
+    WriteFileBytes(other.file("volume05.ini"), IniWith("Volume=20", "Volume=05"));
+    ASSERT_EQ(
+        RunProcess(BuiltProgram(kSimProgram), {"-i", other.file("volume05.ini")}, other.path())
+            .exitStatus,
+        0);
+    ASSERT_EQ(Sim({"-L"}).exitStatus, 0);  // the factory state file
+
+    // The shell holds the lock (flock(1)'s way), starts the run without the lock's
+    // descriptor, waits until the program (not the shell's child before its exec, which still
+    // has the descriptor) has the lock file open, by when it has read the state; then it puts
+    // in the state with Volume=05 and lets go.
     const std::string script =
-        "\"$0\" -L & sleep 0.5; sed -i 's/^monitor 41-A0001/monitor 41-B0001/' "
-        "marvanecfgutil-sim.state; wait $!";
-    const ProcessResult held = RunProcess(BuiltProgram(kLockHolder),
-                                          {"file", "marvanecfgutil-sim.lock", "1500", "/bin/sh",
-                                           "-c", script, BuiltProgram(kSimProgram)},
-                                          dir.path());
-    EXPECT_EQ(held.exitStatus, 0) << held.err;
-    EXPECT_EQ(held.out.rfind("Device: 0f66:302c  serial/id=41-B0001\n", 0), 0u) << held.out;
+        "exec 9>>marvanecfgutil-sim.lock && flock 9 || exit 9\n"
+        "\"$0\" -i \"$1\" 9>&- & run=$!\n"
+        "until readlink /proc/$run/exe | grep -q 'marvanecfgutil-sim$' &&\n"
+        "      readlink /proc/$run/fd/* | grep -q 'marvanecfgutil-sim.lock$'; do\n"
+        "  kill -0 $run 2>/dev/null || exit 8; sleep 0.05\n"
+        "done\n"
+        "cp \"$2\" marvanecfgutil-sim.state && exec 9>&- && wait $run\n";
+    const ProcessResult waited = RunProcess(
+        "/bin/sh",
+        {"-c", script, BuiltProgram(kSimProgram), factory, other.file("marvanecfgutil-sim.state")},
+        dir.path());
+    EXPECT_EQ(waited.exitStatus, 0) << waited.out << waited.err;
+
+    const std::string saved = dir.file("saved.ini");
+    ASSERT_EQ(Sim({"-o", saved, "-s", "41-A0001"}).exitStatus, 0);
+    EXPECT_EQ(Lines(ReadFileBytes(saved)), Lines(IniWith("", "")));
 }
 
 // The log's own tests cover a FIFO with a reader waiting; here the run itself goes on.

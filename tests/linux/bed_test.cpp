@@ -2,7 +2,13 @@
 // same console bytes, exit statuses and files, and the same reports on the wire. Every case
 // runs the real program, which waits in real time (an update is about 11 s a monitor), so
 // the update runs are few and each case is its own CTest test.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -15,6 +21,25 @@
 namespace {
 
 constexpr char kOneMonitor[] = "monitor 41-A0001\n";
+constexpr char kRunLock[] = "/run/marvanecfgutil.lock";
+
+// The program's run lock is one file for the whole machine, in /run. This process and the
+// programs it starts get a /run of their own (an empty tmpfs in a mount namespace of their
+// own, laid out like a real one), so that their runs neither wait for runs elsewhere on the
+// machine nor hold them up.
+class PrivateRun : public ::testing::Environment {
+    void SetUp() override {
+        ASSERT_EQ(unshare(CLONE_NEWNS), 0) << "needs root: " << std::strerror(errno);
+        ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0)
+            << std::strerror(errno);
+        ASSERT_EQ(mount("tmpfs", "/run", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755"), 0)
+            << std::strerror(errno);
+        ASSERT_EQ(mkdir("/run/lock", 0), 0) << std::strerror(errno);
+        ASSERT_EQ(chmod("/run/lock", 01777), 0) << std::strerror(errno);
+    }
+};
+[[maybe_unused]] const auto* const kPrivateRun =
+    ::testing::AddGlobalTestEnvironment(new PrivateRun);
 
 std::vector<std::string> TranscriptLines(const std::string& text) {
     std::vector<std::string> lines = Lines(text);
@@ -223,6 +248,43 @@ TEST(BedWalks, ANodeWithABrokenDescriptorIsPassedOverWithALine) {
     const size_t first = c.bed.out.find(found);
     ASSERT_NE(first, std::string::npos) << c.bed.out;
     EXPECT_NE(c.bed.out.find(found, first + 1), std::string::npos) << c.bed.out;
+}
+
+// One lock for the machine: a run started anywhere waits while another holds it.
+TEST(BedRunLock, ARunWaitsForTheMachinesLockHeldFromAnotherDirectory) {
+    bed::Machine machine(sim::DefaultMonitors());
+    ASSERT_TRUE(machine.ok()) << machine.error();
+    TempDir holder, runner;
+    const std::string script = "cd \"$1\" && exec \"$0\" -L";
+    const ProcessResult held = RunProcess(BuiltProgram(kLockHolder),
+                                          {"file", kRunLock, "1500", "/bin/sh", "-c", script,
+                                           BuiltProgram("marvanecfgutil"), runner.path()},
+                                          holder.path());
+    EXPECT_EQ(held.exitStatus, 0) << held.err;
+    EXPECT_EQ(held.out.rfind("Device: 0f66:302c  serial/id=41-A0001\n", 0), 0u) << held.out;
+    EXPECT_GE(HeldProgramMilliseconds(held.err), 1500) << held.err;
+}
+
+// Another user can neither hold the lock a run made nor put anything at its name first.
+TEST(BedRunLock, AnotherUserCanNeitherHoldNorPlantIt) {
+    bed::Machine machine(sim::DefaultMonitors());
+    ASSERT_TRUE(machine.ok()) << machine.error();
+    TempDir dir;
+    auto asNobody = [&](const std::string& script) {
+        return RunProcess("/usr/bin/setpriv",
+                          {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh", "-c",
+                           script + " 2>/dev/null; exit 0", kRunLock},
+                          "/");
+    };
+    ASSERT_EQ(RunProcess(BuiltProgram("marvanecfgutil"), {"-L"}, dir.path()).exitStatus, 0);
+    EXPECT_EQ(asNobody("exec 9<\"$0\" && flock -n 9 && echo held").out, "");
+    ASSERT_EQ(std::remove(kRunLock), 0);
+    EXPECT_EQ(asNobody("ln -s /tmp \"$0\" && echo link; mkfifo \"$0\" && echo fifo; "
+                       ": >\"$0\" && echo file")
+                  .out,
+              "");
+    struct stat info {};
+    EXPECT_NE(lstat(kRunLock, &info), 0);
 }
 
 }  // namespace

@@ -79,11 +79,13 @@ TEST_F(WineOnBed, WindowsWalksFindBothMonitorsAndSkipTheRest) {
                     "Enable SDL", "/t", "REG_DWORD", "/d", "0", "/f"})
                   .exitStatus,
               0);
-    // Restart with the setting, and let the bus bring up its devices.
+    // Restart with the setting, and wait until the bus has brought up all four devices.
     Server("-k");
     Server("-p");
-    Wine({"cmd", "/c", "exit"});
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+         Count(Wine({probe}).out, "\n") < 4 && std::chrono::steady_clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
 
     const ProcessResult r = Wine({exe, "-L", "-v"});
     const std::string& out = r.out;

@@ -73,7 +73,13 @@ TEST(FileLockTest, OnlyARegularFileIsLocked) {
     umask(oldMask);
     struct stat info {};
     ASSERT_EQ(stat(dir.file("new.lock").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);  // a reader could hold it too
+    // Nor a file another user made: they could hold it whenever they like.
+    if (geteuid() == 0) {
+        WriteFileBytes(dir.file("theirs.lock"), "");
+        ASSERT_EQ(chown(dir.file("theirs.lock").c_str(), 65534, 65534), 0);
+        EXPECT_EQ(lock.lock(dir.file("theirs.lock"), 0), FileLockStatus::Failed);
+    }
 #endif
 }
 
@@ -121,13 +127,16 @@ protected:
     std::filesystem::path saved;
 };
 
-// Defaults and usage errors, which take no lock, are run beside a holder end to end.
+// Usage errors, which take no lock, are run beside a holder end to end.
 TEST_F(RunLockTest, WhileAnotherRunHoldsTheLockNoModeReachesAMonitor) {
     FileLock other;
     ASSERT_EQ(other.lock("marvanecfgutil-sim.lock", 0), FileLockStatus::Locked);
 
-    for (const auto& mode : std::vector<std::vector<std::string>>{
-             {"-L"}, {"-o", dir.file("now.ini")}, {"-i", dir.file("now.ini")}, {"-v", "-L"}}) {
+    for (const auto& mode : std::vector<std::vector<std::string>>{{"-L"},
+                                                                  {"-o", dir.file("now.ini")},
+                                                                  {"-i", dir.file("now.ini")},
+                                                                  {"-g", dir.file("now.ini")},
+                                                                  {"-v", "-L"}}) {
         SCOPED_TRACE(::testing::PrintToString(mode));
         sim::SimBus::instance().transcript.clear();
         const Run run = Driver(mode, 200);

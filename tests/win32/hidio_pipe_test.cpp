@@ -153,18 +153,28 @@ protected:
     std::unique_ptr<HidIo> channel;
 };
 
-// With room in the pipe the write completes at once; without, it waits for the device.
+// With room in the pipe the write completes at once, before the device even looks; without,
+// it waits for the device (which lets the write be pending first: 1 s is plenty even on a
+// loaded machine, and too short would only show as a second fast write).
 TEST_F(HidIoPipeTest, WriteCompletesAtOnceOrWhenTheDeviceTakesIt) {
     for (const bool fast : {true, false}) {
         Open(fast ? 4096 : 0);
         std::optional<Bytes> taken;
+        const Handle sent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const ULONGLONG start = GetTickCount64();
         std::thread deviceSide([&] {
-            Sleep(300);
+            if (fast) {
+                WaitForSingleObject(sent.get(), INFINITE);
+            } else {
+                Sleep(1000);
+            }
             taken = Take(3000);
         });
-        const ULONGLONG start = GetTickCount64();
         EXPECT_TRUE(Send(kReport));
-        EXPECT_EQ(GetTickCount64() - start >= 200, !fast);
+        SetEvent(sent.get());
+        if (!fast) {
+            EXPECT_GE(GetTickCount64() - start, 950u);  // a tick of slack
+        }
         deviceSide.join();
         EXPECT_EQ(taken, kReport);
     }
@@ -182,13 +192,13 @@ TEST_F(HidIoPipeTest, ReadTimesOutSilentlyOrIsCompletedByTheDevice) {
     EXPECT_FALSE(channel->recvInputReport(buffer.data(), 300));
     EXPECT_GE(GetTickCount64() - start, 250u);
     EXPECT_EQ(buffer, (std::array<uint8_t, 10>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAA}));
+    start = GetTickCount64();  // before the device side starts its 300 ms
     std::thread deviceSide([&] {
         Sleep(300);
         EXPECT_TRUE(Deliver(kAnswer));
     });
-    start = GetTickCount64();
     EXPECT_TRUE(channel->recvInputReport(buffer.data(), 3000));
-    EXPECT_GE(GetTickCount64() - start, 200u);
+    EXPECT_GE(GetTickCount64() - start, 280u);  // a tick of slack
     deviceSide.join();
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 9), kAnswer);
     EXPECT_EQ(buffer[9], 0xAA);
@@ -196,17 +206,19 @@ TEST_F(HidIoPipeTest, ReadTimesOutSilentlyOrIsCompletedByTheDevice) {
     EXPECT_TRUE(LogMessages().empty());
 }
 
+// The transfer is given 1 s to start waiting, plenty on a loaded machine. A write that its
+// own 5 s limit ended instead would log no terminate line; a read would take its 20 s.
 TEST_F(HidIoPipeTest, TerminateEndsAWaitingReadAndAWaitingWrite) {
     for (const bool write : {false, true}) {
         Open(write ? 0 : 4096);
         std::thread closer([&] {
-            Sleep(300);
+            Sleep(1000);
             channel->terminate();
         });
         std::array<uint8_t, 9> buffer{};
         const ULONGLONG start = GetTickCount64();
         EXPECT_FALSE(write ? Send(kReport) : channel->recvInputReport(buffer.data(), 20000));
-        EXPECT_LT(GetTickCount64() - start, 4000u) << write;
+        EXPECT_LT(GetTickCount64() - start, 15000u) << write;
         closer.join();
     }
     EXPECT_EQ(LogMessages(),
