@@ -356,11 +356,11 @@ TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorAndTheLinuxProgramGive) {
 // One update of three monitors, each meeting a fault at its third record (exchange 5): no
 // answer (the 7 s wait runs out), a refused record (status 0x40) and the monitor gone (its
 // node then fails reads and writes as a removed device's does; no removal event reaches
-// Wine's bus, so Wine's device object stays). Each
-// fails with its line, the others still run, and only the reset that leaves update mode
-// follows a failure. Not a row here: a stale report before a record. Wine's bus reads the
-// nodes in turn, so the report reaches Wine's queue only after the flush that should drop
-// it, where the simulator and Linux have it in the queue at the flush already.
+// Wine's bus, so Wine's device object stays). Each fails with its line, the others still
+// run, and only the reset that leaves update mode follows a failure. Not a row here: a
+// stale report before a record. Wine's bus reads the nodes in turn, so the report reaches
+// Wine's queue only after the flush that should drop it, where the simulator and Linux
+// have it in the queue at the flush already.
 TEST_F(WineOnBed, FaultsDuringAnUpdateGiveWhatTheOthersGive) {
     const std::vector<Outcome> wine = Compare(
         State(3, 0,
