@@ -360,12 +360,13 @@ TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorAndTheLinuxProgramGive) {
 // run, and only the reset that leaves update mode follows a failure. Not a row here: a
 // stale report before a record. Wine's bus reads the nodes in turn, so the report reaches
 // Wine's queue only after the flush that should drop it, where the simulator and Linux
-// have it in the queue at the flush already.
+// have it in the queue at the flush already. The Linux bed tests run these faults with the
+// Linux program; here the simulator alone is the reference, to keep the run short.
 TEST_F(WineOnBed, FaultsDuringAnUpdateGiveWhatTheOthersGive) {
     const std::vector<Outcome> wine = Compare(
         State(3, 0,
               {{0, "fault 5 no-answer"}, {1, "fault 5 status 40"}, {2, "fault 5 disconnect"}}),
-        {{{"-i", "{ini}"}, true, true, true}});
+        {{{"-i", "{ini}"}, true}});
     ASSERT_EQ(wine.size(), 1u);
     EXPECT_EQ(wine[0].result.exitStatus, 1);
     for (const char* serial : {"41-A0001", "41-A0002", "41-A0003"}) {
