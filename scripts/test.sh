@@ -49,7 +49,7 @@ windows() {
 # the native bed and the Windows build, so it runs after both are built.
 windows_on_bed() {
     [ -x build/linux/bin/bed_wine_tests ] || { echo "native build missing"; return 1; }
-    ctest --preset linux -L '^bed-wine$'
+    ctest --preset linux -j4 -L '^bed-wine$'
 }
 
 fuzz() {
