@@ -45,11 +45,11 @@ windows() {
     return $result
 }
 
-# The Windows walks through Wine's own HID stack on the emulated devices: needs the native
-# bed and the Windows program, so it runs after both are built.
+# The Windows program end to end through Wine's own HID stack on the emulated devices: needs
+# the native bed and the Windows build, so it runs after both are built.
 windows_on_bed() {
     [ -x build/linux/bin/bed_wine_tests ] || { echo "native build missing"; return 1; }
-    ctest --preset linux -L '^bed-wine$'
+    ctest --preset linux -j4 -L '^bed-wine$'
 }
 
 fuzz() {

@@ -117,6 +117,16 @@ std::string Hub(const std::string& path, uint16_t vid, uint16_t pid, const std::
            "\nA: product=" + product + "\n";
 }
 
+// Whether the descriptor declares report ids (a Report ID global item), walking short items.
+bool Numbered(const std::vector<uint8_t>& d) {
+    for (size_t at = 0; at < d.size(); at += 1 + (d[at] & 3) + ((d[at] & 3) == 3 ? 1 : 0)) {
+        if ((d[at] & 0xFC) == 0x84) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int Errno(uint32_t windowsError, bool read) {
     switch (windowsError) {
         case kErrorDeviceNotConnected:
@@ -144,6 +154,7 @@ struct Machine::Node {
     uint16_t vid = 0;
     uint16_t pid = 0;
     std::vector<uint8_t> descriptor;
+    bool numbered = false;  // reads of an unnumbered node carry no report id byte
     std::string uniq;
     std::unique_ptr<UMockdevIoctlBase, decltype(&g_object_unref)> handler{nullptr, g_object_unref};
 };
@@ -244,8 +255,10 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
         error = node->interfaceIndex < 0 ? kErrorIoPending
                                          : Bus().readReport(node->interfaceIndex, answer);
         if (error == 0) {
-            const size_t n = std::min<size_t>(sizeof answer, static_cast<size_t>(arg->data_len));
-            std::memcpy(arg->data, answer, n);
+            const size_t skip = node->numbered ? 0 : 1;
+            const size_t n =
+                std::min<size_t>(sizeof answer - skip, static_cast<size_t>(arg->data_len));
+            std::memcpy(arg->data, answer + skip, n);
             umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
             return TRUE;
         }
@@ -405,6 +418,7 @@ bool Machine::addUsbHid(const std::string& parent, const std::string& usbName, i
     node->interfaceIndex = interfaceIndex;
     node->vid = vid;
     node->pid = pid;
+    node->numbered = Numbered(descriptor);
     node->descriptor = std::move(descriptor);
     node->uniq = serial;
     return add(text, std::move(node));
