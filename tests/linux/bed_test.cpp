@@ -2,13 +2,8 @@
 // same console bytes, exit statuses and files, and the same reports on the wire. Every case
 // runs the real program, which waits in real time (an update is about 11 s a monitor), so
 // the update runs are few and each case is its own CTest test.
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -17,29 +12,15 @@
 #include "sim/SimState.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/linux/bed_Machine.h"
+#include "tests/linux/bed_PrivateRun.h"
 
 namespace {
 
 constexpr char kOneMonitor[] = "monitor 41-A0001\n";
 constexpr char kRunLock[] = "/run/marvanecfgutil.lock";
 
-// The program's run lock is one file for the whole machine, in /run. This process and the
-// programs it starts get a /run of their own (an empty tmpfs in a mount namespace of their
-// own, laid out like a real one), so that their runs neither wait for runs elsewhere on the
-// machine nor hold them up.
-class PrivateRun : public ::testing::Environment {
-    void SetUp() override {
-        ASSERT_EQ(unshare(CLONE_NEWNS), 0) << "needs root: " << std::strerror(errno);
-        ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0)
-            << std::strerror(errno);
-        ASSERT_EQ(mount("tmpfs", "/run", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755"), 0)
-            << std::strerror(errno);
-        ASSERT_EQ(mkdir("/run/lock", 0), 0) << std::strerror(errno);
-        ASSERT_EQ(chmod("/run/lock", 01777), 0) << std::strerror(errno);
-    }
-};
 [[maybe_unused]] const auto* const kPrivateRun =
-    ::testing::AddGlobalTestEnvironment(new PrivateRun);
+    ::testing::AddGlobalTestEnvironment(new bed::PrivateRun);
 
 std::vector<std::string> TranscriptLines(const std::string& text) {
     std::vector<std::string> lines = Lines(text);

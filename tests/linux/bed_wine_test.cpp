@@ -32,8 +32,12 @@
 #include "sim/SimState.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/linux/bed_Machine.h"
+#include "tests/linux/bed_PrivateRun.h"
 
 namespace {
+
+[[maybe_unused]] const auto* const kPrivateRun =
+    ::testing::AddGlobalTestEnvironment(new bed::PrivateRun);
 
 const std::string kWindowsBin = MARVANE_WINDOWS_BUILD_DIR "/bin/";
 const std::string kExe = kWindowsBin + "marvanecfgutil.exe";
