@@ -23,6 +23,28 @@ void PrintUnknownSerial() {
     ConsoleErrorPrintf("Error: Unknown serial number. Please try again.\n");
 }
 
+// The file's 17 values, read and range-checked exactly as an update reads them (the same
+// messages on a refusal), into a settings image.
+bool ReadSettingsFile(const std::string& iniFileName, std::array<uint8_t, kCfgImageSize>& image) {
+    KemoHWData file;
+    if (!file.ReadINIFile(Widen(iniFileName))) {
+        return false;
+    }
+    image = file.CfgImage();
+    return true;
+}
+
+// Reads the device's settings and compares them with the file's.
+MonitorCheck CheckDevice(ZelHidFlash& device, const std::array<uint8_t, kCfgImageSize>& file) {
+    MonitorCheck check;
+    std::array<uint8_t, kCfgImageSize> monitor{};
+    check.read = device.readCurrentConfig(monitor);
+    if (check.read) {
+        check.differences = CompareSettings(monitor, file);
+    }
+    return check;
+}
+
 }  // namespace
 
 bool FindSerial(const std::vector<ZelHidFlash*>& devices, const std::wstring& serial) {
@@ -35,10 +57,14 @@ bool FindSerial(const std::vector<ZelHidFlash*>& devices, const std::wstring& se
     return false;
 }
 
-int ListDevices(const std::vector<ZelHidFlash*>& devices) {
+int ListDevices(const std::vector<ZelHidFlash*>& devices, JsonReport* report) {
     LogMessage(LogDebug, "Showing HW Configuration of all monitors attached");
     for (ZelHidFlash* device : devices) {
         const DeviceLevels record = LevelsOf(*device);
+        if (report != nullptr) {
+            report->addMonitor(record, std::nullopt);
+            continue;
+        }
         ConsolePrintf("Device: %04x:%04x  serial/id=%s\n", record.vid, record.pid,
                       Narrow(record.serial).c_str());
         ConsolePrintf("  Firmware Level%s\n", record.components.size() > 1 ? "s:" : ":");
@@ -93,7 +119,7 @@ int WriteDefaultIni(const std::string& iniFileName) {
 }
 
 int UpdateFromIni(const std::vector<ZelHidFlash*>& devices, const std::string& iniFileName,
-                  const std::string& serial) {
+                  const std::string& serial, bool ifNeeded) {
     LogMessage(LogDebug, "Updating device(s) using \"%s\" file.", iniFileName.c_str());
     const std::wstring wideSerial = Widen(serial);
     if (!wideSerial.empty() && !FindSerial(devices, wideSerial)) {
@@ -109,7 +135,23 @@ int UpdateFromIni(const std::vector<ZelHidFlash*>& devices, const std::string& i
         if (!wideSerial.empty() && record.serial != wideSerial) {
             continue;
         }
-        if (!device->updateDevice(iniPath)) {
+        bool needed = true;
+        bool failed = false;
+        if (ifNeeded) {
+            // The file is checked before the device is asked, as the update itself would.
+            std::array<uint8_t, kCfgImageSize> file{};
+            if (!ReadSettingsFile(iniFileName, file)) {
+                failed = true;
+            } else {
+                const MonitorCheck check = CheckDevice(*device, file);
+                failed = !check.read;
+                needed = !check.differences.empty();
+            }
+        }
+        if (!failed && !needed) {
+            ConsolePrintf("Device '%s' already matches, not updated.\n",
+                          Narrow(record.serial).c_str());
+        } else if (failed || !device->updateDevice(iniPath)) {
             ConsolePrintf("Error: Updating device '%s' failed.\n", Narrow(record.serial).c_str());
             status = 1;
         }
@@ -120,22 +162,61 @@ int UpdateFromIni(const std::vector<ZelHidFlash*>& devices, const std::string& i
     return status;
 }
 
+int CheckAgainstIni(const std::vector<ZelHidFlash*>& devices, const std::string& iniFileName,
+                    const std::string& serial, JsonReport* report) {
+    LogMessage(LogDebug, "Checking device(s) against \"%s\" file.", iniFileName.c_str());
+    if (report != nullptr) {
+        report->setFile(iniFileName);
+    }
+    const std::wstring wideSerial = Widen(serial);
+    if (!wideSerial.empty() && !FindSerial(devices, wideSerial)) {
+        PrintUnknownSerial();
+        return 1;
+    }
+    std::array<uint8_t, kCfgImageSize> file{};
+    if (!ReadSettingsFile(iniFileName, file)) {
+        return 1;
+    }
+
+    // Every device is asked even after a failure; a failure outweighs a difference.
+    bool failed = false;
+    bool drift = false;
+    for (ZelHidFlash* device : devices) {
+        const DeviceLevels record = LevelsOf(*device);
+        if (!wideSerial.empty() && record.serial != wideSerial) {
+            continue;
+        }
+        const MonitorCheck check = CheckDevice(*device, file);
+        failed = failed || !check.read;
+        drift = drift || !check.differences.empty();
+        if (report != nullptr) {
+            report->addMonitor(record, check);
+        } else if (check.read) {
+            const std::string name = Narrow(record.serial);
+            if (check.differences.empty()) {
+                ConsolePrintf("Device '%s' matches.\n", name.c_str());
+            }
+            for (const SettingDifference& difference : check.differences) {
+                ConsolePrintf("Device '%s' differs: %s monitor=%02x file=%02x\n", name.c_str(),
+                              Narrow(difference.item->key).c_str(), difference.monitor,
+                              difference.file);
+            }
+        }
+        if (!wideSerial.empty()) {
+            break;
+        }
+    }
+    return failed ? 1 : drift ? kExitDrift : 0;
+}
+
 int RunCfgUtil(int argc, char* argv[]) {
     return RunCfgUtil(argc, argv, kRunLockWaitMs);
 }
 
-int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
-    if (!IsAdministrator()) {
-        ConsoleErrorPrintf("\nMust be run in command-line with Administrative rights.\n");
-        return 1;
-    }
+namespace {
 
-    CommandLine commandLine;
-    int exitStatus = 1;
-    if (!ParseCommandLine(argc, argv, commandLine, exitStatus)) {
-        return exitStatus;
-    }
-
+// Everything after the command line was accepted: the run lock, discovery, the mode.
+int RunParsed(const CommandLine& commandLine, uint32_t lockWaitMs, JsonReport* report) {
     // One run at a time talks to the monitors. -g needs none of them, and a lock that cannot
     // be had at all (logged) stops no run.
     if (commandLine.mode != RunMode::WriteDefaultIni &&
@@ -162,15 +243,46 @@ int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
 
     switch (commandLine.mode) {
         case RunMode::ListDevices:
-            return ListDevices(devices);
+            return ListDevices(devices, report);
         case RunMode::WriteCurrentIni:
             return WriteCurrentIni(devices, commandLine.iniFileName, commandLine.serial);
         case RunMode::WriteDefaultIni:
             return WriteDefaultIni(commandLine.iniFileName);
         case RunMode::UpdateFromIni:
-            return UpdateFromIni(devices, commandLine.iniFileName, commandLine.serial);
+            return UpdateFromIni(devices, commandLine.iniFileName, commandLine.serial,
+                                 commandLine.ifNeeded);
+        case RunMode::CheckAgainstIni:
+            return CheckAgainstIni(devices, commandLine.iniFileName, commandLine.serial, report);
         case RunMode::None:
             break;
     }
     return 1;  // ParseCommandLine never lets a run through without a mode
+}
+
+}  // namespace
+
+int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
+    if (!IsAdministrator()) {
+        ConsoleErrorPrintf("\nMust be run in command-line with Administrative rights.\n");
+        return 1;
+    }
+
+    CommandLine commandLine;
+    int exitStatus = 1;
+    if (!ParseCommandLine(argc, argv, commandLine, exitStatus)) {
+        return exitStatus;
+    }
+    if (!commandLine.json) {
+        return RunParsed(commandLine, lockWaitMs, nullptr);
+    }
+
+    // Standard output carries the document alone, written once every device is released
+    // (whatever their teardown echoes under -v has gone to standard error by then). A run
+    // that fails still writes one, with the monitors it got to.
+    JsonReport report;
+    ConsoleSendOutputToError(true);
+    exitStatus = RunParsed(commandLine, lockWaitMs, &report);
+    ConsoleSendOutputToError(false);
+    ConsoleWriteDocument(report.text());
+    return exitStatus;
 }
