@@ -165,9 +165,6 @@ int UpdateFromIni(const std::vector<ZelHidFlash*>& devices, const std::string& i
 int CheckAgainstIni(const std::vector<ZelHidFlash*>& devices, const std::string& iniFileName,
                     const std::string& serial, JsonReport* report) {
     LogMessage(LogDebug, "Checking device(s) against \"%s\" file.", iniFileName.c_str());
-    if (report != nullptr) {
-        report->setFile(iniFileName);
-    }
     const std::wstring wideSerial = Widen(serial);
     if (!wideSerial.empty() && !FindSerial(devices, wideSerial)) {
         PrintUnknownSerial();
@@ -280,6 +277,9 @@ int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
     // (whatever their teardown echoes under -v has gone to standard error by then). A run
     // that fails still writes one, with the monitors it got to.
     JsonReport report;
+    if (commandLine.mode == RunMode::CheckAgainstIni) {
+        report.setFile(commandLine.iniFileName);  // also when no monitor is reached
+    }
     ConsoleSendOutputToError(true);
     exitStatus = RunParsed(commandLine, lockWaitMs, &report);
     ConsoleSendOutputToError(false);

@@ -106,10 +106,15 @@ TEST_F(EndToEnd, JsonIsOneDocumentOnStandardOutputWhateverHappens) {
     EXPECT_TRUE(Json::parse(result.out)["monitors"][0]["matches"].is_null());
 
     WriteFileBytes(StateFile(), "# nothing attached\n");
-    result = Sim({"--json", "-L"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "{\"schemaVersion\":1,\"monitors\":[]}\n");
-    EXPECT_EQ(result.err, "Error: No single 7352 device is attached.\n");
+    for (const std::string mode : {"-L", "--check"}) {
+        result = Sim(mode == "-L" ? std::vector<std::string>{"--json", mode}
+                                  : std::vector<std::string>{"--json", mode, "a.ini"});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, mode == "-L"
+                                  ? "{\"schemaVersion\":1,\"monitors\":[]}\n"
+                                  : "{\"schemaVersion\":1,\"file\":\"a.ini\",\"monitors\":[]}\n");
+        EXPECT_EQ(result.err, "Error: No single 7352 device is attached.\n");
+    }
 }
 
 }  // namespace
