@@ -19,19 +19,6 @@ void getoptReset() {
 
 namespace {
 
-struct LongOption {
-    const char* name;
-    bool takesArgument;
-    int code;
-};
-
-constexpr LongOption kLongOptions[] = {
-    {"check", true, kLongCheck},
-    {"if-needed", false, kLongIfNeeded},
-    {"json", false, kLongJson},
-    {"help", false, kLongHelp},
-};
-
 // One whole word "--name", "--name=VALUE" or "--name" followed by VALUE. Names match
 // exactly: an abbreviation that means one option today could mean two tomorrow.
 int getoptLong(int argc, char* const argv[]) {

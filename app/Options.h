@@ -24,6 +24,19 @@ inline constexpr int kLongIfNeeded = 0x101;
 inline constexpr int kLongJson = 0x102;
 inline constexpr int kLongHelp = 0x103;
 
+struct LongOption {
+    const char* name;  // without the leading "--"
+    bool takesArgument;
+    int code;
+};
+
+inline constexpr LongOption kLongOptions[] = {
+    {"check", true, kLongCheck},
+    {"if-needed", false, kLongIfNeeded},
+    {"json", false, kLongJson},
+    {"help", false, kLongHelp},
+};
+
 // Traditional single-character option scanner with the program's own messages.
 // State is process-wide, like the C library's; getoptReset() starts a new scan.
 // Kept in its own namespace so that it never meets the C library's getopt, optind and
