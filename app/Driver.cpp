@@ -212,8 +212,51 @@ int RunCfgUtil(int argc, char* argv[]) {
 
 namespace {
 
-// Everything after the command line was accepted: the run lock, discovery, the mode.
-int RunParsed(const CommandLine& commandLine, uint32_t lockWaitMs, JsonReport* report) {
+// With --json, standard output carries the document alone: while this lives everything else
+// goes to standard error, and the document is written when it ends. A run that fails still
+// writes one, with the monitors it got to.
+class JsonOutput {
+public:
+    explicit JsonOutput(const CommandLine& commandLine) : on(commandLine.json) {
+        if (!on) {
+            return;
+        }
+        if (commandLine.mode == RunMode::CheckAgainstIni) {
+            document.setFile(commandLine.iniFileName);  // also when no monitor is reached
+        }
+        ConsoleSendOutputToError(true);
+    }
+    ~JsonOutput() {
+        if (on) {
+            ConsoleSendOutputToError(false);
+            ConsoleWriteDocument(document.text());
+        }
+    }
+    JsonOutput(const JsonOutput&) = delete;
+    JsonOutput& operator=(const JsonOutput&) = delete;
+
+    JsonReport* report() { return on ? &document : nullptr; }
+
+private:
+    bool on;
+    JsonReport document;
+};
+
+}  // namespace
+
+int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
+    if (!IsAdministrator()) {
+        ConsoleErrorPrintf("\nMust be run in command-line with Administrative rights.\n");
+        return 1;
+    }
+
+    CommandLine commandLine;
+    int exitStatus = 1;
+    if (!ParseCommandLine(argc, argv, commandLine, exitStatus)) {
+        return exitStatus;
+    }
+    JsonOutput json(commandLine);  // before the manager: written once the devices are gone
+
     // One run at a time talks to the monitors. -g needs none of them, and a lock that cannot
     // be had at all (logged) stops no run.
     if (commandLine.mode != RunMode::WriteDefaultIni &&
@@ -240,7 +283,7 @@ int RunParsed(const CommandLine& commandLine, uint32_t lockWaitMs, JsonReport* r
 
     switch (commandLine.mode) {
         case RunMode::ListDevices:
-            return ListDevices(devices, report);
+            return ListDevices(devices, json.report());
         case RunMode::WriteCurrentIni:
             return WriteCurrentIni(devices, commandLine.iniFileName, commandLine.serial);
         case RunMode::WriteDefaultIni:
@@ -249,40 +292,10 @@ int RunParsed(const CommandLine& commandLine, uint32_t lockWaitMs, JsonReport* r
             return UpdateFromIni(devices, commandLine.iniFileName, commandLine.serial,
                                  commandLine.ifNeeded);
         case RunMode::CheckAgainstIni:
-            return CheckAgainstIni(devices, commandLine.iniFileName, commandLine.serial, report);
+            return CheckAgainstIni(devices, commandLine.iniFileName, commandLine.serial,
+                                   json.report());
         case RunMode::None:
             break;
     }
     return 1;  // ParseCommandLine never lets a run through without a mode
-}
-
-}  // namespace
-
-int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
-    if (!IsAdministrator()) {
-        ConsoleErrorPrintf("\nMust be run in command-line with Administrative rights.\n");
-        return 1;
-    }
-
-    CommandLine commandLine;
-    int exitStatus = 1;
-    if (!ParseCommandLine(argc, argv, commandLine, exitStatus)) {
-        return exitStatus;
-    }
-    if (!commandLine.json) {
-        return RunParsed(commandLine, lockWaitMs, nullptr);
-    }
-
-    // Standard output carries the document alone, written once every device is released
-    // (whatever their teardown echoes under -v has gone to standard error by then). A run
-    // that fails still writes one, with the monitors it got to.
-    JsonReport report;
-    if (commandLine.mode == RunMode::CheckAgainstIni) {
-        report.setFile(commandLine.iniFileName);  // also when no monitor is reached
-    }
-    ConsoleSendOutputToError(true);
-    exitStatus = RunParsed(commandLine, lockWaitMs, &report);
-    ConsoleSendOutputToError(false);
-    ConsoleWriteDocument(report.text());
-    return exitStatus;
 }
