@@ -97,13 +97,16 @@ TEST_F(EndToEnd, JsonIsOneDocumentOnStandardOutputWhateverHappens) {
               Json::parse(R"([{"section":"General","key":"Volume","monitor":"05","file":"20"}])"));
 
     // A monitor that does not answer the query: unknown, not matching; the message elsewhere.
-    WriteFileBytes(StateFile(), "monitor 41-A0001\nfault 2 late 3100\n");
+    // Its failure outweighs the other monitor's drift.
+    WriteFileBytes(StateFile(), "monitor 41-A0001\nfault 2 late 3100\n" + kDrifted.substr(17));
     result = Sim({"--check", ini, "--json"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_NE(result.err.find("Error: Reading the configuration of device '41-A0001' failed.\n"),
               std::string::npos);
     ASSERT_TRUE(Json::accept(result.out)) << result.out;
-    EXPECT_TRUE(Json::parse(result.out)["monitors"][0]["matches"].is_null());
+    document = Json::parse(result.out);
+    EXPECT_TRUE(document["monitors"][0]["matches"].is_null());
+    EXPECT_EQ(document["monitors"][1]["matches"], false);
 
     WriteFileBytes(StateFile(), "# nothing attached\n");
     for (const std::string mode : {"-L", "--check"}) {
