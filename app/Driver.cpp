@@ -1,5 +1,6 @@
 #include "app/Driver.h"
 
+#include <array>
 #include <memory>
 
 #include "app/Help.h"
@@ -10,6 +11,7 @@
 #include "platform/Administrator.h"
 #include "platform/Console.h"
 #include "platform/Text.h"
+#include "settings/KemoHWData.h"
 
 namespace {
 
