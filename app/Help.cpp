@@ -167,3 +167,16 @@ void PrintSettingsDefinition() {
     ConsolePrintf("        00 - Disabled\n");
     ConsolePrintf("        01 - Enabled (default)\n");
 }
+
+void PrintLongOptions() {
+    ConsolePrintf("\n\nLONG OPTIONS (for scripts):\n\n");
+    ConsolePrintf("  --check <filename>\n");
+    ConsolePrintf("                Compare devices with the INI file <filename> (one device\n");
+    ConsolePrintf("                with -s); nothing is written. Exit status: 0 all match,\n");
+    ConsolePrintf("                2 a device differs, 1 error.\n\n");
+    ConsolePrintf("  --if-needed   With -i: update only devices that differ from the file.\n\n");
+    ConsolePrintf("  --json        With -L or --check: print one JSON document on standard\n");
+    ConsolePrintf("                output; messages go to standard error.\n\n");
+    ConsolePrintf("  --help        This help.\n\n");
+    ConsolePrintf("  Long options also take their value as --check=<filename>.\n");
+}

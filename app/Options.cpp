@@ -17,6 +17,46 @@ void getoptReset() {
     optarg = nullptr;
 }
 
+namespace {
+
+// One whole word "--name", "--name=VALUE" or "--name" followed by VALUE. Names match
+// exactly: an abbreviation that means one option today could mean two tomorrow.
+int getoptLong(int argc, char* const argv[]) {
+    const char* word = argv[optind++] + 2;
+    const char* equals = std::strchr(word, '=');
+    const size_t nameLength =
+        equals != nullptr ? static_cast<size_t>(equals - word) : std::strlen(word);
+    optarg = nullptr;
+    for (const LongOption& option : kLongOptions) {
+        if (std::strlen(option.name) != nameLength ||
+            std::strncmp(option.name, word, nameLength) != 0) {
+            continue;
+        }
+        if (!option.takesArgument) {
+            if (equals != nullptr) {
+                LogMessage(LogError, "opalquix: option '--%s' doesn't allow an argument\n",
+                           option.name);
+                return '?';
+            }
+            return option.code;
+        }
+        if (equals != nullptr) {
+            optarg = equals + 1;
+        } else if (optind >= argc) {
+            LogMessage(LogError, "opalquix: option '--%s' requires an argument\n", option.name);
+            return '?';
+        } else {
+            optarg = argv[optind++];
+        }
+        return option.code;
+    }
+    LogMessage(LogError, "opalquix: unrecognized option '--%.*s'\n", static_cast<int>(nameLength),
+               word);
+    return '?';
+}
+
+}  // namespace
+
 int getopt(int argc, char* const argv[]) {
     if (optpos == 1) {
         if (optind >= argc || argv[optind] == nullptr || argv[optind][0] != '-' ||
@@ -26,6 +66,9 @@ int getopt(int argc, char* const argv[]) {
         if (std::strcmp(argv[optind], "--") == 0) {
             ++optind;
             return -1;
+        }
+        if (argv[optind][1] == '-') {
+            return getoptLong(argc, argv);
         }
     }
 
@@ -74,6 +117,15 @@ void PrintFullHelp() {
     PrintSettingsDefinition();
 }
 
+// The long options each go with some modes only.
+bool FitsMode(const CommandLine& commandLine) {
+    if (commandLine.ifNeeded && commandLine.mode != RunMode::UpdateFromIni) {
+        return false;
+    }
+    return !commandLine.json || commandLine.mode == RunMode::ListDevices ||
+           commandLine.mode == RunMode::CheckAgainstIni;
+}
+
 // An option argument that is missing, looks like another option, or does not fit the
 // program's 260-character buffers.
 bool BadArgument(const char* argument) {
@@ -103,6 +155,7 @@ bool ParseCommandLine(int argc, char* argv[], CommandLine& commandLine, int& exi
             case 'o':
             case 'g':
             case 'i':
+            case kLongCheck:
                 // A refused argument ends the run with 1 for every option: -o included, as
                 // nothing was written. An empty file name names no file: refused here, before
                 // any monitor is asked for its configuration.
@@ -113,7 +166,8 @@ bool ParseCommandLine(int argc, char* argv[], CommandLine& commandLine, int& exi
                 }
                 pending = option == 'o'   ? RunMode::WriteCurrentIni
                           : option == 'g' ? RunMode::WriteDefaultIni
-                                          : RunMode::UpdateFromIni;
+                          : option == 'i' ? RunMode::UpdateFromIni
+                                          : RunMode::CheckAgainstIni;
                 commandLine.iniFileName = argument;
                 break;
             case 's':
@@ -137,6 +191,17 @@ bool ParseCommandLine(int argc, char* argv[], CommandLine& commandLine, int& exi
             case 'v':
                 VerboseFlag() = 1;
                 break;
+            case kLongIfNeeded:
+                commandLine.ifNeeded = true;
+                break;
+            case kLongJson:
+                commandLine.json = true;
+                break;
+            case kLongHelp:  // asked for, so not a refusal
+                PrintFullHelp();
+                PrintLongOptions();
+                exitStatus = 0;
+                return false;
             default:  // '?': asked for, or a parse error already logged
                 PrintFullHelp();
                 exitStatus = 1;
@@ -152,7 +217,7 @@ bool ParseCommandLine(int argc, char* argv[], CommandLine& commandLine, int& exi
         }
     }
 
-    if (commandLine.mode == RunMode::None) {
+    if (commandLine.mode == RunMode::None || !FitsMode(commandLine)) {
         PrintUsage();
         exitStatus = 1;
         return false;

@@ -40,6 +40,7 @@ public:
     bool updateDevice(std::wstring iniPath) override;
     bool saveCurrentConfig(std::wstring iniPath) override;
     bool saveDefaultConfig(std::wstring iniPath) override;
+    bool readCurrentConfig(std::array<uint8_t, kCfgImageSize>& image) override;
 
     std::optional<FeatureReport> flash(const std::array<uint8_t, 3>& selector);
     bool startUpdate(uint8_t mode, uint8_t flags);

@@ -205,10 +205,19 @@ bool KemoVideoFlash::readConfigBytes() {
     return settings.LoadCurrentCfg();
 }
 
-bool KemoVideoFlash::saveCurrentConfig(std::wstring iniPath) {
+bool KemoVideoFlash::readCurrentConfig(std::array<uint8_t, kCfgImageSize>& image) {
     if (!readConfigBytes()) {
         ConsolePrintf("Error: Reading the configuration of device '%s' failed.\n",
                       Narrow(serial).c_str());
+        return false;
+    }
+    image = settings.CfgImage();
+    return true;
+}
+
+bool KemoVideoFlash::saveCurrentConfig(std::wstring iniPath) {
+    std::array<uint8_t, kCfgImageSize> image{};
+    if (!readCurrentConfig(image)) {
         return false;
     }
     return settings.CreateINIFile(iniPath, true);

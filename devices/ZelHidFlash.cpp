@@ -9,3 +9,7 @@ ZelHidFlash::ZelHidFlash() {
 ZelHidFlash::~ZelHidFlash() {
     LogWriteText(LogDebug, "ZelHidFlash Destroyed");
 }
+
+bool ZelHidFlash::readCurrentConfig(std::array<uint8_t, kCfgImageSize>&) {
+    return false;
+}

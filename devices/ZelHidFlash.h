@@ -1,10 +1,13 @@
 // Base of every device reached through a HID interface and a report channel.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "devices/DeviceLevels.h"
 #include "hid/HidTypes.h"
+#include "settings/SettingsItems.h"
 
 class ZelHidFlash {
 public:
@@ -20,6 +23,9 @@ public:
     // Both return true when the INI file was written.
     virtual bool saveCurrentConfig(std::wstring iniPath) = 0;
     virtual bool saveDefaultConfig(std::wstring iniPath) = 0;
+    // The settings image the device holds now, read without changing anything; false, with
+    // the user's message printed, when it cannot be read. A device without settings has none.
+    virtual bool readCurrentConfig(std::array<uint8_t, kCfgImageSize>& image);
 
 protected:
     std::wstring serial;

@@ -1,5 +1,7 @@
 // Arbitrary command lines through the option parser: it must never read past an argument,
-// accept an over-long name, or end a refused command line with status 0.
+// accept an over-long name, let a long option through with a mode it does not go with, or
+// end a refused command line with status 0 (only --help ends with 0 without a run).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -53,10 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (commandLine.mode == RunMode::None ||
             commandLine.iniFileName.size() > kMaxArgumentLength ||
             commandLine.serial.size() > kMaxArgumentLength ||
-            commandLine.logFileName.size() > kMaxArgumentLength) {
+            commandLine.logFileName.size() > kMaxArgumentLength ||
+            (commandLine.ifNeeded && commandLine.mode != RunMode::UpdateFromIni) ||
+            (commandLine.json && commandLine.mode != RunMode::ListDevices &&
+             commandLine.mode != RunMode::CheckAgainstIni) ||
+            (commandLine.mode == RunMode::CheckAgainstIni && commandLine.iniFileName.empty())) {
             std::abort();
         }
-    } else if (exitStatus != 1) {
+    } else if (exitStatus != 1 && !(exitStatus == 0 && std::find(words.begin(), words.end(),
+                                                                 "--help") != words.end())) {
         std::abort();
     }
     GetLogSettings() = CLogSettings{};

@@ -5,9 +5,21 @@
 
 #include "platform/Text.h"
 
+namespace {
+bool outputToError = false;
+}  // namespace
+
 // Every write is flushed at once: narrow and wide lines, the log echo and the messages on
 // standard error then reach the console (or a pipe) in exactly the order they were made.
 void ConsoleWrite(std::string_view text) {
+    if (outputToError) {
+        ConsoleWriteError(text);
+        return;
+    }
+    ConsoleWriteDocument(text);
+}
+
+void ConsoleWriteDocument(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
@@ -37,4 +49,8 @@ void ConsoleErrorPrintf(const char* format, ...) {
 void ConsoleFlush() {
     std::fflush(stdout);
     std::fflush(stderr);
+}
+
+void ConsoleSendOutputToError(bool on) {
+    outputToError = on;
 }

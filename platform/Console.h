@@ -13,3 +13,8 @@ void ConsoleWriteError(std::string_view text);
 void ConsolePrintf(const char* format, ...) MARVANE_PRINTF(1, 2);
 void ConsoleErrorPrintf(const char* format, ...) MARVANE_PRINTF(1, 2);
 void ConsoleFlush();
+// While on, everything written for standard output goes to standard error instead, so that
+// standard output can carry one machine-readable document alone.
+void ConsoleSendOutputToError(bool on);
+// Writes to standard output whatever ConsoleSendOutputToError says: the document itself.
+void ConsoleWriteDocument(std::string_view text);

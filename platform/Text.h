@@ -12,6 +12,9 @@
 std::string Narrow(std::wstring_view text);
 // Narrow to wide, the reverse of Narrow. ASCII is unchanged on every platform.
 std::wstring Widen(std::string_view text);
+// Wide to UTF-8 on every platform (Narrow is the ANSI code page on Windows), for text that
+// must be UTF-8 whatever the system: a lone surrogate becomes U+FFFD.
+std::string ToUtf8(std::wstring_view text);
 // UTF-16 code units (as HID string descriptors and INI files carry them) to a wide string.
 std::wstring FromUtf16(const char16_t* units, size_t count);
 

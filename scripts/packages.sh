@@ -18,7 +18,7 @@ ensure_packages() {
 }
 
 NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest util-linux pkg-config
-                 libudev-dev umockdev libumockdev-dev)
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
-FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+                 libudev-dev umockdev libumockdev-dev nlohmann-json3-dev)
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 nlohmann-json3-dev)
+FUZZ_PACKAGES=(clang libclang-rt-14-dev nlohmann-json3-dev)
 RELEASE_PACKAGES=(git zip unzip dpkg-dev lintian mandoc groff-base)

@@ -124,6 +124,25 @@ TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
         << "manual page";
 }
 
+// The long options: in the guide's scripting section as "  --name" (with "<" when it takes a
+// value) and in the manual page's section of their own as ".B \-\-name" or ".BI".
+TEST(DocsTest, EveryLongOptionIsDescribedInBoth) {
+    const std::string guide =
+        Section(ReadDoc("marvanecfgutil-guide.txt"), "5. Scripting", "6. Trying");
+    const std::string manual = Section(ReadDoc("marvanecfgutil.1"), ".SH OPTIONS FOR", ".SH ");
+    for (const LongOption& option : kLongOptions) {
+        const std::string name = option.name;
+        const std::string escaped = std::regex_replace(name, std::regex("-"), "\\-");
+        EXPECT_NE(guide.find("\n  --" + name + (option.takesArgument ? " <" : "  ")),
+                  std::string::npos)
+            << name;
+        EXPECT_NE(manual.find(option.takesArgument ? "\n.BI \\-\\-" + escaped + " \""
+                                                   : "\n.B \\-\\-" + escaped + "\n"),
+                  std::string::npos)
+            << name;
+    }
+}
+
 // The help defines the keys in table order; the guide's table ("  Volume      General      00-28
 // 20       master volume") and the manual page (".SS [Section]", then per key ".TP", ".B Key",
 // "00\-28, default 20.") give each key's section, range and default.

@@ -57,6 +57,18 @@ inline std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// The reports the monitors received: queries only (firmware or configuration), how many.
+inline size_t QueriesOnly(const std::string& transcript) {
+    size_t queries = 0;
+    for (const auto& line : Lines(transcript)) {
+        if (line.find(" OUT ") != std::string::npos) {
+            ++queries;
+            EXPECT_NE(line.find(" 06 00 20 00 ff "), std::string::npos) << "not a query: " << line;
+        }
+    }
+    return queries;
+}
+
 // The factory settings as a user writes them, with `replace` replaced by `by`.
 inline std::string IniWith(const std::string& replace, const std::string& by) {
     std::string text =

@@ -91,6 +91,27 @@ TEST_F(Faults, SavingMeetingAFaultOnTheConfigurationQuery) {
     }
 }
 
+// A monitor that does not answer the configuration query is a failure for a check and for
+// an update only where needed, and is left as it was.
+TEST_F(Faults, CheckingAndUpdatingIfNeededMeetingASilentMonitor) {
+    const std::string ini = dir.file("site.ini");
+    WriteFileBytes(ini, IniWith("Volume=20", "Volume=11"));
+    const std::string failed =
+        "timeout revc\nError: Reading the configuration of device '" + kSerial + "' failed.\n";
+    for (const auto& [mode, out] :
+         {std::pair<std::string, std::string>{"--check", failed},
+          {"--if-needed", failed + "Error: Updating device '" + kSerial + "' failed.\n"}}) {
+        SCOPED_TRACE(mode);
+        Monitor("fault 2 late 3100\n");
+        const ProcessResult result =
+            Sim(mode == "--check" ? std::vector<std::string>{mode, ini}
+                                  : std::vector<std::string>{mode, "-i", ini});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, out);
+        QueriesOnly(Transcript());
+    }
+}
+
 // Discovery's firmware query has the same 3000 ms: a monitor answering later is not listed.
 TEST_F(Faults, ListingWaitsThreeSecondsForTheFirmwareLevels) {
     for (const auto& [faults, listed] : {std::pair<const char*, bool>{"fault 1 late 2900\n", true},

@@ -130,6 +130,10 @@ TEST_P(BedEndToEnd, SameAsTheSimulator) {
     EXPECT_NE((c.bed.out + c.bedIni).find(k.shows), std::string::npos) << c.bed.out;
 }
 
+// The first monitor already holds the changed settings, so --if-needed leaves it alone.
+const char kHoldsChangedSettings[] =
+    "monitor 41-A0001\n  config 12 11\n  config 32 01\n"
+    "  config 38 0a\nmonitor 41-A0002\n";
 const char kOtherUsage[] = "monitor 41-A0001\n  usage a100\n";
 const char kNumberedReports[] =
     "monitor 41-A0001\n  report-id 05\n  other-output-values 2\n  second-collection yes\n";
@@ -149,6 +153,21 @@ const Case kCases[] = {
     {"OtherUsageIsNotOurs", {"-L"}, false, false, -1, "", kOtherUsage},
     {"NumberedReportsAndSecondCollection", {"-o", "{ini}"}, false, true, -1, "", kNumberedReports},
     {"DeviceWithoutUsbParent", {"-L"}, false, true, 0, "", nullptr, {true, false}},
+    {"CheckFindsDrift", {"--check", "{ini}"}, true, true, 2, "differs: Volume monitor=20 file=11"},
+    {"CheckAsJson",
+     {"--json", "--check", "{ini}", "-s", "41-A0001"},
+     true,
+     true,
+     2,
+     "\"differences\":[{\"section\":\"General\",\"key\":\"Volume\""},
+    {"ListAsJson", {"-L", "--json"}, false, true, 0, "\"serial\":\"41-A0002\""},
+    {"ApplyOnlyWhereNeeded",
+     {"--if-needed", "-i", "{ini}"},
+     true,
+     true,
+     0,
+     "Device '41-A0001' already matches, not updated.\n\nFirmware file found:",
+     kHoldsChangedSettings},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, BedEndToEnd, ::testing::ValuesIn(kCases),
@@ -156,10 +175,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, BedEndToEnd, ::testing::ValuesIn(kCases),
 
 // The faults that matter on Linux, at each exchange where the program can meet them:
 // during -i the reset into update mode is exchange 2, the records 3 to 8, the commit 9;
-// during -o the configuration query is exchange 2.
+// during -o, --check and -i --if-needed the configuration query is exchange 2.
 struct FaultCase {
     const char* name;
-    const char* mode;  // "-i" or "-o"
+    const char* mode;  // "-i", "-o", "--check" or "--if-needed" (with -i)
     int exchange;
     const char* fault;
 };
@@ -174,17 +193,29 @@ TEST_P(BedFault, SameLinesAndStatusAsTheSimulator) {
     const FaultCase& f = GetParam();
     const std::string state =
         std::string(kOneMonitor) + "fault " + std::to_string(f.exchange) + " " + f.fault + "\n";
-    const bool apply = std::string(f.mode) == "-i";
-    ExpectSame(RunBoth(state, {f.mode, "{ini}"}, apply ? ChangedSettings() : ""));
+    const std::string mode = f.mode;
+    std::vector<std::string> arguments = {f.mode, "{ini}"};
+    if (mode == "--if-needed") {
+        arguments.insert(arguments.begin() + 1, "-i");
+    }
+    ExpectSame(RunBoth(state, arguments, mode != "-o" ? ChangedSettings() : ""));
 }
 
 const FaultCase kFaults[] = {
-    {"ResetNoAnswer", "-i", 2, "no-answer"},       {"ResetStatus40", "-i", 2, "status 40"},
-    {"ResetVanishes", "-i", 2, "disconnect"},      {"RecordNoAnswer", "-i", 5, "no-answer"},
-    {"RecordStatus40", "-i", 5, "status 40"},      {"RecordVanishes", "-i", 5, "disconnect"},
-    {"CommitNoAnswer", "-i", 9, "no-answer"},      {"CommitStatus40", "-i", 9, "status 40"},
-    {"CommitVanishes", "-i", 9, "disconnect"},     {"ConfigQueryNoAnswer", "-o", 2, "no-answer"},
-    {"ConfigQueryStatus40", "-o", 2, "status 40"}, {"ConfigQueryVanishes", "-o", 2, "disconnect"},
+    {"ResetNoAnswer", "-i", 2, "no-answer"},
+    {"ResetStatus40", "-i", 2, "status 40"},
+    {"ResetVanishes", "-i", 2, "disconnect"},
+    {"RecordNoAnswer", "-i", 5, "no-answer"},
+    {"RecordStatus40", "-i", 5, "status 40"},
+    {"RecordVanishes", "-i", 5, "disconnect"},
+    {"CommitNoAnswer", "-i", 9, "no-answer"},
+    {"CommitStatus40", "-i", 9, "status 40"},
+    {"CommitVanishes", "-i", 9, "disconnect"},
+    {"ConfigQueryNoAnswer", "-o", 2, "no-answer"},
+    {"ConfigQueryStatus40", "-o", 2, "status 40"},
+    {"ConfigQueryVanishes", "-o", 2, "disconnect"},
+    {"CheckQueryNoAnswer", "--check", 2, "no-answer"},
+    {"IfNeededQueryNoAnswer", "--if-needed", 2, "no-answer"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, BedFault, ::testing::ValuesIn(kFaults),

@@ -58,6 +58,7 @@ TEST_F(OptionsTest, EachCommandLineRunsOneModeSilentlyOrPrintsHelpAndEndsWithOne
         RunMode mode = RunMode::None;
         std::string ini = "", serial = "";
         int verbose = 0;
+        bool ifNeeded = false, json = false;
     } cases[] = {
         {{"-"}, kUsage},
         {{"-v"}, kUsage},
@@ -95,6 +96,28 @@ TEST_F(OptionsTest, EachCommandLineRunsOneModeSilentlyOrPrintsHelpAndEndsWithOne
         {{"-g", "d.ini", "-s", "X"}, "", RunMode::WriteDefaultIni, "d.ini", "X"},
         {{"-i", "cfg.ini", "-s41-FFFFF"}, "", RunMode::UpdateFromIni, "cfg.ini", "41-FFFFF"},
         {{"-s", "", "-vi", "cfg.ini"}, "", RunMode::UpdateFromIni, "cfg.ini", "", 1},
+        // Long options: whole words only, each with the modes it goes with.
+        {{"--check="}, kUsage},
+        {{"--check", "-v"}, kUsage},
+        {{"--json", "-o", "x.ini"}, kUsage},
+        {{"--if-needed", "-L"}, kUsage},
+        {{"--if-needed", "--check", "a.ini"}, kUsage},
+        {{"-i", "a.ini", "--check", "b.ini"}, kUsage},
+        {{"-v", "--check"}, "opalquix: option '--check' requires an argument\n\n" + kFullHelp},
+        {{"-v", "--chec", "a.ini"}, "opalquix: unrecognized option '--chec'\n\n" + kFullHelp},
+        {{"-v", "--json=1", "-L"},
+         "opalquix: option '--json' doesn't allow an argument\n\n" + kFullHelp},
+        {{"--check", "a.ini", "-s", "X"}, "", RunMode::CheckAgainstIni, "a.ini", "X"},
+        {{"--json", "--check=a=b.ini"},
+         "",
+         RunMode::CheckAgainstIni,
+         "a=b.ini",
+         "",
+         0,
+         false,
+         true},
+        {{"-L", "--json", "--", "--help"}, "", RunMode::ListDevices, "", "", 0, false, true},
+        {{"--if-needed", "-i", "a.ini"}, "", RunMode::UpdateFromIni, "a.ini", "", 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -109,8 +132,15 @@ TEST_F(OptionsTest, EachCommandLineRunsOneModeSilentlyOrPrintsHelpAndEndsWithOne
             EXPECT_EQ(parsed.line.iniFileName, c.ini);
             EXPECT_EQ(parsed.line.serial, c.serial);
             EXPECT_EQ(VerboseFlag(), c.verbose);
+            EXPECT_EQ(parsed.line.ifNeeded, c.ifNeeded);
+            EXPECT_EQ(parsed.line.json, c.json);
         }
     }
+    // Asked for, the help with the long options is no refusal.
+    const Parsed help = Parse({"-L", "--help", "-x"});
+    EXPECT_FALSE(help.run);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(kFullHelp + "\n\nLONG OPTIONS", 0), 0u);
 }
 
 TEST_F(OptionsTest, ParserMessagesAreLoggedOnlyAfterTheLogOption) {

@@ -20,3 +20,12 @@ TEST(TextTest, AsciiIsTheSameOnEveryPlatform) {
     EXPECT_EQ(Widen("41-FFFFF x.ini"), L"41-FFFFF x.ini");
     EXPECT_EQ(Narrow(L"41-FFFFF x.ini"), "41-FFFFF x.ini");
 }
+
+// JSON output needs UTF-8 whatever the code page: pairs joined, a lone surrogate replaced.
+TEST(TextTest, ToUtf8GivesValidUtf8OnEveryPlatform) {
+    EXPECT_EQ(ToUtf8(L"caf\u00e9 \u20ac \U0001F600"), "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80");
+    const std::wstring lone = {L'a', static_cast<wchar_t>(0xD800), L'b'};
+    EXPECT_EQ(ToUtf8(lone),
+              "a\xef\xbf\xbd"
+              "b");
+}

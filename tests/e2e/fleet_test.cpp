@@ -1,0 +1,123 @@
+// The options for scripts through the simulator program: --check, --if-needed, --json.
+#include <nlohmann/json.hpp>
+
+#include "platform/Text.h"
+#include "tests/e2e/e2e_support.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The second monitor holds Volume 05 and BOTFreq 03: the file lists Volume first although
+// BOTFreq lives at a lower address in the controller.
+const std::string kDrifted = "monitor 41-A0001\nmonitor 41-A0002\nconfig 00 03\nconfig 12 05\n";
+
+TEST_F(EndToEnd, CheckPrintsEachDifferenceInFileOrderAndExits2ForDrift) {
+    WriteFileBytes(StateFile(), kDrifted);
+    const std::string ini = dir.file("site.ini");
+    WriteFileBytes(ini, IniWith("", ""));
+    WriteFileBytes(dir.file("bad.ini"), IniWith("Volume=20", "Volume=29"));
+    const std::string drift =
+        "Device '41-A0002' differs: Volume monitor=05 file=20\n"
+        "Device '41-A0002' differs: BOTFreq monitor=03 file=02\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out, err;
+        int status;
+    } cases[] = {
+        {{"--check", ini}, "Device '41-A0001' matches.\n" + drift, "", 2},
+        {{"-s", "41-A0001", "--check=" + ini}, "Device '41-A0001' matches.\n", "", 0},
+        {{"--check", ini, "-s", "41-A0002"}, drift, "", 2},
+        {{"-s", "41-a0002", "--check", ini},
+         "",
+         "Error: Unknown serial number. Please try again.\n",
+         1},
+        {{"--check", dir.file("bad.ini")},
+         "Error: Item \"Volume\" is too high 41 (0x29). Check the configuration file used.\n"
+         "- Min: 0 (0x00)\n- Max: 40 (0x28)\n- Default: 32 (0x20)\n",
+         "",
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        const ProcessResult result = Sim(c.arguments);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(result.exitStatus, c.status);
+    }
+    // Discovery asks both monitors each run; a check asks the monitors it compares once.
+    EXPECT_EQ(QueriesOnly(Transcript()), 5u * 2u + 4u);
+    EXPECT_NE(ReadFileBytes(StateFile()).find("config 00 03"), std::string::npos);
+}
+
+TEST_F(EndToEnd, IfNeededUpdatesOnlyTheMonitorThatDiffers) {
+    WriteFileBytes(StateFile(), kDrifted);
+    const std::string ini = dir.file("site.ini");
+    WriteFileBytes(ini, IniWith("", ""));
+    ProcessResult result = Sim({"--if-needed", "-i", ini});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out.find("Device '41-A0001' already matches, not updated.\n\n"
+                              "Firmware file found:  " +
+                              ini + "\n  Device - PID: 302c  COMP: 03 (SN='41-A0002')"),
+              0u)
+        << result.out;
+    EXPECT_EQ(Sim({"--check", ini}).exitStatus, 0);
+    result = Sim({"-i", ini, "--if-needed"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out,
+              "Device '41-A0001' already matches, not updated.\n"
+              "Device '41-A0002' already matches, not updated.\n");
+}
+
+TEST_F(EndToEnd, JsonIsOneDocumentOnStandardOutputWhateverHappens) {
+    // A serial with a quote, a backslash, a control character and non-ASCII text.
+    const std::string odd = "41-\"q\\\x01\xc3\xa9";
+    WriteFileBytes(StateFile(), "monitor " + odd + "\nconfig 12 05\n");
+    const std::string ini = dir.file("site.ini");
+    WriteFileBytes(ini, IniWith("", ""));
+
+    ProcessResult result = Sim({"-L", "--json"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    ASSERT_TRUE(Json::accept(result.out)) << result.out;
+    Json document = Json::parse(result.out);
+    EXPECT_EQ(document["schemaVersion"], 1);
+    EXPECT_EQ(document["monitors"][0]["serial"], ToUtf8(Widen(odd)));
+    EXPECT_EQ(document["monitors"][0]["vid"], "0f66");
+    EXPECT_EQ(document["monitors"][0]["firmware"]["SCALAR"], "0210");
+
+    result = Sim({"--json", "-v", "--check", ini});
+    EXPECT_EQ(result.exitStatus, 2);
+    EXPECT_NE(result.err.find("Checking device(s) against"), std::string::npos) << result.err;
+    ASSERT_TRUE(Json::accept(result.out)) << result.out;
+    document = Json::parse(result.out);
+    EXPECT_EQ(document["file"], ini);
+    EXPECT_EQ(document["monitors"][0]["matches"], false);
+    EXPECT_EQ(document["monitors"][0]["differences"],
+              Json::parse(R"([{"section":"General","key":"Volume","monitor":"05","file":"20"}])"));
+
+    // A monitor that does not answer the query: unknown, not matching; the message elsewhere.
+    // Its failure outweighs the other monitor's drift.
+    WriteFileBytes(StateFile(), "monitor 41-A0001\nfault 2 late 3100\n" + kDrifted.substr(17));
+    result = Sim({"--check", ini, "--json"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("Error: Reading the configuration of device '41-A0001' failed.\n"),
+              std::string::npos);
+    ASSERT_TRUE(Json::accept(result.out)) << result.out;
+    document = Json::parse(result.out);
+    EXPECT_TRUE(document["monitors"][0]["matches"].is_null());
+    EXPECT_EQ(document["monitors"][1]["matches"], false);
+
+    WriteFileBytes(StateFile(), "# nothing attached\n");
+    for (const std::string mode : {"-L", "--check"}) {
+        result = Sim(mode == "-L" ? std::vector<std::string>{"--json", mode}
+                                  : std::vector<std::string>{"--json", mode, "a.ini"});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, mode == "-L"
+                                  ? "{\"schemaVersion\":1,\"monitors\":[]}\n"
+                                  : "{\"schemaVersion\":1,\"file\":\"a.ini\",\"monitors\":[]}\n");
+        EXPECT_EQ(result.err, "Error: No single 7352 device is attached.\n");
+    }
+}
+
+}  // namespace
