@@ -288,6 +288,9 @@ protected:
         for (Outcome& o : outcomes) {
             for (std::string* text : {&o.result.out, &o.result.err}) {
                 std::erase(*text, '\r');
+                std::string inJson = WindowsPath(ini);  // as --json writes it: \ escaped
+                ReplaceAll(inJson, "\\", "\\\\");
+                ReplaceAll(*text, inJson, ini);
                 ReplaceAll(*text, WindowsPath(ini), ini);
             }
         }
@@ -351,9 +354,10 @@ protected:
 };
 
 // Two monitors, a keyboard, the touch controller and a hub: a verbose listing (what Wine's
-// walk finds, not compared), then every mode, the update of one serial last. The Linux
-// program runs the quick steps too (a full update takes its real time, about 11 s a
-// monitor; the Linux bed tests compare the Linux program's updates with the simulator's).
+// walk finds, not compared), then every mode (--check as JSON of a changed file too), the update of
+// one serial last. The Linux program runs the quick steps too (a full update takes its real time,
+// about 11 s a monitor; the Linux bed tests compare the Linux program's updates with the
+// simulator's).
 TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorAndTheLinuxProgramGive) {
     std::string probe;
     const std::vector<Outcome> wine =
@@ -362,19 +366,22 @@ TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorAndTheLinuxProgramGive) {
                  {{"-L"}, false, true, true},
                  {{"-s", "41-A0002", "-o", "{ini}"}, false, true, true},
                  {{"-g", "{ini}"}, false, true, true},
+                 {{"--check", "{ini}", "--json"}, true, true, true},
                  {{"-i", "{ini}", "-s", "41-A0002"}, true}},
                 &probe);
-    ASSERT_EQ(wine.size(), 5u);
+    ASSERT_EQ(wine.size(), 6u);
     for (const auto& [step, shows] :
          std::vector<std::pair<size_t, std::string>>{{1, "serial/id=41-A0002"},
                                                      {2, "[General]"},
                                                      {3, "Volume=20"},
-                                                     {4, "(SN='41-A0002')"}}) {
+                                                     {5, "(SN='41-A0002')"}}) {
         EXPECT_EQ(wine[step].result.exitStatus, 0) << step;
         EXPECT_NE((wine[step].result.out + wine[step].ini).find(shows), std::string::npos)
             << step << ": " << shows;
     }
-    EXPECT_EQ(Count(wine[4].result.out, "updated successfully"), 1u);
+    EXPECT_EQ(wine[4].result.exitStatus, 2);
+    EXPECT_EQ(Count(wine[4].result.out, "\"matches\":false"), 2u);
+    EXPECT_EQ(Count(wine[5].result.out, "updated successfully"), 1u);
 
     // The walk finds the touch interface and both monitors; the keyboard is passed over
     // without a line. Wine's HID devices have no parent the configuration manager can
