@@ -35,15 +35,15 @@ devices-query-marker~devices/KemoVideoFlash.cpp~    report[5] = kQueryMarker;~  
 devices-reset-no-flush~devices/KemoVideoFlash.cpp~    if (!channel.flushDeviceQueue()) {<NL>        return ResetOutcome::NotSent;~    if (false) {<NL>        return ResetOutcome::NotSent;
 devices-no-leave-on-lost-answer~devices/KemoVideoFlashUpdate.cpp~        if (entered == ResetOutcome::Unanswered) {~        if (false) {
 devices-write-status-mask~devices/KemoVideoFlashUpdate.cpp~return (status & 0xC0) != 0;~return (status & 0x80) != 0;
-devices-record-length-bound~devices/KemoVideoFlashUpdate.cpp~if (dataLength > kMaxRecordData) {~if (dataLength > kMaxRecordData + 1) {
-devices-commit-bytes~devices/KemoVideoFlashUpdate.cpp~block.begin() + kCfgCommitOffset + 3,~block.begin() + kCfgCommitOffset + 2,
-devices-short-config-accepted~devices/KemoVideoFlashUpdate.cpp~if (answer->length < kCfgAnswerMinSize) {~if (answer->length < 1) {
+devices-record-header~devices/KemoVideoFlashUpdate.cpp~report[1] = static_cast<uint8_t>(dataLength + kRecordHeaderLength);~report[1] = static_cast<uint8_t>(dataLength + kRecordHeaderLength - 1);
+devices-commit-bytes~devices/KemoVideoFlashUpdate.cpp~              commit.begin() + 9);~              commit.begin() + 8);
+devices-feature-length~devices/KemoVideoFlash.cpp~answer.length = caps.FeatureReportByteLength;~answer.length = caps.FeatureReportByteLength - 1;
 devices-reset-pause~devices/KemoVideoFlashUpdate.cpp~constexpr uint32_t kAfterResetMs = 8000;~constexpr uint32_t kAfterResetMs = 800;
 devices-component-table~devices/KemoVideoFlash.cpp~constexpr uint32_t kComponentTableOffset = 7;~constexpr uint32_t kComponentTableOffset = 8;
-discovery-root-hub~discovery/DeviceIdParsing.cpp~if (refuseRootHub && ids.find(L"ROOT_HUB") != std::wstring::npos) {~if (false) {
+discovery-vid-pid-swapped~discovery/DeviceIdParsing.cpp~ParseIdPiece(pieces[0], L"VID", vid) && ParseIdPiece(pieces[1], L"PID", pid)~ParseIdPiece(pieces[0], L"VID", pid) && ParseIdPiece(pieces[1], L"PID", vid)
 discovery-zero-id~discovery/DeviceIdParsing.cpp~    return id != 0;~    return true;
 discovery-usage-ignored~discovery/ZelHidDisplayList.cpp~entry.usagePage == usagePage &&~
-discovery-hub-rule~discovery/ZelHidDisplayList.cpp~return hubFound && hubVid == kPlacementHubVid~return hubVid == kPlacementHubVid
+discovery-hub-rule~discovery/ZelHidDisplayList.cpp~    return hubFound && hubVid == kPlacementHubVid && hubPid == kPlacementHubPid;~    return true;
 log-line-end~log/Log.cpp~    line += "\r\n";~    line += "\n";
 log-level-filter~log/Log.cpp~const bool passes = level <= handler.GetLevel();~const bool passes = level < handler.GetLevel();
 platform-profile-blank~platform/PortableProfile.cpp~c == u'\f' || c == u'\r'~c == u'\r'
