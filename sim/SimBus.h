@@ -95,7 +95,15 @@ struct SimMonitor {
     uint16_t version = 0x0100;
     uint16_t usagePage = 0xFF45;
     uint16_t usage = 0xA000;
-    uint8_t reportId = 0x01;
+    // The report id of the input and output reports and of their value capabilities (the
+    // product's command report id). 0: the controller numbers no report, as the real one.
+    uint8_t reportId = 0x00;
+    // The feature report carries reportId too (a controller numbering every report, as a
+    // descriptor with report ids must): the product fetches feature reports with id 0, so
+    // every fetch is refused with error 87 before it reaches the controller. false: the
+    // feature report has no id; with a nonzero reportId that is the layout state files of
+    // the earlier simulator describe ("report-id 01"), kept so they run as before.
+    bool numberedFeature = false;
     uint16_t outputReportLength = 264;
     uint16_t featureReportLength = 128;  // below 23: no component table; below 71: no config
     bool outputValueCapsMatch = true;    // false: its output value capability has usage 0xA002
@@ -122,6 +130,11 @@ struct SimMonitor {
     uint32_t flushFailedBefore = 0;  // the last exchange whose flush failed
     bool vanishOnRead = false;       // leaves the bus once the host waits for an answer
 };
+
+// The report id of a monitor's feature report: the only id a feature fetch may ask for.
+inline uint8_t FeatureReportId(const SimMonitor& m) {
+    return m.numberedFeature ? m.reportId : uint8_t{0};
+}
 
 // A HID interface on the bus. monitor >= 0 makes it the video controller of that monitor
 // (identity and usage then come from the monitor); other interfaces answer attribute and

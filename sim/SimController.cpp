@@ -375,6 +375,11 @@ uint32_t SimBus::getFeature(int interfaceIndex, uint8_t* buffer, uint32_t length
     if (m.disconnected) {
         return kErrorDeviceNotConnected;
     }
+    // The HID class driver asks the device only for a feature report the collection
+    // declares: another id is refused before anything is sent.
+    if (buffer != nullptr && length != 0 && buffer[0] != FeatureReportId(m)) {
+        return kErrorInvalidParameter;
+    }
     if (m.pendingFeature == PendingFeature::None || m.featureFails) {
         return kErrorGenFailure;
     }

@@ -237,6 +237,9 @@ HidStatus HID_API SimGetValueCaps(int reportType, HidValueCaps* valueCaps, uint1
         usage = static_cast<uint16_t>(m->usage | (m->outputValueCapsMatch ? 1 : 2));
         count = static_cast<uint16_t>(m->outputReportLength > 0 ? m->outputReportLength - 1 : 0);
     }
+    if (reportType == kHidpFeature) {
+        v.ReportID = sim::FeatureReportId(*m);
+    }
     v.ReportCount = count;
     v.NotRange.Usage = usage;
     if (reportType != kHidpOutput || m->otherOutputValues == 0) {

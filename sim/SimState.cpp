@@ -123,6 +123,15 @@ bool YesNo(const std::vector<std::string>& t, const char* yes, const char* no, b
     return false;
 }
 
+// What no single line can say wrong: settings that contradict each other. Empty when the
+// monitor is fine.
+std::string CheckMonitor(const SimMonitor& m) {
+    if (m.numberedFeature && m.reportId == 0) {
+        return "the monitor's numbered-feature yes needs a report-id other than 00";
+    }
+    return "";
+}
+
 // One setting line of a monitor; the message says what is wrong, empty when it is fine.
 std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
     const std::string& key = t[0];
@@ -155,6 +164,9 @@ std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
     }
     if (key == "mode") {
         return YesNo(t, "update", "normal", m.updateMode) ? "" : "mode takes normal or update";
+    }
+    if (key == "numbered-feature") {
+        return YesNo(t, "yes", "no", m.numberedFeature) ? "" : "numbered-feature takes yes or no";
     }
     if (key == "second-collection") {
         return YesNo(t, "yes", "no", m.secondCollection) ? "" : "second-collection takes yes or no";
@@ -256,6 +268,16 @@ bool ParseState(const std::string& text, std::vector<SimMonitor>& monitors, std:
     std::istringstream in(text);
     std::string line;
     int number = 0;
+    int monitorLine = 0;  // of the monitor being read
+    // The monitor read last, once all its lines are in.
+    auto finished = [&]() {
+        const std::string problem = parsed.empty() ? "" : CheckMonitor(parsed.back());
+        if (!problem.empty()) {
+            error = "line " + std::to_string(monitorLine) + ": " + problem;
+            return false;
+        }
+        return true;
+    };
     while (std::getline(in, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r') {
@@ -271,6 +293,10 @@ bool ParseState(const std::string& text, std::vector<SimMonitor>& monitors, std:
         }
         std::string problem;
         if (t[0] == "monitor") {
+            if (!finished()) {
+                return false;
+            }
+            monitorLine = number;
             if (parsed.size() >= kMaxStateMonitors) {
                 problem = "more than " + std::to_string(kMaxStateMonitors) + " monitors";
             } else {
@@ -290,6 +316,9 @@ bool ParseState(const std::string& text, std::vector<SimMonitor>& monitors, std:
             return false;
         }
     }
+    if (!finished()) {
+        return false;
+    }
     monitors = std::move(parsed);
     return true;
 }
@@ -306,6 +335,7 @@ std::string FormatState(const std::vector<SimMonitor>& monitors) {
         text += "  usage-page " + Hex(m.usagePage, 4) + "\n";
         text += "  usage " + Hex(m.usage, 4) + "\n";
         text += "  report-id " + Hex(m.reportId, 2) + "\n";
+        text += std::string("  numbered-feature ") + (m.numberedFeature ? "yes" : "no") + "\n";
         text += "  output-report-length " + std::to_string(m.outputReportLength) + "\n";
         text += "  feature-report-length " + std::to_string(m.featureReportLength) + "\n";
         text += std::string("  output-value-caps ") + (m.outputValueCapsMatch ? "match" : "other") +

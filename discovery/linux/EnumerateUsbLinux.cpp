@@ -167,11 +167,8 @@ bool ZelHidDisplayList::enumerateUsb() {
             if (!isSupportedUsbDevice(vid, pid) || connected != 1) {
                 continue;
             }
-            std::string serialText;
             std::wstring serial;
-            if (SysAttr(device, "serial", serialText)) {
-                serial = Widen(serialText);
-            }
+            UsbSerial(device, serial);
             if (serial.empty()) {
                 LogWriteText(LogDebug,
                              "ZelHidDisplayList::enumerate - No USB iSerialNumber string found");

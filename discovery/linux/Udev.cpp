@@ -1,7 +1,13 @@
 #include "discovery/linux/Udev.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
+
+#include "hid/linux/Utf8.h"
+#include "platform/Text.h"
 
 namespace discovery_linux {
 
@@ -66,6 +72,10 @@ bool SysAttr(udev_device* device, const char* name, std::string& value) {
     return device != nullptr && Bounded(udev_device_get_sysattr_value(device, name), value);
 }
 
+bool PropertyText(udev_device* device, const char* name, std::string& value) {
+    return device != nullptr && Bounded(udev_device_get_property_value(device, name), value);
+}
+
 bool ParseHex(const std::string& text, size_t digits, uint16_t& value) {
     if (digits == 0 || digits > 4 || text.size() != digits) {
         return false;
@@ -85,6 +95,106 @@ bool ParseHex(const std::string& text, size_t digits, uint16_t& value) {
         result = static_cast<uint16_t>(result * 16 + digit);
     }
     value = result;
+    return true;
+}
+
+bool SysAttrBytes(udev_device* device, const char* name, size_t maxBytes,
+                  std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    const char* syspath = device != nullptr ? udev_device_get_syspath(device) : nullptr;
+    if (syspath == nullptr) {
+        errno = ENOENT;
+        return false;
+    }
+    const std::string path = std::string(syspath, strnlen(syspath, 4096)) + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    // One byte more than allowed tells an attribute that is too long.
+    bytes.resize(maxBytes + 1);
+    size_t got = 0;
+    int error = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    ::close(fd);
+    if (error == 0 && got > maxBytes) {
+        error = EFBIG;
+    }
+    if (error != 0) {
+        bytes.clear();
+        errno = error;
+        return false;
+    }
+    bytes.resize(got);
+    return true;
+}
+
+bool ParseHidId(const std::string& text, uint32_t& bus, uint16_t& vid, uint16_t& pid) {
+    uint32_t fields[3] = {};
+    size_t field = 0;
+    size_t digits = 0;
+    for (const char c : text) {
+        if (c == ':') {
+            if (digits == 0 || ++field > 2) {
+                return false;
+            }
+            digits = 0;
+            continue;
+        }
+        uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<uint32_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        if (++digits > 8) {
+            return false;
+        }
+        fields[field] = fields[field] * 16 + digit;
+    }
+    if (field != 2 || digits == 0 || fields[1] > 0xFFFF || fields[2] > 0xFFFF) {
+        return false;
+    }
+    bus = fields[0];
+    vid = static_cast<uint16_t>(fields[1]);
+    pid = static_cast<uint16_t>(fields[2]);
+    return true;
+}
+
+bool UsbSerial(udev_device* usbDevice, std::wstring& serial) {
+    constexpr size_t kMaxUnits = 127;
+    const char* text =
+        usbDevice != nullptr ? udev_device_get_sysattr_value(usbDevice, "serial") : nullptr;
+    if (text == nullptr) {
+        return false;
+    }
+    std::string value(text, strnlen(text, kMaxSerialBytes + 2));
+    const size_t end = value.find_first_of("\r\n");
+    if (end != std::string::npos) {
+        value.resize(end);
+    }
+    std::u16string units = hidraw::Utf8ToUtf16(value);
+    if (units.size() > kMaxUnits) {
+        units.resize(kMaxUnits);
+        if (units.back() >= 0xD800 && units.back() <= 0xDBFF) {
+            units.pop_back();  // the pair's low half is beyond the cut
+        }
+    }
+    serial = FromUtf16(units.data(), units.size());
     return true;
 }
 

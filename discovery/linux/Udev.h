@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace discovery_linux {
 
@@ -42,9 +43,32 @@ inline constexpr size_t kMaxUdevText = 256;
 // The text of a sysfs attribute, cut at kMaxUdevText and at the first line end (sysfs
 // values end in one); false when the device has no such attribute.
 bool SysAttr(udev_device* device, const char* name, std::string& value);
+// The same for a uevent property (HID_ID).
+bool PropertyText(udev_device* device, const char* name, std::string& value);
 
 // Exactly `digits` hexadecimal digits, as sysfs writes idVendor, idProduct and bDeviceClass.
 bool ParseHex(const std::string& text, size_t digits, uint16_t& value);
+
+// The bytes of a binary sysfs attribute (a hid device's report_descriptor), read from the
+// file itself: libudev hands attributes out as C strings, which end at the first zero byte.
+// False, with errno set, when it cannot be read or holds more than `maxBytes`.
+bool SysAttrBytes(udev_device* device, const char* name, size_t maxBytes,
+                  std::vector<uint8_t>& bytes);
+
+// A hid device's HID_ID property, "bus:vendor:product" in hex ("0003:00000F66:0000302C"):
+// each field one to eight digits, vendor and product at most 0xFFFF (HID ids are 16 bits on
+// every bus this program knows).
+bool ParseHidId(const std::string& text, uint32_t& bus, uint16_t& vid, uint16_t& pid);
+
+// The longest text a USB serial number attribute holds: 127 UTF-16 units (the kernel keeps
+// what the string descriptor gives), at most three UTF-8 bytes each, four for a pair.
+inline constexpr size_t kMaxSerialBytes = 127 * 3 + 1;
+
+// A USB device's serial number attribute as wide text, decoded as the HID table decodes the
+// HID walk's serials (malformed UTF-8 becomes U+FFFD) and cut, as Windows' 256-byte string
+// descriptor copy cuts it, to 127 UTF-16 units without splitting a surrogate pair. False when
+// the device has no such attribute.
+bool UsbSerial(udev_device* usbDevice, std::wstring& serial);
 
 // The port a USB device hangs on, from its kernel name: the last number ("1-2.3" is port 3
 // of hub "1-2", "1-4" port 4 of root hub 1). 0 when the name does not end so or the number

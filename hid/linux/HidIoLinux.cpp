@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "hid/HidIo.h"
 #include "hid/HidLib.h"
@@ -30,15 +32,30 @@ constexpr int64_t kWriteTimeoutMs = 5000;
 // or a write refused for the moment, waits this long before trying the device again, so the
 // wait does not spin.
 constexpr int64_t kEmptyWakeBackoffMs = 2;
+// The input reports the kernel keeps for each open file of a hidraw node.
+constexpr int kQueuedReports = 64;
 
 enum class Wait { Ready, Terminated, TimedOut, Gone, Failed };
+
+int PollTimeout(int64_t leftMs) {
+    return static_cast<int>(std::min<int64_t>(leftMs, std::numeric_limits<int>::max()));
+}
 
 }  // namespace
 
 struct HidIo::Impl {
-    hidraw::ProbeHandle device;
+    hidraw::ProbeHandle device;  // its collection is the one the channel was opened for
     hidraw::UniqueFd terminateEvent;
     bool numberedReports = true;
+
+    // The report ids of one kind the channel's collection declares (0 on a node without ids).
+    const std::vector<uint8_t>& declared(int kind) const {
+        return device.descriptor->collections[device.collection].reportIds[kind];
+    }
+    bool declares(int kind, uint8_t id) const {
+        const std::vector<uint8_t>& ids = declared(kind);
+        return std::find(ids.begin(), ids.end(), id) != ids.end();
+    }
 
     void closeAll() {
         device.fd.reset();
@@ -55,7 +72,7 @@ struct HidIo::Impl {
             }
             pollfd event = {terminateEvent.get(), POLLIN, 0};
             const int ready =
-                Sys().poll(&event, 1, static_cast<int>(std::min(left, kEmptyWakeBackoffMs)));
+                Sys().poll(&event, 1, PollTimeout(std::min(left, kEmptyWakeBackoffMs)));
             if (ready < 0 && errno == EINTR) {
                 continue;
             }
@@ -64,18 +81,20 @@ struct HidIo::Impl {
     }
 
     // Waits until the device has `events` ready, the terminate event fires or the deadline
-    // passes.
+    // passes. The device is asked at least once, so a report already queued is found even
+    // when no time is left (a zero time-out), as ReadFile completes at once then.
     Wait wait(short events, int64_t deadline, int& error) const {
         for (;;) {
-            const int64_t left = deadline - Sys().monotonicMs();
-            if (left <= 0) {
-                return Wait::TimedOut;
-            }
+            const int64_t left = std::max<int64_t>(0, deadline - Sys().monotonicMs());
             pollfd fds[2] = {{device.fd.get(), events, 0}, {terminateEvent.get(), POLLIN, 0}};
-            const int ready = Sys().poll(fds, 2, static_cast<int>(left));
+            // poll takes an int: a longer time-out waits in several steps, never for ever.
+            const int ready = Sys().poll(fds, 2, PollTimeout(left));
             if (ready < 0) {
-                if (errno == EINTR) {
+                if (errno == EINTR && left > 0) {
                     continue;
+                }
+                if (errno == EINTR) {
+                    return Wait::TimedOut;
                 }
                 error = errno;
                 return Wait::Failed;
@@ -84,7 +103,10 @@ struct HidIo::Impl {
                 return Wait::Terminated;
             }
             if (ready == 0) {
-                continue;  // the deadline check above ends it
+                if (left == 0) {
+                    return Wait::TimedOut;
+                }
+                continue;  // woken early, or a step of a longer wait
             }
             // Reports queued before a hang-up are still valid: read them first.
             if ((fds[0].revents & events) != 0) {
@@ -104,11 +126,14 @@ HidIo::~HidIo() = default;
 
 bool HidIo::open(const std::wstring& path) {
     Impl& io = *impl;
-    const std::string node = Narrow(path);
+    const std::string text = Narrow(path);
+    std::string node;
+    size_t collection = 0;
+    hidraw::SplitCollectionPath(text, node, collection);
     const int event = Sys().eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (event < 0) {
         const int error = errno;
-        LogMessage(LogDebug, "HidIo::open(%s), eventfd failed, err=0x%08x", node.c_str(),
+        LogMessage(LogDebug, "HidIo::open(%s), eventfd failed, err=0x%08x", text.c_str(),
                    static_cast<uint32_t>(error));
         return false;
     }
@@ -117,7 +142,7 @@ bool HidIo::open(const std::wstring& path) {
     const int fd = Sys().open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        LogMessage(LogDebug, "HidIo::open(%s), open failed, err=0x%08x", node.c_str(),
+        LogMessage(LogDebug, "HidIo::open(%s), open failed, err=0x%08x", text.c_str(),
                    static_cast<uint32_t>(error));
         return false;
     }
@@ -125,11 +150,23 @@ bool HidIo::open(const std::wstring& path) {
     io.device.devnode = node;
     const size_t slash = node.rfind('/');
     io.device.sysname = slash == std::string::npos ? node : node.substr(slash + 1);
-    // Whether input reports start with their id. A descriptor that cannot be read leaves
-    // the monitor's own layout: numbered.
-    if (hidraw::LoadDescriptor(io.device, "HidIo::open")) {
-        io.numberedReports = io.device.descriptor->numberedReports;
+    // The descriptor says which reports are the collection's and whether they start with
+    // their id: a node whose descriptor cannot be read is not a channel.
+    if (!hidraw::LoadDescriptor(io.device, "HidIo::open")) {
+        const int error = errno;
+        LogMessage(LogDebug, "HidIo::open(%s), report descriptor not read, err=0x%08x",
+                   text.c_str(), static_cast<uint32_t>(error));
+        io.device.fd.reset();
+        return false;
     }
+    if (collection >= io.device.descriptor->collections.size()) {
+        LogMessage(LogDebug, "HidIo::open(%s), no such collection, err=0x%08x", text.c_str(),
+                   static_cast<uint32_t>(ENOENT));
+        io.device.fd.reset();
+        return false;
+    }
+    io.device.collection = collection;
+    io.numberedReports = io.device.descriptor->numberedReports;
     return true;
 }
 
@@ -159,7 +196,7 @@ bool HidIo::flushDeviceQueue() {
     const int error = errno;
     LogMessage(LogDebug, "HidIo::flushDeviceQueue - failed, error=0x%08x",
                static_cast<uint32_t>(error));
-    if (hidraw::ErrnoMeansGone(error)) {
+    if (hidraw::ErrnoMeansGone(error, true)) {  // the flush reads
         LogWriteText(LogDebug, "  device not connected");
         connected = false;
     }
@@ -172,22 +209,15 @@ bool HidIo::sendOutputReport(const uint8_t* buffer, uint32_t length) {
         return false;
     }
     Impl& io = *impl;
-    // Whole reports of the declared length only, for a report id the device declares, as
-    // the Windows HID class driver has it: the kernel would pass anything on.
-    if (io.device.descriptor) {
-        bool declared = false;
-        for (const hidraw::CollectionCaps& c : io.device.descriptor->collections) {
-            const auto& ids = c.reportIds[kHidpOutput];
-            if (buffer != nullptr && length == c.reportBytes[kHidpOutput] &&
-                std::find(ids.begin(), ids.end(), buffer[0]) != ids.end()) {
-                declared = true;
-            }
-        }
-        if (!declared) {
-            LogMessage(LogDebug, "HidIo::sendOutputReport - write refused, error=0x%08x",
-                       static_cast<uint32_t>(EINVAL));
-            return false;
-        }
+    // Whole reports of the declared length only, for a report id the channel's collection
+    // declares, as the Windows HID class driver has it: the kernel would pass anything on.
+    if (!io.device.fd.held() || buffer == nullptr ||
+        length !=
+            io.device.descriptor->collections[io.device.collection].reportBytes[kHidpOutput] ||
+        !io.declares(kHidpOutput, buffer[0])) {
+        LogMessage(LogDebug, "HidIo::sendOutputReport - write refused, error=0x%08x",
+                   static_cast<uint32_t>(EINVAL));
+        return false;
     }
 
     // No poll before the write: hidraw's poll says nothing about writing on older kernels,
@@ -226,7 +256,7 @@ bool HidIo::sendOutputReport(const uint8_t* buffer, uint32_t length) {
         }
         LogMessage(LogDebug, "HidIo::sendOutputReport - write failed, error=0x%08x",
                    static_cast<uint32_t>(error));
-        if (hidraw::ErrnoMeansGone(error)) {
+        if (hidraw::ErrnoMeansGone(error, false)) {
             LogWriteText(LogDebug, "HidIo::sendOutputReport - Device Not connected #0");
             connected = false;
         }
@@ -241,6 +271,9 @@ bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
     }
     std::memset(buffer, 0, kInputReportLength);
     Impl& io = *impl;
+    if (!io.device.fd.held()) {
+        return false;  // terminated
+    }
     // Windows puts an id byte first whatever the device does; hidraw only for numbered
     // reports. A longer report is cut to what is asked.
     uint8_t* target = io.numberedReports ? buffer : buffer + 1;
@@ -248,6 +281,7 @@ bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
 
     // A read that fails or times out says nothing here: the caller knows what it waited for.
     const int64_t deadline = Sys().monotonicMs() + timeoutMs;
+    int lateReports = 0;
     for (;;) {
         int error = 0;
         switch (io.wait(POLLIN, deadline, error)) {
@@ -264,7 +298,23 @@ bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
         }
         const ssize_t got = Sys().read(io.device.fd.get(), target, wanted);
         if (got > 0) {
-            return true;
+            // The node carries the reports of every collection of its descriptor; Windows
+            // hands a collection's handle only its own. Another's is dropped, and the wait
+            // goes on for the time left.
+            if (io.declares(kHidpInput, buffer[0])) {
+                return true;
+            }
+            LogMessage(LogDebug,
+                       "HidIo::recvInputReport - input report %02x of another collection "
+                       "dropped",
+                       static_cast<unsigned>(buffer[0]));
+            std::memset(buffer, 0, kInputReportLength);
+            // Past the deadline only what was queued by then is looked at, so that a device
+            // that never stops sending cannot hold the read.
+            if (Sys().monotonicMs() >= deadline && ++lateReports > kQueuedReports) {
+                return false;
+            }
+            continue;
         }
         error = got == 0 ? EAGAIN : errno;
         if (error == EINTR) {
@@ -276,7 +326,7 @@ bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
             }
             return false;
         }
-        if (hidraw::ErrnoMeansGone(error)) {
+        if (hidraw::ErrnoMeansGone(error, true)) {
             LogWriteText(LogDebug, "HidIo::recvInputReport - Device Not connected #0");
             connected = false;
         }
@@ -295,6 +345,6 @@ bool HidIo::getFeature(uint8_t* buffer, uint32_t length) {
     }
     // Shown to the user whatever the verbose setting, with the code Windows would show (the
     // log above has the system's own); a disconnection is left to the next transfer.
-    ConsolePrintf("HidIo::getFeature - err=%08x\n", hidraw::WindowsErrorOf(errno));
+    ConsolePrintf("HidIo::getFeature - err=%08x\n", hidraw::WindowsErrorOf(errno, false));
     return false;
 }

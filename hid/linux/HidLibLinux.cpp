@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,48 @@ std::unique_ptr<ProbeHandle> OpenProbe(const std::string& devnode) {
     return probe;
 }
 
+bool EnsureOpen(ProbeHandle& probe, const char* who) {
+    if (probe.fd.held()) {
+        return true;
+    }
+    if (!probe.openOnDemand) {
+        errno = EBADF;  // closed for good (a channel after terminate)
+        return false;
+    }
+    const int fd = Sys().open(probe.devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        LogMessage(LogDebug, "%s - open(%s) failed, error=0x%08x", who, probe.devnode.c_str(),
+                   static_cast<uint32_t>(error));
+        errno = error;
+        return false;
+    }
+    probe.fd.reset(fd);
+    return true;
+}
+
+bool Identify(ProbeHandle& probe, const char* who) {
+    if (probe.identityKnown) {
+        return true;
+    }
+    if (!EnsureOpen(probe, who)) {
+        return false;
+    }
+    hidraw_devinfo info{};
+    if (Sys().ioctl(probe.fd.get(), HIDIOCGRAWINFO, &info) < 0) {
+        const int error = errno;
+        LogMessage(LogDebug, "%s - ioctl(%s, HIDIOCGRAWINFO) failed, error=0x%08x", who,
+                   probe.devnode.c_str(), static_cast<uint32_t>(error));
+        errno = error;
+        return false;
+    }
+    probe.bus = info.bustype;
+    probe.vendor = static_cast<uint16_t>(info.vendor);
+    probe.product = static_cast<uint16_t>(info.product);
+    probe.identityKnown = true;
+    return true;
+}
+
 bool CollectionCount(ProbeHandle& probe, size_t& count) {
     count = 0;
     if (!LoadDescriptor(probe, "hidraw::CollectionCount")) {
@@ -50,6 +93,9 @@ bool CollectionCount(ProbeHandle& probe, size_t& count) {
 bool LoadDescriptor(ProbeHandle& probe, const char* who) {
     if (probe.descriptor) {
         return true;
+    }
+    if (!EnsureOpen(probe, who)) {
+        return false;
     }
     int size = 0;
     if (Sys().ioctl(probe.fd.get(), HIDIOCGRDESCSIZE, &size) < 0) {
@@ -88,17 +134,52 @@ bool LoadDescriptor(ProbeHandle& probe, const char* who) {
     return true;
 }
 
-bool ErrnoMeansGone(int error) {
-    return error == ENODEV || error == EIO || error == ENXIO || error == ESHUTDOWN;
+bool ErrnoMeansGone(int error, bool fromRead) {
+    return error == ENODEV || error == ENXIO || error == ESHUTDOWN || (fromRead && error == EIO);
 }
 
-uint32_t WindowsErrorOf(int error) {
+uint32_t WindowsErrorOf(int error, bool fromRead) {
     constexpr uint32_t kErrorGenFailure = 31;
     constexpr uint32_t kErrorInvalidParameter = 87;
-    if (ErrnoMeansGone(error)) {
+    if (ErrnoMeansGone(error, fromRead)) {
         return kErrorDeviceNotConnected;
     }
     return error == EINVAL ? kErrorInvalidParameter : kErrorGenFailure;
+}
+
+namespace {
+constexpr char kCollectionMark[] = "&col";
+constexpr size_t kCollectionMarkLength = sizeof kCollectionMark - 1;
+}  // namespace
+
+std::wstring CollectionPath(const std::string& devnode, size_t collection, size_t collections) {
+    std::string path = devnode;
+    if (collections > 1) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, "%s%02zu", kCollectionMark, collection + 1);
+        path += suffix;
+    }
+    return std::wstring(path.begin(), path.end());  // device nodes are ASCII
+}
+
+void SplitCollectionPath(const std::string& path, std::string& devnode, size_t& collection) {
+    devnode = path;
+    collection = 0;
+    const size_t mark = path.rfind(kCollectionMark);
+    if (mark == std::string::npos) {
+        return;
+    }
+    const std::string digits = path.substr(mark + kCollectionMarkLength);
+    if (digits.size() < 2 || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return;  // part of the node's name
+    }
+    const size_t number = std::stoul(digits);
+    if (number == 0) {
+        return;
+    }
+    devnode = path.substr(0, mark);
+    collection = number - 1;
 }
 
 }  // namespace hidraw
@@ -136,7 +217,7 @@ ProbeHandle* Probe(HidHandle handle) {
         return nullptr;
     }
     auto* probe = static_cast<ProbeHandle*>(handle);
-    if (!probe->fd.held()) {
+    if (!probe->fd.held() && !probe->openOnDemand) {
         errno = EBADF;
         return nullptr;
     }
@@ -164,8 +245,12 @@ using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeleter>;
 struct NodeInfo {
     UdevPtr context;
     UdevDevicePtr node;
+    bool onUsb = false;
 
-    bool open(const ProbeHandle& probe, const char* who) {
+    bool open(ProbeHandle& probe, const char* who) {
+        // Only a USB device speaks through the USB device above it: a Bluetooth or I2C device
+        // behind a USB dongle or bridge has its own identity, not the dongle's.
+        onUsb = hidraw::Identify(probe, who) && probe.bus == hidraw::kBusUsb;
         context.reset(udev_new());
         if (!context) {
             const int error = errno;
@@ -185,7 +270,9 @@ struct NodeInfo {
         return true;
     }
     udev_device* usbDevice() const {
-        return udev_device_get_parent_with_subsystem_devtype(node.get(), "usb", "usb_device");
+        return onUsb
+                   ? udev_device_get_parent_with_subsystem_devtype(node.get(), "usb", "usb_device")
+                   : nullptr;
     }
     udev_device* hidDevice() const {
         return udev_device_get_parent_with_subsystem_devtype(node.get(), "hid", nullptr);
@@ -261,18 +348,12 @@ HidBoolean HID_API LinuxGetAttributes(HidHandle device, HidAttributes* attribute
     if (probe == nullptr || attributes == nullptr) {
         return Fail(probe == nullptr ? EBADF : EINVAL);
     }
-    hidraw_devinfo info{};
-    if (Sys().ioctl(probe->fd.get(), HIDIOCGRAWINFO, &info) < 0) {
-        const int error = errno;
-        LogMessage(LogDebug,
-                   "HidLib::HidD_GetAttributes - ioctl(%s, HIDIOCGRAWINFO) failed, "
-                   "error=0x%08x",
-                   probe->devnode.c_str(), static_cast<uint32_t>(error));
-        return Fail(error);
+    if (!hidraw::Identify(*probe, "HidLib::HidD_GetAttributes")) {
+        return 0;
     }
     attributes->Size = sizeof(HidAttributes);
-    attributes->VendorID = static_cast<uint16_t>(info.vendor);
-    attributes->ProductID = static_cast<uint16_t>(info.product);
+    attributes->VendorID = probe->vendor;
+    attributes->ProductID = probe->product;
     // The release number is the USB device's; a device on another bus has none.
     attributes->VersionNumber = 0;
     NodeInfo node;
@@ -291,7 +372,7 @@ HidBoolean HID_API LinuxGetAttributes(HidHandle device, HidAttributes* attribute
 // never runs dry cannot hold the program here.
 HidBoolean HID_API LinuxFlushQueue(HidHandle device) {
     ProbeHandle* probe = Probe(device);
-    if (probe == nullptr) {
+    if (probe == nullptr || !hidraw::EnsureOpen(*probe, "HidLib::HidD_FlushQueue")) {
         return 0;
     }
     constexpr int kMaxReports = 4096;
@@ -341,6 +422,9 @@ bool SerialOf(ProbeHandle& probe, std::string& serial) {
                 return true;
             }
         }
+    }
+    if (!hidraw::EnsureOpen(probe, "HidLib::HidD_GetSerialNumberString")) {
+        return false;
     }
     char unique[64] = {};
     if (Sys().ioctl(probe.fd.get(), HIDIOCGRAWUNIQ(sizeof unique), unique) < 0) {
@@ -411,9 +495,30 @@ HidBoolean HID_API LinuxGetFeature(HidHandle device, void* buffer, uint32_t leng
     if (!ReportBufferFits(buffer, length)) {
         return Fail(EINVAL);
     }
-    // A shorter answer fills only its own bytes: the rest reads as zeros, as on Windows.
     auto* bytes = static_cast<uint8_t*>(buffer);
     const uint8_t reportId = bytes[0];
+    // Only a feature report the collection declares, as the Windows HID class driver has it:
+    // the kernel would ask the device for any id (for id 0 of a numbered device, usbhid puts
+    // the answer one byte to the right).
+    if (!hidraw::LoadDescriptor(*probe, "HidLib::HidD_GetFeature")) {
+        return 0;  // errno says why
+    }
+    const auto& collections = probe->descriptor->collections;
+    const std::vector<uint8_t>* declared =
+        probe->collection < collections.size()
+            ? &collections[probe->collection].reportIds[kHidpFeature]
+            : nullptr;
+    if (declared == nullptr ||
+        std::find(declared->begin(), declared->end(), reportId) == declared->end()) {
+        LogMessage(LogDebug,
+                   "HidLib::HidD_GetFeature - %s: no feature report %02x in collection %zu",
+                   probe->devnode.c_str(), static_cast<unsigned>(reportId), probe->collection + 1);
+        return Fail(EINVAL);
+    }
+    if (!hidraw::EnsureOpen(*probe, "HidLib::HidD_GetFeature")) {
+        return 0;
+    }
+    // A shorter answer fills only its own bytes: the rest reads as zeros, as on Windows.
     std::memset(bytes, 0, length);
     bytes[0] = reportId;
     return ReportIoctl(*probe, HIDIOCGFEATURE(length), bytes, length, "HidD_GetFeature",
@@ -422,7 +527,7 @@ HidBoolean HID_API LinuxGetFeature(HidHandle device, void* buffer, uint32_t leng
 
 HidBoolean HID_API LinuxSetOutputReport(HidHandle device, void* buffer, uint32_t length) {
     ProbeHandle* probe = Probe(device);
-    if (probe == nullptr) {
+    if (probe == nullptr || !hidraw::EnsureOpen(*probe, "HidLib::HidD_SetOutputReport")) {
         return 0;
     }
     if (!ReportBufferFits(buffer, length)) {

@@ -6,9 +6,11 @@
 
 int OpenLogFile(const std::string& fileName) {
     // Non-blocking, so that a FIFO (or a device) named as the log cannot stop the run in
-    // open(); only a regular file is kept.
-    const int fd = open(fileName.c_str(),
-                        O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    // open(); only a regular file is kept. Not through a symbolic link: the program runs as
+    // root, and a link planted where the log goes would have it append to any file.
+    const int fd =
+        open(fileName.c_str(),
+             O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);
     if (fd < 0) {
         return -1;
     }

@@ -51,39 +51,63 @@ void Item(std::vector<uint8_t>& d, int prefix, int value, int size = 0) {
 // A monitor's video controller as the simulated monitor declares it: one application
 // collection with an input value (usage | 2, 8 bytes), the output values of another usage
 // the monitor declares before its command value, the command value (usage | 1, or | 2 when
-// set not to match) and a feature value (usage | 3); then the second collection, if set.
-std::vector<uint8_t> MonitorDescriptor(const sim::SimMonitor& m) {
+// set not to match) and a feature value (usage | 3), each on the report id the monitor
+// gives it. Fields without an id come first, before any Report ID item (only the layout of
+// earlier state files, whose feature report has no id while the rest do, mixes them). A node
+// that numbers its reports also carries the second collection, if set (usage 0xA100, report
+// 0xF0); `numbered` says whether it does.
+std::vector<uint8_t> MonitorDescriptor(const sim::SimMonitor& m, bool& numbered) {
+    struct Field {
+        int reportId, usage, count, main;  // main: 0x80 input, 0x90 output, 0xB0 feature
+    };
+    const int outputCount = m.outputReportLength > 0 ? m.outputReportLength - 1 : 0;
+    std::vector<Field> fields = {{m.reportId, m.usage | 2, 8, 0x80}};
+    for (int k = 0; k < m.otherOutputValues; ++k) {
+        fields.push_back({(m.reportId + 1 + k) & 0xFF, m.usage | 2, outputCount, 0x90});
+    }
+    if (outputCount > 0) {
+        fields.push_back(
+            {m.reportId, m.usage | (m.outputValueCapsMatch ? 1 : 2), outputCount, 0x90});
+    }
+    if (m.featureReportLength > 1) {
+        fields.push_back({sim::FeatureReportId(m), m.usage | 3, m.featureReportLength - 1, 0xB0});
+    }
+    std::stable_partition(fields.begin(), fields.end(),
+                          [](const Field& f) { return f.reportId == 0; });
+    numbered = fields.back().reportId != 0;
+
     std::vector<uint8_t> d;
-    const bool numbered = m.reportId != 0 || m.otherOutputValues != 0 || m.secondCollection;
-    auto collection = [&](int page, int usage) {  // values 0..255 in 8 bits
+    auto collection = [&](int page, int usage) {
         Item(d, 0x04, page), Item(d, 0x08, usage), Item(d, 0xA0, 1);
         Item(d, 0x14, 0), Item(d, 0x24, 0xFF, 2), Item(d, 0x74, 8);
     };
-    // One variable field of `count` bytes; main: 0x80 input, 0x90 output, 0xB0 feature.
-    auto field = [&](bool id, int reportId, int usage, int count, int main) {
-        if (id) {
-            Item(d, 0x84, reportId);
+    auto field = [&](const Field& f) {
+        if (f.reportId != 0) {
+            Item(d, 0x84, f.reportId);
         }
-        Item(d, 0x08, usage), Item(d, 0x94, count), Item(d, main, 0x02);
+        Item(d, 0x08, f.usage), Item(d, 0x94, f.count), Item(d, f.main, 0x02);
     };
-    const int outputCount = m.outputReportLength > 0 ? m.outputReportLength - 1 : 0;
     collection(m.usagePage, m.usage);
-    field(numbered, m.reportId, m.usage | 2, 8, 0x80);
-    for (int k = 0; k < m.otherOutputValues; ++k) {
-        field(numbered, m.reportId + 1 + k, m.usage | 2, outputCount, 0x90);
-    }
-    if (outputCount > 0) {
-        field(numbered, m.reportId, m.usage | (m.outputValueCapsMatch ? 1 : 2), outputCount, 0x90);
-    }
-    if (m.featureReportLength > 1) {
-        field(numbered, m.reportId, m.usage | 3, m.featureReportLength - 1, 0xB0);
+    for (const Field& f : fields) {
+        field(f);
     }
     d.push_back(0xC0);
-    if (m.secondCollection) {
+    if (m.secondCollection && numbered) {
         collection(0xFF45, 0xA100);
-        field(true, 0xF0, 0xA101, 8, 0x80);
+        field({0xF0, 0xA101, 8, 0x80});
         d.push_back(0xC0);
     }
+    return d;
+}
+
+// The second collection of a monitor whose reports carry no id: a HID interface of its own
+// (one descriptor without ids cannot carry two collections that both send input reports).
+std::vector<uint8_t> SecondCollectionDescriptor() {
+    std::vector<uint8_t> d;
+    Item(d, 0x04, 0xFF45), Item(d, 0x08, 0xA100), Item(d, 0xA0, 1);
+    Item(d, 0x14, 0), Item(d, 0x24, 0xFF, 2), Item(d, 0x74, 8);
+    Item(d, 0x08, 0xA101), Item(d, 0x94, 8), Item(d, 0x80, 0x02);
+    d.push_back(0xC0);
     return d;
 }
 
@@ -101,6 +125,23 @@ std::string HidDevice(const std::string& path, const std::string& id, const std:
            "\nH: report_descriptor=" + Hex(descriptor) + "\n";
 }
 
+std::string UsbDevice(const std::string& path, uint16_t vid, uint16_t pid, uint16_t version,
+                      const std::string& serial, const std::string& product,
+                      const std::string& deviceClass) {
+    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
+           "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
+           "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
+           "\nA: bDeviceClass=" + deviceClass + "\nA: product=" + product + "\n" +
+           (serial.empty() ? "" : "A: serial=" + serial + "\n") + "\n";
+}
+
+std::string UsbInterface(const std::string& path, int number, const std::string& driver,
+                         const std::string& interfaceClass) {
+    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=" + driver +
+           "\nA: bInterfaceClass=" + interfaceClass + "\nA: bInterfaceNumber=0" +
+           std::to_string(number) + "\n\n";
+}
+
 std::string HidrawNode(const std::string& hidPath, int hidraw) {
     const std::string node = "hidraw" + std::to_string(hidraw);
     const std::string minor = std::to_string(hidraw);
@@ -115,16 +156,6 @@ std::string Hub(const std::string& path, uint16_t vid, uint16_t pid, const std::
            "\nA: idVendor=" + Hex4(vid) + "\nA: idProduct=" + Hex4(pid) +
            "\nA: bcdDevice=0100\nA: bDeviceClass=09\nA: maxchild=" + std::to_string(ports) +
            "\nA: product=" + product + "\n";
-}
-
-// Whether the descriptor declares report ids (a Report ID global item), walking short items.
-bool Numbered(const std::vector<uint8_t>& d) {
-    for (size_t at = 0; at < d.size(); at += 1 + (d[at] & 3) + ((d[at] & 3) == 3 ? 1 : 0)) {
-        if ((d[at] & 0xFC) == 0x84) {
-            return true;
-        }
-    }
-    return false;
 }
 
 int Errno(uint32_t windowsError, bool read) {
@@ -151,11 +182,19 @@ struct Machine::Testbed {
 
 struct Machine::Node {
     int interfaceIndex = -1;
+    uint16_t bus = BUS_USB;
     uint16_t vid = 0;
     uint16_t pid = 0;
     std::vector<uint8_t> descriptor;
-    bool numbered = false;  // reads of an unnumbered node carry no report id byte
+    bool numbered = false;  // reads start with the report id
     std::string uniq;
+    std::string devnode;
+    // A numbered monitor's second collection sends a report (id 0xF0, status bit 0 set)
+    // after each report the controller takes, before its answer.
+    bool chatty = false;
+    // Run state, on umockdev's thread under the bus lock.
+    bool chatPending = false;
+    int opens = 0;
     std::unique_ptr<UMockdevIoctlBase, decltype(&g_object_unref)> handler{nullptr, g_object_unref};
 };
 
@@ -182,6 +221,12 @@ uint8_t* Resolve(UMockdevIoctlClient* client, size_t length) {
     uint8_t* bytes = data->data;
     g_object_unref(data);  // the parent keeps its child
     return bytes;
+}
+
+void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer data) {
+    auto* node = static_cast<Machine::Node*>(data);
+    std::lock_guard<std::mutex> lock(g_busLock);
+    ++node->opens;
 }
 
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
@@ -211,7 +256,7 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
             break;
         }
         case _IOC_NR(HIDIOCGRAWINFO): {
-            const hidraw_devinfo info{BUS_USB, static_cast<int16_t>(node->vid),
+            const hidraw_devinfo info{node->bus, static_cast<int16_t>(node->vid),
                                       static_cast<int16_t>(node->pid)};
             std::memcpy(out, &info, sizeof info);
             break;
@@ -224,6 +269,24 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
             const int monitor = interface >= 0 ? Bus().interfaces[size_t(interface)].monitor : -1;
             const size_t length =
                 monitor >= 0 ? Bus().monitors[size_t(monitor)].featureReportLength : 0;
+            const uint8_t own =
+                monitor >= 0 ? sim::FeatureReportId(Bus().monitors[size_t(monitor)]) : 0;
+            if (monitor >= 0 && size > 1 && out[0] == 0 && own != 0) {
+                // The kernel checks no id: usbhid asks the device for report 0, the device
+                // answers its own numbered report, and usbhid puts it after the id byte.
+                std::vector<uint8_t> answer(size, 0);
+                answer[0] = own;
+                const uint32_t error =
+                    Bus().getFeature(interface, answer.data(), static_cast<uint32_t>(size));
+                failure = error != 0 ? Errno(error, false) : 0;
+                std::memcpy(out + 1, answer.data(), size - 1);
+                result = static_cast<long>(std::min(length + 1, size));
+                break;
+            }
+            if (monitor >= 0 && out[0] != own) {
+                failure = EPIPE;  // a report the device does not have: it stalls the request
+                break;
+            }
             const uint32_t error = Bus().getFeature(interface, out, static_cast<uint32_t>(size));
             failure = error != 0 ? Errno(error, false) : 0;
             result = static_cast<long>(std::min(length, size));
@@ -245,20 +308,28 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 }
 
 gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
-    const auto* node = static_cast<const Machine::Node*>(data);
+    auto* node = static_cast<Machine::Node*>(data);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     uint32_t error = 0;
     {
         std::lock_guard<std::mutex> lock(g_busLock);
         uint8_t answer[kInputReportLength] = {};
-        // A node the model does not know (the uhid keyboard) never has input.
-        error = node->interfaceIndex < 0 ? kErrorIoPending
-                                         : Bus().readReport(node->interfaceIndex, answer);
+        if (node->chatPending) {
+            node->chatPending = false;
+            answer[0] = 0xF0;
+            answer[1] = 0x01;
+        } else {
+            // A node the model does not know (the uhid keyboard) never has input.
+            error = node->interfaceIndex < 0 ? kErrorIoPending
+                                             : Bus().readReport(node->interfaceIndex, answer);
+        }
         if (error == 0) {
-            const size_t skip = node->numbered ? 0 : 1;
-            const size_t n =
-                std::min<size_t>(sizeof answer - skip, static_cast<size_t>(arg->data_len));
-            std::memcpy(arg->data, answer + skip, n);
+            // The model answers as ReadFile has it, with an id byte first; the kernel puts
+            // one there only for a device that numbers its reports.
+            const uint8_t* report = node->numbered ? answer : answer + 1;
+            const size_t length = node->numbered ? sizeof answer : sizeof answer - 1;
+            const size_t n = std::min<size_t>(length, static_cast<size_t>(arg->data_len));
+            std::memcpy(arg->data, report, n);
             umockdev_ioctl_client_complete(client, static_cast<long>(n), 0);
             return TRUE;
         }
@@ -274,11 +345,12 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
 }
 
 gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
-    const auto* node = static_cast<const Machine::Node*>(data);
+    auto* node = static_cast<Machine::Node*>(data);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard<std::mutex> lock(g_busLock);
     const uint32_t length = static_cast<uint32_t>(arg->data_len);
     const uint32_t error = Bus().writeReport(node->interfaceIndex, arg->data, length);
+    node->chatPending = node->chatty && error == 0;
     umockdev_ioctl_client_complete(client, error == 0 ? static_cast<long>(length) : -1L,
                                    error == 0 ? 0 : Errno(error, false));
     return TRUE;
@@ -339,22 +411,61 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
                   "Atmel maXTouch Digitizer", touch);
     for (size_t k = 0; laidOut && k < monitors.size(); ++k) {
         const sim::SimMonitor& m = bus.monitors[k];
-        laidOut = addUsbHid(hub, "1-2." + std::to_string(k + 2),
-                            bus.monitorInterface(static_cast<int>(k)), m.vid, m.pid, m.version,
-                            Narrow(m.serial), "POS Touch Monitor", MonitorDescriptor(monitors[k]));
+        const std::string usbName = "1-2." + std::to_string(k + 2);
+        const std::string usbPath = hub + "/" + usbName;
+        const std::string serial = Narrow(m.serial);
+        HidNode controller;
+        controller.interfaceIndex = bus.monitorInterface(static_cast<int>(k));
+        controller.vid = m.vid;
+        controller.pid = m.pid;
+        controller.uniq = serial;
+        controller.product = "POS Touch Monitor";
+        controller.descriptor = MonitorDescriptor(m, controller.numbered);
+        controller.chatty =
+            extras.chattySecondCollection && m.secondCollection && controller.numbered;
+        if (extras.bluetoothMonitor && k + 1 == monitors.size()) {
+            // A Bluetooth dongle on the hub port, the monitor paired with it: its HID device
+            // hangs below the dongle's USB interface, but it is not a USB device.
+            const std::string interface = usbPath + "/" + usbName + ":1.0";
+            const std::string host = interface + "/bluetooth/hci0";
+            laidOut = add(UsbDevice(usbPath, 0x0a12, 0x0001, 0x8891, "BT-DONGLE-0001",
+                                    "Bluetooth Dongle", "e0") +
+                          UsbInterface(interface, 0, "btusb", "e0") + "P: " + host +
+                          "\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=host\n\nP: " + host +
+                          "/hci0:256\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=link\n");
+            controller.bus = BUS_BLUETOOTH;
+            controller.phys = "00:1a:7d:da:71:13";
+            laidOut = laidOut && addHid(host + "/hci0:256", std::move(controller));
+            continue;
+        }
+        const std::string interface = usbPath + "/" + usbName + ":1.0";
+        controller.phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input0";
+        laidOut =
+            add(UsbDevice(usbPath, m.vid, m.pid, m.version, serial, "POS Touch Monitor", "00") +
+                UsbInterface(interface, 0, "usbhid", "03"));
+        const bool apart = m.secondCollection && !controller.numbered;
+        laidOut = laidOut && addHid(interface, std::move(controller));
+        if (laidOut && apart) {
+            const std::string second = usbPath + "/" + usbName + ":1.1";
+            HidNode collection;
+            collection.vid = m.vid;
+            collection.pid = m.pid;
+            collection.uniq = serial;
+            collection.product = "POS Touch Monitor";
+            collection.phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input1";
+            collection.descriptor = SecondCollectionDescriptor();
+            laidOut = add(UsbInterface(second, 1, "usbhid", "03")) &&
+                      addHid(second, std::move(collection));
+        }
     }
     if (laidOut && extras.virtualKeyboard) {
-        char name[32];
-        std::snprintf(name, sizeof name, "0006:1234:5678.%04X", static_cast<unsigned>(hidraw_ + 1));
-        const std::string path = std::string("/devices/virtual/misc/uhid/") + name;
-        auto node = std::make_unique<Node>();
-        node->vid = 0x1234;
-        node->pid = 0x5678;
-        node->descriptor = descriptors::kKeyboard;
-        laidOut = add(HidDevice(path, "0006:00001234:00005678", "Virtual Keyboard", "", "",
-                                descriptors::kKeyboard) +
-                          HidrawNode(path, hidraw_),
-                      std::move(node));
+        HidNode keyboard;
+        keyboard.bus = BUS_VIRTUAL;
+        keyboard.vid = 0x1234;
+        keyboard.pid = 0x5678;
+        keyboard.product = "Virtual Keyboard";
+        keyboard.descriptor = descriptors::kKeyboard;
+        laidOut = addHid("/devices/virtual/misc/uhid", std::move(keyboard));
     }
     if (!laidOut && error_.empty()) {
         error_ = "laying out the machine failed";
@@ -381,8 +492,9 @@ bool Machine::add(const std::string& text, std::unique_ptr<Node> node) {
         g_signal_connect(handler, "handle-ioctl", G_CALLBACK(OnIoctl), node.get());
         g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), node.get());
         g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), node.get());
-        const std::string devnode = "/dev/hidraw" + std::to_string(hidraw_++);
-        umockdev_testbed_attach_ioctl(testbed_->bed, devnode.c_str(), handler, &gerror);
+        g_signal_connect(handler, "client-connected", G_CALLBACK(OnConnected), node.get());
+        node->devnode = "/dev/hidraw" + std::to_string(hidraw_++);
+        umockdev_testbed_attach_ioctl(testbed_->bed, node->devnode.c_str(), handler, &gerror);
         nodes_.push_back(std::move(node));
     }
     if (gerror != nullptr) {
@@ -399,29 +511,53 @@ bool Machine::addUsbHid(const std::string& parent, const std::string& usbName, i
                         const std::string& product, std::vector<uint8_t> descriptor) {
     const std::string usbPath = parent + "/" + usbName;
     const std::string interfacePath = usbPath + "/" + usbName + ":1.0";
-    char hidName[32];
-    std::snprintf(hidName, sizeof hidName, "0003:%s:%s.%04X", Hex4(vid, true).c_str(),
-                  Hex4(pid, true).c_str(), static_cast<unsigned>(hidraw_ + 1));
-    const std::string hidPath = interfacePath + "/" + hidName;
-    const std::string text =
-        "P: " + usbPath + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
-        "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
-        "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
-        "\nA: bDeviceClass=00\nA: product=" + product + "\n" +
-        (serial.empty() ? "" : "A: serial=" + serial + "\n") + "\nP: " + interfacePath +
-        "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=usbhid\n"
-        "A: bInterfaceClass=03\nA: bInterfaceNumber=00\n\n" +
-        HidDevice(hidPath, "0003:0000" + Hex4(vid, true) + ":0000" + Hex4(pid, true), product,
-                  serial, "usb-0000:00:14.0-" + usbName.substr(2) + "/input0", descriptor) +
-        HidrawNode(hidPath, hidraw_);
+    HidNode hid;
+    hid.interfaceIndex = interfaceIndex;
+    hid.vid = vid;
+    hid.pid = pid;
+    hid.uniq = serial;
+    hid.product = product;
+    hid.phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input0";
+    hid.descriptor = std::move(descriptor);
+    return add(UsbDevice(usbPath, vid, pid, version, serial, product, "00") +
+               UsbInterface(interfacePath, 0, "usbhid", "03")) &&
+           addHid(interfacePath, std::move(hid));
+}
+
+// A HID device below `parent` (named as the kernel names it: bus, ids, instance) and its
+// hidraw node, answered from the model.
+bool Machine::addHid(const std::string& parent, HidNode hid) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%04X:%s:%s.%04X", static_cast<unsigned>(hid.bus),
+                  Hex4(hid.vid, true).c_str(), Hex4(hid.pid, true).c_str(),
+                  static_cast<unsigned>(hidraw_ + 1));
+    const std::string path = parent + "/" + name;
+    const std::string id =
+        Hex4(hid.bus, true) + ":0000" + Hex4(hid.vid, true) + ":0000" + Hex4(hid.pid, true);
     auto node = std::make_unique<Node>();
-    node->interfaceIndex = interfaceIndex;
-    node->vid = vid;
-    node->pid = pid;
-    node->numbered = Numbered(descriptor);
-    node->descriptor = std::move(descriptor);
-    node->uniq = serial;
-    return add(text, std::move(node));
+    node->interfaceIndex = hid.interfaceIndex;
+    node->bus = hid.bus;
+    node->vid = hid.vid;
+    node->pid = hid.pid;
+    node->uniq = hid.uniq;
+    node->numbered = hid.numbered;
+    node->chatty = hid.chatty;
+    node->descriptor = hid.descriptor;
+    return add(HidDevice(path, id, hid.product, hid.uniq, hid.phys, hid.descriptor) +
+                   HidrawNode(path, hidraw_),
+               std::move(node));
+}
+
+std::vector<Machine::NodeOpens> Machine::opens() const {
+    std::lock_guard<std::mutex> lock(g_busLock);
+    std::vector<NodeOpens> result;
+    for (const auto& node : nodes_) {
+        const int interface = node->interfaceIndex;
+        const bool monitor =
+            interface >= 0 && Bus().interfaces[static_cast<size_t>(interface)].monitor >= 0;
+        result.push_back({node->devnode, monitor, node->opens});
+    }
+    return result;
 }
 
 std::vector<std::string> Machine::transcript() const {

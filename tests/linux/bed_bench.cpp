@@ -2,7 +2,7 @@
 // not grow with the square of the devices), and what --check costs against an update. Run:
 //   cmake --build build/linux --target bed_bench && build/linux/bin/bed_bench [runs] [many]
 // "Many" is at most 49: umockdev 0.17's preload tracks 50 emulated descriptors (FD_MAP_MAX)
-// and the program holds one channel per monitor plus the walk's probe.
+// and the program holds one channel per monitor (the walk opens no node of its own).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -135,13 +135,24 @@ const char kHoldsChangedSettings[] =
     "monitor 41-A0001\n  config 12 11\n  config 32 01\n"
     "  config 38 0a\nmonitor 41-A0002\n";
 const char kOtherUsage[] = "monitor 41-A0001\n  usage a100\n";
+// Numbered input and output reports, a feature report without id: the layout of state files
+// of the earlier simulator, on one node with the second collection.
 const char kNumberedReports[] =
     "monitor 41-A0001\n  report-id 05\n  other-output-values 2\n  second-collection yes\n";
+const char kEarlierState[] = "monitor 41-A0001\n  report-id 01\n";
+// A controller numbering every report: the program's feature fetch (id 0) is refused.
+const char kNumbered[] = "monitor 41-A0001\n  report-id 01\n  numbered-feature yes\n";
+// A node of two collections whose other one reports before every answer.
+const char kTwo[] = "monitor 41-A0001\n  report-id 01\n  second-collection yes\nmonitor 41-A0002\n";
+const bed::Extras kChatty = {false, false, false, true};
+const bed::Extras kBluetooth = {false, false, true};
 
 // A monitor whose only collection has another usage is not one of ours; one with other
 // output values before its command value, another report id and a second collection still
 // is. A uhid device without a USB device above it is passed over (a node whose descriptor
-// cannot be parsed: BedWalks).
+// cannot be parsed: BedWalks). A numbered controller is refused its feature report as on
+// Windows; reports of another collection on the controller's node change nothing; a
+// Bluetooth monitor behind a USB dongle is listed under its own serial, not the dongle's.
 const Case kCases[] = {
     {"List", {"-L"}, false, true, 0, "serial/id=41-A0002"},
     {"Save", {"-o", "{ini}", "-s", "41-A0002"}, false, true, -1, "[General]"},
@@ -168,6 +179,12 @@ const Case kCases[] = {
      0,
      "Device '41-A0001' already matches, not updated.\n\nFirmware file found:",
      kHoldsChangedSettings},
+    {"EarlierStateFile", {"-o", "{ini}"}, false, true, 0, "[General]", kEarlierState},
+    {"EveryReportNumbered", {"-L"}, false, true, 1, "getFeature - err=00000057\n", kNumbered},
+    {"OtherCollectionList", {"-L"}, false, true, 0, "serial/id=41-A0001", kTwo, kChatty},
+    {"OtherCollectionSave", {"-o", "{ini}"}, false, true, 0, "[General]", kTwo, kChatty},
+    {"OtherCollectionApply", {"-i", "{ini}", "-s", "41-A0001"}, true, true, 0, "", kTwo, kChatty},
+    {"BluetoothMonitor", {"-L"}, false, true, 0, "serial/id=41-A0002", nullptr, kBluetooth},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, BedEndToEnd, ::testing::ValuesIn(kCases),
@@ -243,6 +260,49 @@ TEST(BedWalks, VerboseListFindsWhatTheSimulatorFinds) {
     EXPECT_EQ(WalkLines(c.bed.out), expected) << c.bed.out;
     EXPECT_EQ(c.bed.exitStatus, 0);
     EXPECT_EQ(c.bedTranscript, c.simTranscript);
+}
+
+// A Bluetooth monitor paired with a USB dongle is no USB device: it has no release number
+// (0000) and keeps its own serial, however the dongle is named.
+TEST(BedWalks, ABluetoothMonitorHasNothingOfItsDongle) {
+    const Comparison c = RunBoth(kDefaultState, {"-L", "-v"}, "", {false, false, true});
+    EXPECT_EQ(c.bed.exitStatus, 0);
+    EXPECT_NE(c.bed.out.find("\n0f66:302c 0000 41-A0002\n"), std::string::npos) << c.bed.out;
+    EXPECT_NE(c.bed.out.find("\n0f66:302c 0100 41-A0001\n"), std::string::npos) << c.bed.out;
+    EXPECT_EQ(c.bed.out.find("8891"), std::string::npos) << c.bed.out;
+    EXPECT_EQ(c.bed.out.find("BT-DONGLE"), std::string::npos) << c.bed.out;
+}
+
+// Listing opens the monitors' nodes (once each, for the channel) and no other: opening a
+// hidraw node powers its device up and starts polling it, so the walk decides from sysfs.
+TEST(BedWalks, ListingOpensOnlyTheMonitors) {
+    std::vector<sim::SimMonitor> monitors = sim::DefaultMonitors();
+    sim::SimMonitor numbered = monitors[1];
+    numbered.serial = L"41-A0003";
+    numbered.reportId = 0x01;
+    numbered.secondCollection = true;  // on the controller's node, which numbers its reports
+    monitors.push_back(numbered);
+    bed::Machine machine(monitors, {true, false, true});  // uhid keyboard, the last on Bluetooth
+    ASSERT_TRUE(machine.ok()) << machine.error();
+    TempDir dir;
+    const ProcessResult r = RunProcess(BuiltProgram("marvanecfgutil"), {"-L"}, dir.path());
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("serial/id=41-A0003"), std::string::npos) << r.out;
+    size_t monitorNodes = 0;
+    std::string others;
+    for (const bed::Machine::NodeOpens& node : machine.opens()) {
+        SCOPED_TRACE(node.devnode);
+        if (node.monitor) {
+            ++monitorNodes;
+            EXPECT_EQ(node.opens, 1);
+        } else {
+            EXPECT_EQ(node.opens, 0);
+            others += node.devnode + " ";
+        }
+    }
+    // Keyboard, touch controller, the first monitor's second collection, the uhid keyboard.
+    EXPECT_EQ(monitorNodes, 3u);
+    EXPECT_EQ(others, "/dev/hidraw0 /dev/hidraw1 /dev/hidraw3 /dev/hidraw6 ");
 }
 
 // A node whose descriptor cannot be parsed is passed over with a line saying so, and the walk

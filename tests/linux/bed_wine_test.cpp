@@ -143,6 +143,7 @@ std::string State(size_t monitors, uint8_t reportId,
     all.resize(monitors);
     for (sim::SimMonitor& m : all) {
         m.reportId = reportId;
+        m.numberedFeature = reportId != 0;  // every report numbered, the feature report too
         m.secondCollection = false;
     }
     std::string text;

@@ -4,6 +4,7 @@
 // wait runs to its time-out.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
 
@@ -44,6 +45,7 @@ struct Node {
     std::deque<int> writeErrors;  // the next device writes fail with these
     int writeError = 0;           // then every device write fails with it
     int featureError = 0;         // HIDIOCGFEATURE fails with it
+    int descriptorSizeError = 0;  // HIDIOCGRDESCSIZE fails with it
     std::vector<uint8_t> featureAnswer;
     hidraw_devinfo info{3, 0x0F66, 0x302C};
     std::string unique;  // HIDIOCGRAWUNIQ
@@ -55,6 +57,8 @@ struct Node {
     std::vector<int> pollTimeouts;                    // of polls that watched the device
     std::vector<int> closed;
     int devicePolls = 0;
+    int opens = 0;
+    int featureRequests = 0;  // HIDIOCGFEATURE
 };
 
 inline Node*& Current() {
@@ -75,6 +79,7 @@ inline int CopyOut(void* out, size_t room, const std::vector<uint8_t>& bytes) {
 }
 
 inline int Open(const char*, int) {
+    ++Current()->opens;
     return Current()->openError != 0 ? Fail(Current()->openError) : kDeviceFd;
 }
 
@@ -132,6 +137,9 @@ inline int Ioctl(int, unsigned long request, void* argument) {
         return Fail(ENOTTY);
     }
     if (nr == _IOC_NR(HIDIOCGRDESCSIZE)) {
+        if (n.descriptorSizeError != 0) {
+            return Fail(n.descriptorSizeError);
+        }
         *static_cast<int*>(argument) = static_cast<int>(n.descriptor.size());
         return 0;
     }
@@ -149,6 +157,7 @@ inline int Ioctl(int, unsigned long request, void* argument) {
         return CopyOut(argument, size, {n.unique.begin(), n.unique.end()});
     }
     if (nr == _IOC_NR(HIDIOCGFEATURE(0))) {
+        ++n.featureRequests;
         return n.featureError != 0 ? Fail(n.featureError)
                                    : CopyOut(argument, size, n.featureAnswer);
     }
@@ -162,6 +171,12 @@ inline int Ioctl(int, unsigned long request, void* argument) {
 
 inline int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     Node& n = *Current();
+    if (timeoutMs < 0) {
+        // For ever: a bug in the caller. Fail the test and jump far ahead so it ends.
+        ADD_FAILURE() << "poll without a time limit";
+        n.now += int64_t{1} << 40;
+        return 0;
+    }
     pollfd* device = nullptr;
     pollfd* event = nullptr;
     for (nfds_t k = 0; k < count; ++k) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "hid/HidLib.h"
+#include "hid/linux/HidrawDevice.h"
 #include "hid/linux/HidrawHandle.h"
 #include "hid/linux/ReportDescriptor.h"
 #include "hid/linux/Utf8.h"
@@ -105,6 +106,72 @@ TEST_F(HidLibTest, OutputReportByIoctlAndInputBuffersAccepted) {
     ASSERT_TRUE(hid.HidD_SetOutputReport(handle(), output, 4));
     EXPECT_EQ(node.outputReports, (std::vector<std::vector<uint8_t>>{{0x02, 1, 2, 3}}));
     EXPECT_TRUE(hid.HidD_SetNumInputBuffers(handle(), 128));
+}
+
+// What the walk gives from sysfs (bus, ids, descriptor) is answered without opening the
+// node; a question only the device can answer opens it then.
+TEST_F(HidLibTest, AProbeFromSysfsOpensTheNodeOnlyWhenAsked) {
+    hidraw::ProbeHandle walked;
+    walked.devnode = "/dev/hidraw-unit-test";
+    walked.sysname = "hidraw-unit-test";
+    walked.openOnDemand = true;
+    walked.identityKnown = true;
+    walked.bus = 0x05;
+    walked.vendor = 0x04E7;
+    walked.product = 0x0030;
+    size_t count = 0;
+    ASSERT_TRUE(hidraw::CollectionCount(*probe, count));  // the composite's, parsed
+    walked.descriptor = probe->descriptor;
+    const int opens = node.opens;
+    walked.collection = 2;
+    HidPreparsedData preparsed = nullptr;
+    ASSERT_TRUE(hid.HidD_GetPreparsedData(hidraw::AsHidHandle(walked), &preparsed));
+    HidCaps caps;
+    ASSERT_EQ(hid.HidP_GetCaps(preparsed, &caps), kHidpStatusSuccess);
+    EXPECT_EQ(caps.UsagePage, 0xFF00);
+    EXPECT_TRUE(hid.HidD_FreePreparsedData(preparsed));
+    HidAttributes attributes{};
+    ASSERT_TRUE(hid.HidD_GetAttributes(hidraw::AsHidHandle(walked), &attributes));
+    EXPECT_EQ(attributes.VendorID, 0x04E7);
+    EXPECT_EQ(attributes.ProductID, 0x0030);
+    EXPECT_EQ(attributes.VersionNumber, 0);  // not on USB
+    EXPECT_EQ(node.opens, opens);
+    EXPECT_FALSE(walked.fd.held());
+
+    // The feature report of collection 3 is numbered 3: asked for, the node is opened.
+    uint8_t feature[64] = {3};
+    node.featureAnswer = {3, 1, 2};
+    EXPECT_TRUE(hid.HidD_GetFeature(hidraw::AsHidHandle(walked), feature, 64));
+    EXPECT_EQ(node.opens, opens + 1);
+    EXPECT_TRUE(walked.fd.held());
+    EXPECT_EQ(node.featureRequests, 1);
+}
+
+TEST(CollectionPath, OneNodeOneCollectionOrEachMarked) {
+    EXPECT_EQ(hidraw::CollectionPath("/dev/hidraw3", 0, 1), L"/dev/hidraw3");
+    EXPECT_EQ(hidraw::CollectionPath("/dev/hidraw3", 0, 2), L"/dev/hidraw3&col01");
+    EXPECT_EQ(hidraw::CollectionPath("/dev/hidraw3", 11, 12), L"/dev/hidraw3&col12");
+    const struct {
+        const char* path;
+        const char* devnode;
+        size_t collection;
+    } cases[] = {
+        {"/dev/hidraw3", "/dev/hidraw3", 0},
+        {"/dev/hidraw3&col01", "/dev/hidraw3", 0},
+        {"/dev/hidraw3&col12", "/dev/hidraw3", 11},
+        {"/dev/hidraw3&col123", "/dev/hidraw3", 122},
+        {"/dev/hidraw3&col00", "/dev/hidraw3&col00", 0},  // no such mark: part of the name
+        {"/dev/hidraw3&col1", "/dev/hidraw3&col1", 0},
+        {"/dev/hidraw3&colx1", "/dev/hidraw3&colx1", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string devnode;
+        size_t collection = 99;
+        hidraw::SplitCollectionPath(c.path, devnode, collection);
+        EXPECT_EQ(devnode, c.devnode);
+        EXPECT_EQ(collection, c.collection);
+    }
 }
 
 TEST(Utf8ToUtf16, DecodesAndReplacesWhatIsMalformed) {

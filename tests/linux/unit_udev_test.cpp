@@ -41,4 +41,39 @@ TEST(LinuxWalkText, PortIsTheLastNumberOfTheDeviceName) {
     }
 }
 
+// HID_ID as the kernel writes it (bus, vendor and product in eight hex digits each), and
+// nothing that is not one.
+TEST(LinuxWalkText, HidIdIsBusVendorAndProduct) {
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t bus;
+        uint16_t vid, pid;
+    } cases[] = {
+        {"0003:00000F66:0000302C", true, 3, 0x0F66, 0x302C},
+        {"0005:000004E7:00000030", true, 5, 0x04E7, 0x0030},
+        {"0018:06CB:7E7E", true, 0x18, 0x06CB, 0x7E7E},
+        {"0003:00010F66:0000302C", false, 0, 0, 0},  // beyond 16 bits
+        {"0003:00000F66", false, 0, 0, 0},
+        {"0003:00000F66:0000302C:1", false, 0, 0, 0},
+        {"0003::0000302C", false, 0, 0, 0},
+        {"0003:00000F66:", false, 0, 0, 0},
+        {"0003:000000000F66:0000302C", false, 0, 0, 0},
+        {"0003:00000F6G:0000302C", false, 0, 0, 0},
+        {"", false, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        uint32_t bus = 0xAA;
+        uint16_t vid = 0xAAAA;
+        uint16_t pid = 0xAAAA;
+        EXPECT_EQ(discovery_linux::ParseHidId(c.text, bus, vid, pid), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(bus, c.bus);
+            EXPECT_EQ(vid, c.vid);
+            EXPECT_EQ(pid, c.pid);
+        }
+    }
+}
+
 }  // namespace

@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 #endif
 
 namespace {
@@ -164,5 +166,28 @@ TEST_F(LogTest, UnwritableOrNonRegularLogPathLosesLinesSilently) {
     alarm(0);
 #endif
 }
+
+#ifndef _WIN32
+// The program runs as root: a symbolic link where the log goes (to an existing file or to
+// none yet) is not followed, so no line lands in a file the link names.
+TEST_F(LogTest, ASymbolicLinkAsTheLogIsNotFollowed) {
+    const std::string target = dir.file("elsewhere.txt");
+    WriteFileBytes(target, "kept\n");
+    const std::string missing = dir.file("not-yet.txt");
+    GetLogSettings().level = LogTrace;
+    for (const std::string& to : {target, missing}) {
+        SCOPED_TRACE(to);
+        const std::string link = dir.file("link.log");
+        std::remove(link.c_str());
+        ASSERT_EQ(symlink(to.c_str(), link.c_str()), 0);
+        GetLogSettings().fileName = link;
+        CloseLogHandler();
+        LogWriteText(LogError, "lost");
+        CloseLogHandler();
+    }
+    EXPECT_EQ(ReadFileBytes(target), "kept\n");
+    EXPECT_FALSE(FileExists(missing));
+}
+#endif
 
 }  // namespace

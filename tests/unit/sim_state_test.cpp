@@ -16,9 +16,9 @@ namespace {
 
 auto Settings(const sim::SimMonitor& m) {
     return std::tie(m.serial, m.vid, m.pid, m.version, m.usagePage, m.usage, m.reportId,
-                    m.outputReportLength, m.featureReportLength, m.outputValueCapsMatch,
-                    m.otherOutputValues, m.secondCollection, m.updateMode, m.componentTable,
-                    m.config);
+                    m.numberedFeature, m.outputReportLength, m.featureReportLength,
+                    m.outputValueCapsMatch, m.otherOutputValues, m.secondCollection, m.updateMode,
+                    m.componentTable, m.config);
 }
 
 TEST(SimState, EverySettingSurvivesARoundTrip) {
@@ -31,6 +31,7 @@ TEST(SimState, EverySettingSurvivesARoundTrip) {
     odd.usagePage = 0xFF00;
     odd.usage = 0x0001;
     odd.reportId = 0xFE;
+    odd.numberedFeature = true;
     odd.outputReportLength = 65;
     odd.featureReportLength = 0;
     odd.outputValueCapsMatch = false;
@@ -119,6 +120,7 @@ TEST(SimState, BadLinesAreReportedAndChangeNothing) {
         {"fault 2 late 4294967296", kFaultKinds},
         {"fault 2 vanish 10", kFaultKinds},
         {"mode flash", "mode takes normal or update"},
+        {"numbered-feature 01", "numbered-feature takes yes or no"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -132,6 +134,40 @@ TEST(SimState, BadLinesAreReportedAndChangeNothing) {
     std::string error;
     EXPECT_FALSE(sim::ParseState("vid 0f66\n", monitors, error));
     EXPECT_EQ(error, "line 1: 'vid' before the first monitor line");
+}
+
+// A controller without report ids unless the file says otherwise. A file of the earlier
+// simulator says "report-id 01" and nothing of the feature report: numbered input and output
+// reports, a feature report without id, as that simulator answered. A controller that
+// numbers its feature report too must name the id.
+TEST(SimState, ReportIdsByDefaultAndInFilesOfTheEarlierSimulator) {
+    std::vector<sim::SimMonitor> monitors;
+    std::string error;
+    ASSERT_TRUE(
+        sim::ParseState("monitor A\nmonitor B\n  report-id 01\n"
+                        "monitor C\n  numbered-feature yes\n  report-id 02\n",
+                        monitors, error))
+        << error;
+    ASSERT_EQ(monitors.size(), 3u);
+    EXPECT_EQ(std::tie(monitors[0].reportId, monitors[0].numberedFeature),
+              std::make_tuple(uint8_t{0}, false));
+    EXPECT_EQ(std::tie(monitors[1].reportId, monitors[1].numberedFeature),
+              std::make_tuple(uint8_t{1}, false));
+    EXPECT_EQ(std::tie(monitors[2].reportId, monitors[2].numberedFeature),
+              std::make_tuple(uint8_t{2}, true));
+    for (const sim::SimMonitor& m : sim::DefaultMonitors()) {
+        EXPECT_EQ(m.reportId, 0);
+        EXPECT_FALSE(m.numberedFeature);
+    }
+    // The error names the monitor's line, whether another monitor follows or not.
+    for (const std::string text : {"# x\nmonitor A\n  numbered-feature yes\n",
+                                   "# x\nmonitor A\n  numbered-feature yes\nmonitor B\n"}) {
+        monitors = sim::DefaultMonitors();
+        EXPECT_FALSE(sim::ParseState(text, monitors, error));
+        EXPECT_EQ(error,
+                  "line 2: the monitor's numbered-feature yes needs a report-id other than 00");
+        EXPECT_EQ(monitors.size(), 2u);
+    }
 }
 
 sim::SimBus& Bus() {
@@ -149,12 +185,12 @@ uint8_t Send(std::initializer_list<uint8_t> head) {
     return answer[1];
 }
 uint8_t ConfigQuery() {
-    return Send({1, 6, 0, 0x20, 0, 0xFF, 0x01, 0, 0});
+    return Send({0, 6, 0, 0x20, 0, 0xFF, 0x01, 0, 0});
 }
 int EnterUpdateAndStageARecord(int, char**) {
     EXPECT_EQ(ConfigQuery(), sim::kStatusQueryOk);
-    EXPECT_EQ(Send({1, 4, 0, 1, 0}), sim::kStatusQueryOk);
-    EXPECT_EQ(Send({1, 6, 0, 2, 0, 1, 0x10, 0, 0x10, 0x28}), sim::kStatusWriteOk);
+    EXPECT_EQ(Send({0, 4, 0, 1, 0}), sim::kStatusQueryOk);
+    EXPECT_EQ(Send({0, 6, 0, 2, 0, 1, 0x10, 0, 0x10, 0x28}), sim::kStatusWriteOk);
     return 1;  // as a run whose update failed before the commit
 }
 int StillInUpdateMode(int, char**) {
@@ -162,15 +198,15 @@ int StillInUpdateMode(int, char**) {
     EXPECT_TRUE(Bus().monitors[0].stagedRecords.empty());
     EXPECT_EQ(Bus().monitors[0].exchanges, 0u);
     // The record of the last run is gone: a commit now applies nothing.
-    EXPECT_EQ(Send({1, 5, 0, 2, 0}), sim::kStatusWriteOk);
+    EXPECT_EQ(Send({0, 5, 0, 2, 0}), sim::kStatusWriteOk);
     return 0;
 }
 int LeaveUpdateMode(int, char**) {
-    EXPECT_EQ(Send({1, 4, 0, 0, 0x40}), sim::kStatusQueryOk);
+    EXPECT_EQ(Send({0, 4, 0, 0, 0x40}), sim::kStatusQueryOk);
     return 0;
 }
 int EnterUpdateThenDropOffTheBus(int, char**) {
-    EXPECT_EQ(Send({1, 4, 0, 1, 0}), sim::kStatusQueryOk);
+    EXPECT_EQ(Send({0, 4, 0, 1, 0}), sim::kStatusQueryOk);
     Bus().monitors[0].faults = {{2, sim::FaultKind::Disconnect, 0}};
     const std::vector<uint8_t> record(264, 1);
     EXPECT_EQ(Bus().writeReport(Bus().monitorInterface(0), record.data(), 264),

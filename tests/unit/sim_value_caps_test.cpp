@@ -3,6 +3,7 @@
 // answers (the program sizes its buffer from the caps and keeps what it is given).
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "hid/HidLib.h"
@@ -45,6 +46,40 @@ TEST(SimValueCaps, ShortBufferGetsWhatFitsAndSaysSo) {
     EXPECT_EQ(hid.HidP_GetValueCaps(kHidpInput, &one, &length, preparsed), kBufferTooSmall);
     EXPECT_EQ(length, 0);
     EXPECT_TRUE(hid.HidD_FreePreparsedData(preparsed));
+    bus.reset();
+}
+
+// The report id each value capability carries: the monitor's for input and output, and for
+// the feature report 0 unless the monitor numbers that one too.
+TEST(SimValueCaps, ReportIdsOfEachKind) {
+    sim::SimBus& bus = sim::SimBus::instance();
+    ASSERT_TRUE(HidLib::initialise());
+    const HidFunctions& hid = HidLib::functions();
+    const struct {
+        uint8_t reportId;
+        bool numberedFeature;
+        uint8_t input, output, feature;
+    } cases[] = {{0x00, false, 0, 0, 0}, {0x01, false, 1, 1, 0}, {0x05, true, 5, 5, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.reportId) * 2 + c.numberedFeature);
+        bus.reset();
+        sim::SimMonitor monitor;
+        monitor.reportId = c.reportId;
+        monitor.numberedFeature = c.numberedFeature;
+        const int index = bus.addMonitor(monitor);
+        HidHandle handle = &bus.interfaces[static_cast<size_t>(bus.monitorInterface(index))];
+        HidPreparsedData preparsed = nullptr;
+        ASSERT_TRUE(hid.HidD_GetPreparsedData(handle, &preparsed));
+        const std::pair<int, uint8_t> kinds[] = {
+            {kHidpInput, c.input}, {kHidpOutput, c.output}, {kHidpFeature, c.feature}};
+        for (const auto& [kind, id] : kinds) {
+            HidValueCaps caps{};
+            uint16_t length = 1;
+            EXPECT_EQ(hid.HidP_GetValueCaps(kind, &caps, &length, preparsed), kHidpStatusSuccess);
+            EXPECT_EQ(caps.ReportID, id) << kind;
+        }
+        EXPECT_TRUE(hid.HidD_FreePreparsedData(preparsed));
+    }
     bus.reset();
 }
 

@@ -259,4 +259,20 @@ TEST_F(HidIoPipeTest, DeviceNotConnectedEndsTheChannelAndLaterCallsRefuseUntouch
                              }));
 }
 
+// Windows refuses a feature request for a report id the collection does not declare (the
+// program asks with id 0, so a controller whose feature report is numbered is refused) with
+// ERROR_INVALID_PARAMETER, before the device hears of it. The program shows that code as the
+// Linux program and the simulator show their own refusal: the same line, and the channel
+// stays usable.
+TEST_F(HidIoPipeTest, AFeatureRequestRefusedAsInvalidShowsError87) {
+    Open(4096);
+    std::array<uint8_t, 128> buffer{};
+    fakeError = ERROR_INVALID_PARAMETER;
+    CaptureOutput capture;
+    EXPECT_FALSE(channel->getFeature(buffer.data(), 128));
+    EXPECT_EQ(capture.out(), "HidIo::getFeature - err=00000057\n");
+    EXPECT_TRUE(channel->isConnected());
+    EXPECT_EQ(Take(200), std::nullopt);  // nothing reached the device
+}
+
 }  // namespace

@@ -1,0 +1,288 @@
+// The Linux walks in this process, on machines of emulated kernel devices (umockdev) laid
+// out here, with tables of the test's own: the product's tables list no hub, no USB device
+// and no interface the hub placement rule applies to, so the program on the bed never gets
+// that far. The walks read sysfs and udev only: no hidraw node is opened, and the test's
+// system call table says so.
+//
+// libudev reads the emulated machine only through umockdev's preload library, which must be
+// loaded when the process starts: main() starts the test program again with it when it is
+// missing.
+#include <gtest/gtest.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "discovery/ZelHidDisplayList.h"
+#include "hid/HidLib.h"
+#include "hid/linux/HidrawSys.h"
+#include "log/Log.h"
+#include "platform/Text.h"
+#include "tests/support/CaptureStdout.h"
+
+namespace {
+
+constexpr char kPreload[] = "libumockdev-preload.so.0";
+
+// A digitizer's descriptor (usage page 0x0D, usage 0x04): what the placement rule's
+// 04e7:0030 interfaces declare here.
+const char kTouchDescriptor[] = "05 0d 09 04 a1 01 15 00 26 ff 00 75 08 09 01 95 08 81 02 c0";
+
+std::string Hex(const std::string& spaced) {
+    std::string text;
+    for (char c : spaced) {
+        if (c != ' ') {
+            text += c;
+        }
+    }
+    return text;
+}
+
+std::string UsbDevice(const std::string& path, const std::string& ids, const std::string& cls,
+                      const std::string& extra = "") {
+    return "P: " + path +
+           "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=" + ids.substr(0, 4) +
+           "\nA: idProduct=" + ids.substr(5, 4) + "\nA: bcdDevice=0100\nA: bDeviceClass=" + cls +
+           "\n" + extra + "\n";
+}
+
+std::string Hub(const std::string& path, const std::string& ids, int ports) {
+    return UsbDevice(path, ids, "09", "A: maxchild=" + std::to_string(ports) + "\n");
+}
+
+// A USB interface, bound to `driver` (none: free for user space).
+std::string Interface(const std::string& path, const std::string& driver) {
+    std::string up;  // from the device's directory to /sys
+    for (char c : path) {
+        up += c == '/' ? "../" : "";
+    }
+    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n" +
+           (driver.empty() ? ""
+                           : "E: DRIVER=" + driver + "\nL: driver=" + up + "bus/usb/drivers/" +
+                                 driver + "\n") +
+           "\n";
+}
+
+// A HID device with its hidraw node.
+std::string Hid(const std::string& parent, const std::string& name, const std::string& hidId,
+                int hidraw) {
+    const std::string path = parent + "/" + name;
+    const std::string node = "hidraw" + std::to_string(hidraw);
+    return "P: " + path + "\nE: SUBSYSTEM=hid\nE: HID_ID=" + hidId +
+           "\nE: HID_UNIQ=\nH: " + "report_descriptor=" + Hex(kTouchDescriptor) + "\n\nP: " + path +
+           "/hidraw/" + node + "\nN: " + node + "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" +
+           node + "\nE: MAJOR=240\nE: MINOR=" + std::to_string(hidraw) +
+           "\nA: dev=240:" + std::to_string(hidraw) + "\n\n";
+}
+
+const std::string kPci = "/devices/pci0000:00/0000:00:14.0";
+const std::string kRoot = kPci + "/usb1";
+const std::string kHub = kRoot + "/1-2";       // 04b3:4675, the placement rule's hub
+const std::string kOtherHub = kRoot + "/1-3";  // 05e3:0610
+
+// Counts the hidraw nodes opened through the backend's system calls.
+int g_opens = 0;
+
+class WalkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(std::getenv("UMOCKDEV_DIR"), nullptr) << "the testbed sets it";
+        CloseLogHandler();
+        GetLogSettings().level = LogTrace;
+        GetLogSettings().fileName = dir.file("walk.log");
+        ASSERT_TRUE(HidLib::initialise());
+        hidraw::SystemCalls calls = hidraw::RealSystemCalls();
+        calls.open = [](const char* path, int flags) {
+            ++g_opens;
+            return hidraw::RealSystemCalls().open(path, flags);
+        };
+        previous = hidraw::SetSystemCalls(calls);
+        g_opens = 0;
+    }
+    void TearDown() override {
+        hidraw::SetSystemCalls(previous);
+        CloseLogHandler();
+        GetLogSettings() = CLogSettings{};
+    }
+
+    void Add(const std::string& text) {
+        GError* error = nullptr;
+        ASSERT_TRUE(umockdev_testbed_add_from_string(bed, text.c_str(), &error))
+            << (error != nullptr ? error->message : "") << "\n"
+            << text;
+    }
+
+    // Log lines ending in "\t<part>", or occurrences of part.
+    size_t Count(const std::string& part, bool whole = true) {
+        CloseLogHandler();
+        std::string text = ReadFileBytes(dir.file("walk.log"));  // lines end in "\r\n"
+        std::erase(text, '\r');
+        const std::string key = whole ? "\t" + part + "\n" : part;
+        size_t n = 0;
+        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+
+    // A USB touch screen 04e7:0030 on the rule's hub, one on another hub, a Bluetooth one
+    // paired with a USB dongle on the rule's hub, and an I2C one.
+    void AddPlacementMachine() {
+        Add("P: " + kPci + "\nE: SUBSYSTEM=pci\n\n" + Hub(kRoot, "1d6b:0002", 4) +
+            Hub(kHub, "04b3:4675", 4) + Hub(kOtherHub, "05e3:0610", 4));
+        Add(UsbDevice(kHub + "/1-2.1", "04e7:0030", "00") +
+            Interface(kHub + "/1-2.1/1-2.1:1.0", "usbhid") +
+            Hid(kHub + "/1-2.1/1-2.1:1.0", "0003:04E7:0030.0001", "0003:000004E7:00000030", 0));
+        Add(UsbDevice(kOtherHub + "/1-3.1", "04e7:0030", "00") +
+            Interface(kOtherHub + "/1-3.1/1-3.1:1.0", "usbhid") +
+            Hid(kOtherHub + "/1-3.1/1-3.1:1.0", "0003:04E7:0030.0002", "0003:000004E7:00000030",
+                1));
+        const std::string dongle = kHub + "/1-2.2";
+        const std::string host = dongle + "/1-2.2:1.0/bluetooth/hci0";
+        Add(UsbDevice(dongle, "0a12:0001", "e0") + Interface(dongle + "/1-2.2:1.0", "btusb") +
+            "P: " + host + "\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=host\n\nP: " + host +
+            "/hci0:256\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=link\n\n" +
+            Hid(host + "/hci0:256", "0005:04E7:0030.0003", "0005:000004E7:00000030", 2));
+        Add("P: /devices/platform/i2c-0\nE: SUBSYSTEM=platform\n\n" +
+            Hid("/devices/platform/i2c-0", "0018:04E7:0030.0004", "0018:000004E7:00000030", 3));
+    }
+
+    UMockdevTestbed* bed = umockdev_testbed_new();
+    TempDir dir;
+    hidraw::SystemCalls previous{};
+
+public:
+    ~WalkTest() override { g_object_unref(bed); }
+};
+
+// The rule counts a 04e7:0030 interface only below the hub 04b3:4675, and only a USB device
+// hangs below a hub: the Bluetooth one behind a dongle on that very hub is no more accepted
+// than the I2C one. Every one of them is found, none is opened.
+TEST_F(WalkTest, HubPlacementOnlyForUsbDevicesBelowTheHub) {
+    AddPlacementMachine();
+    SupportedIds ids;
+    ids.hidInterfaceIds = {{0x04E7, 0x0030, 0x000D, 0x0004}};
+    {
+        ZelHidDisplayList list(ids);
+        ASSERT_TRUE(list.enumerateHid());
+        EXPECT_TRUE(list.hidDevices().empty());  // no object for such an interface
+    }
+    EXPECT_EQ(Count("ZelHidDisplayList::enumerateHid - found supported flash chip - vid=0x04e7, "
+                    "pid=0x0030, usage page=0x000d, usage=0x0004",
+                    false),
+              4u);
+    // Accepted: the USB one on the rule's hub alone.
+    EXPECT_EQ(Count("Debug\tZelHidDisplayList::addZelHidFlash"), 1u);
+    EXPECT_EQ(Count("continuing", false), 0u);
+    EXPECT_EQ(g_opens, 0);
+}
+
+// The touch controller 03eb:212c on port 1 of the hub 04b3:4675, as a table listing both
+// would have them, with what varies between the cases.
+struct PortCase {
+    const char* name;
+    std::string serialBytes;    // the serial attribute's bytes; empty: none
+    const char* driverOfFirst;  // of interface 1.0; interface 1.1 is free unless bothBound
+    bool bothBound;
+    bool oneInterface;
+    const wchar_t* serial;  // the record's, null when the device is passed over
+};
+
+// The serial as the USB walk reads it goes through the same UTF-8 decoding as the HID
+// walk's: malformed bytes become U+FFFD (never a lone surrogate), nothing is cut inside a
+// sequence, and the text ends after 127 UTF-16 units without splitting a pair. A port counts
+// only with one of its first two interfaces free for user space.
+TEST_F(WalkTest, UsbPortsOfAListedHub) {
+    std::string euros, emoji;
+    std::wstring euroText, emojiText;
+    for (int k = 0; k < 100; ++k) {
+        euros += "\xE2\x82\xAC";
+        euroText += L'\u20AC';
+    }
+    for (int k = 0; k < 64; ++k) {
+        emoji += "\xF0\x9F\x98\x80";
+        if (k < 63) {
+            emojiText += static_cast<wchar_t>(0x1F600);
+        }
+    }
+    const PortCase cases[] = {
+        {"no serial", "", "usbhid", false, false, L"Unknown"},
+        {"a serial", "T0042\n", "usbhid", false, false, L"T0042"},
+        {"UTF-8", "Z\xC3\xA4hler\n", "usbhid", false, false, L"Z\u00E4hler"},
+        {"malformed", "A\xFF\xC3Z\n", "usbhid", false, false, L"A\uFFFD\uFFFDZ"},
+        {"300 bytes", euros + "\n", "usbhid", false, false, euroText.c_str()},
+        {"128 units", emoji + "\n", "usbhid", false, false, emojiText.c_str()},
+        {"the first interface free", "", "", true, false, L"Unknown"},
+        {"both bound", "", "usbhid", true, false, nullptr},
+        {"one interface", "", "", false, true, nullptr},
+    };
+    SupportedIds ids;
+    ids.hubIds = {{0x04B3, 0x4675}};
+    ids.usbDeviceIds = {{0x03EB, 0x212C}};
+    for (const PortCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_object_unref(bed);
+        bed = umockdev_testbed_new();
+        CloseLogHandler();
+        std::remove(dir.file("walk.log").c_str());
+        const std::string touch = kHub + "/1-2.1";
+        Add("P: " + kPci + "\nE: SUBSYSTEM=pci\n\n" + Hub(kRoot, "1d6b:0002", 4) +
+            Hub(kHub, "04b3:4675", 4) + UsbDevice(touch, "03eb:212c", "00") +
+            Interface(touch + "/1-2.1:1.0", c.driverOfFirst) +
+            (c.oneInterface ? "" : Interface(touch + "/1-2.1:1.1", c.bothBound ? "usbhid" : "")) +
+            UsbDevice(kHub + "/1-2.3", "046d:c31c", "00"));
+        if (!c.serialBytes.empty()) {  // bytes as the kernel has them, valid UTF-8 or not
+            std::vector<guint8> bytes(c.serialBytes.begin(), c.serialBytes.end());
+            umockdev_testbed_set_attribute_binary(bed, ("/sys" + touch).c_str(), "serial",
+                                                  bytes.data(), static_cast<gint>(bytes.size()));
+        }
+        std::vector<DeviceLevels> levels;
+        {
+            ZelHidDisplayList list(ids);
+            ASSERT_TRUE(list.enumerateUsb());
+            list.getAllFirmwareLevels(levels);
+        }
+        ASSERT_EQ(levels.size(), c.serial != nullptr ? 1u : 0u);
+        if (c.serial != nullptr) {
+            EXPECT_EQ(levels[0].serial, c.serial);
+            EXPECT_EQ(levels[0].vid, 0x03EB);
+        }
+        // Every port of the hub, whatever is attached; the root hub passed over.
+        EXPECT_EQ(Count("Debug\t  Port: 1 - Device: 03eb:212c 0100 - Connection Status = 1"), 1u);
+        EXPECT_EQ(Count("Debug\t  Port: 2 - Device: 0000:0000 0000 - Connection Status = 0"), 1u);
+        EXPECT_EQ(Count("Debug\t  Port: 3 - Device: 046d:c31c 0100 - Connection Status = 1"), 1u);
+        EXPECT_EQ(Count("  Port: ", false), 4u);
+        EXPECT_EQ(Count("it may be a root hub anyway", false), 1u);
+        EXPECT_EQ(Count("Debug\tZelHidDisplayList::enumerate - No USB iSerialNumber string found"),
+                  c.serialBytes.empty() ? 1u : 0u);
+    }
+    EXPECT_EQ(g_opens, 0);
+}
+
+}  // namespace
+
+// Runs the tests with umockdev's preload library, starting the program again with it when
+// it was started without.
+int main(int argc, char** argv) {
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::strstr(preload, "libumockdev-preload") == nullptr) {
+        const std::string value = preload != nullptr && *preload != '\0'
+                                      ? std::string(kPreload) + " " + preload
+                                      : std::string(kPreload);
+        setenv("LD_PRELOAD", value.c_str(), 1);
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string options =
+            std::string("verify_asan_link_order=0") +
+            (asan != nullptr && *asan != '\0' ? ":" + std::string(asan) : "");
+        setenv("ASAN_OPTIONS", options.c_str(), 1);
+        execv("/proc/self/exe", argv);
+        std::perror("execv");
+        return 1;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
