@@ -24,6 +24,9 @@ TEST(TextTest, AsciiIsTheSameOnEveryPlatform) {
 // JSON output needs UTF-8 whatever the code page: pairs joined, a lone surrogate replaced.
 TEST(TextTest, ToUtf8GivesValidUtf8OnEveryPlatform) {
     EXPECT_EQ(ToUtf8(L"caf\u00e9 \u20ac \U0001F600"), "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80");
+    // A serial as the device gives it (UTF-16): its pair is one character.
+    const char16_t serial[] = {u'4', 0xD83D, 0xDE00};
+    EXPECT_EQ(ToUtf8(FromUtf16(serial, 3)), "4\xf0\x9f\x98\x80");
     const std::wstring lone = {L'a', static_cast<wchar_t>(0xD800), L'b'};
     EXPECT_EQ(ToUtf8(lone),
               "a\xef\xbf\xbd"
