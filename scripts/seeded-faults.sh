@@ -42,7 +42,7 @@ devices-reset-pause~devices/KemoVideoFlashUpdate.cpp~constexpr uint32_t kAfterRe
 devices-component-table~devices/KemoVideoFlash.cpp~constexpr uint32_t kComponentTableOffset = 7;~constexpr uint32_t kComponentTableOffset = 8;
 discovery-vid-pid-swapped~discovery/DeviceIdParsing.cpp~ParseIdPiece(pieces[0], L"VID", vid) && ParseIdPiece(pieces[1], L"PID", pid)~ParseIdPiece(pieces[0], L"VID", pid) && ParseIdPiece(pieces[1], L"PID", vid)
 discovery-zero-id~discovery/DeviceIdParsing.cpp~    return id != 0;~    return true;
-discovery-usage-ignored~discovery/ZelHidDisplayList.cpp~entry.usagePage == usagePage &&~
+discovery-single-monitor~discovery/ZelHidDisplayList.cpp~    if (!result.empty()) {~    if (result.size() > 1) {
 discovery-hub-rule~discovery/ZelHidDisplayList.cpp~    return hubFound && hubVid == kPlacementHubVid && hubPid == kPlacementHubPid;~    return true;
 log-line-end~log/Log.cpp~    line += "\r\n";~    line += "\n";
 log-level-filter~log/Log.cpp~const bool passes = level <= handler.GetLevel();~const bool passes = level < handler.GetLevel();
