@@ -106,24 +106,12 @@ std::wstring DecodeUtf8(const std::u16string& bytes) {
 
 std::u16string EncodeUtf8(const std::wstring& text) {
     std::u16string out;
-    ForEachCodePoint(text, [&out](uint32_t cp) {
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char16_t>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char16_t>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char16_t>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char16_t>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char16_t>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char16_t>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char16_t>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char16_t>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char16_t>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char16_t>(0x80 | (cp & 0x3F)));
+    std::string bytes;
+    ForEachCodePoint(text, [&out, &bytes](uint32_t cp) {
+        bytes.clear();
+        AppendUtf8(bytes, cp);
+        for (const char byte : bytes) {
+            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(byte)));
         }
     });
     return out;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,10 @@ std::wstring Widen(std::string_view text);
 std::string ToUtf8(std::wstring_view text);
 // UTF-16 code units (as HID string descriptors and INI files carry them) to a wide string.
 std::wstring FromUtf16(const char16_t* units, size_t count);
+// Appends one code point as UTF-8; a surrogate or a value past U+10FFFF becomes U+FFFD.
+void AppendUtf8(std::string& out, uint32_t codePoint);
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char32_t c);
 
 std::string FormatString(const char* format, ...) MARVANE_PRINTF(1, 2);
 std::string FormatStringV(const char* format, va_list args);

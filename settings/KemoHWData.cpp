@@ -13,19 +13,6 @@
 
 namespace {
 
-int HexDigitValue(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
-
 // Only exactly two hexadecimal digits are a value. Anything else ("5", "001", "0x1",
 // "+1", "-1", "1z", blanks inside) is the invalid marker, which the range check refuses,
 // so a mistyped value never reaches the monitor as something else.
@@ -33,8 +20,8 @@ uint8_t ItemValue(uint32_t count, const std::wstring& text) {
     if (count != 2 || text.size() != 2) {
         return kInvalidItemValue;
     }
-    const int high = HexDigitValue(text[0]);
-    const int low = HexDigitValue(text[1]);
+    const int high = HexDigitValue(static_cast<char32_t>(text[0]));
+    const int low = HexDigitValue(static_cast<char32_t>(text[1]));
     if (high < 0 || low < 0) {
         return kInvalidItemValue;
     }

@@ -82,14 +82,8 @@ bool ParseHex(const std::string& text, size_t digits, uint16_t& value) {
     }
     uint16_t result = 0;
     for (char c : text) {
-        int digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        } else {
+        const int digit = HexDigitValue(static_cast<unsigned char>(c));
+        if (digit < 0) {
             return false;
         }
         result = static_cast<uint16_t>(result * 16 + digit);
@@ -151,16 +145,11 @@ bool ParseHidId(const std::string& text, uint32_t& bus, uint16_t& vid, uint16_t&
             digits = 0;
             continue;
         }
-        uint32_t digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<uint32_t>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<uint32_t>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<uint32_t>(c - 'A' + 10);
-        } else {
+        const int digitValue = HexDigitValue(static_cast<unsigned char>(c));
+        if (digitValue < 0) {
             return false;
         }
+        const auto digit = static_cast<uint32_t>(digitValue);
         if (++digits > 8) {
             return false;
         }

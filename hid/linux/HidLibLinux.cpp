@@ -20,6 +20,7 @@
 #include "hid/linux/ReportDescriptor.h"
 #include "hid/linux/Utf8.h"
 #include "log/Log.h"
+#include "platform/Text.h"
 
 namespace hidraw {
 
@@ -288,16 +289,11 @@ bool ParseHex16(const char* text, uint16_t& value) {
     size_t digits = 0;
     for (const char* p = text; *p != '\0' && *p != '\n'; ++p) {
         const char c = *p;
-        uint32_t digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<uint32_t>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<uint32_t>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<uint32_t>(c - 'A' + 10);
-        } else {
+        const int digitValue = HexDigitValue(static_cast<unsigned char>(c));
+        if (digitValue < 0) {
             return false;
         }
+        const auto digit = static_cast<uint32_t>(digitValue);
         if (++digits > 4) {
             return false;
         }

@@ -9,29 +9,13 @@ namespace {
 
 constexpr uint32_t kEscapedByteBase = 0xDC80;
 
-void AppendUtf8(std::string& out, uint32_t cp) {
+// Narrow's encoder: an escaped byte goes back out as that byte.
+void AppendNameUtf8(std::string& out, uint32_t cp) {
     if (cp >= kEscapedByteBase && cp <= kEscapedByteBase + 0x7F) {
         out.push_back(static_cast<char>(cp - kEscapedByteBase + 0x80));
         return;
     }
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    AppendUtf8(out, cp);
 }
 
 // Length and first bits of the sequence a lead byte opens; 0 when it opens none.
@@ -61,7 +45,7 @@ std::string Narrow(std::wstring_view text) {
     std::string out;
     out.reserve(text.size());
     for (const wchar_t wc : text) {
-        AppendUtf8(out, static_cast<uint32_t>(wc));
+        AppendNameUtf8(out, static_cast<uint32_t>(wc));
     }
     return out;
 }
