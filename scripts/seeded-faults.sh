@@ -31,6 +31,8 @@ settings-hex-digit~settings/KemoHWData.cpp~return c - L'a' + 10;~return c - L'a'
 settings-max-exclusive~settings/KemoHWData.cpp~!tooLow && value <= max~!tooLow && value < max
 settings-record-constant~settings/KemoHWData.cpp~{0x01, 0x01, 0x14, 0x64, 0x00, 0x00, 0x01, 0x01}~{0x01, 0x01, 0x14, 0x65, 0x00, 0x00, 0x01, 0x01}
 settings-image-offset~settings/KemoHWData.cpp~rawCfg.get() + kCfgImageOffsetInAnswer~rawCfg.get() + kCfgImageOffsetInAnswer + 1
+settings-min-exclusive~settings/KemoHWData.cpp~const bool tooLow = value < min;~const bool tooLow = value <= min && min > 0;
+settings-table-range~settings/SettingsItems.h~{kKeyBrightness, kSectionGeneral, 0x38, 120, 0x00, 0x20, 0x1D},~{kKeyBrightness, kSectionGeneral, 0x38, 120, 0x00, 0x21, 0x1D},
 devices-query-marker~devices/KemoVideoFlash.cpp~    report[5] = kQueryMarker;~    report[5] = 0;
 devices-reset-no-flush~devices/KemoVideoFlash.cpp~    if (!channel.flushDeviceQueue()) {<NL>        return ResetOutcome::NotSent;~    if (false) {<NL>        return ResetOutcome::NotSent;
 devices-no-leave-on-lost-answer~devices/KemoVideoFlashUpdate.cpp~        if (entered == ResetOutcome::Unanswered) {~        if (false) {
@@ -46,10 +48,12 @@ discovery-single-monitor~discovery/ZelHidDisplayList.cpp~    if (!result.empty()
 discovery-hub-rule~discovery/ZelHidDisplayList.cpp~    return hubFound && hubVid == kPlacementHubVid && hubPid == kPlacementHubPid;~    return true;
 log-line-end~log/Log.cpp~    line += "\r\n";~    line += "\n";
 log-level-filter~log/Log.cpp~const bool passes = level <= handler.GetLevel();~const bool passes = level < handler.GetLevel();
+log-fifo-blocks~platform/posix/LogFilePosix.cpp~O_NOCTTY | O_NONBLOCK, 0666);~O_NOCTTY, 0666);
 platform-profile-blank~platform/PortableProfile.cpp~c == u'\f' || c == u'\r'~c == u'\r'
 platform-profile-case~platform/PortableProfile.cpp~? static_cast<char16_t>(c - 32) : c;~? c : c;
 platform-utf16-surrogates~platform/Text.cpp~(0x10000 + ((unit - 0xD800) << 10)~(0x1000 + ((unit - 0xD800) << 10)
 platform-replace-target~platform/posix/ProfileFilePosix.cpp~    if (rename(temp.c_str(), target.c_str()) != 0) {~    if (rename(temp.c_str(), (target + "x").c_str()) != 0) {
+platform-lock-not-flock~platform/posix/FileLockPosix.cpp~if (flock(fd, LOCK_EX | LOCK_NB) == 0) {~if (struct flock l{F_WRLCK, SEEK_SET, 0, 0, 0}; fcntl(fd, F_OFD_SETLK, &l) == 0) {
 hid-report-length~hid/linux/ReportDescriptor.cpp~(longest + 7) / 8 + 1)~(longest + 7) / 8)
 hid-hup-ignored~hid/linux/HidIoLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) != 0) {~(POLLNVAL)) != 0) {
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;

@@ -114,11 +114,6 @@ fi
 # Under Wine: the help text, and the guide's session with the simulated monitors.
 wineserver -p </dev/null >/dev/null 2>&1
 expect_run "zip marvanecfgutil.exe -? under Wine" 1 "$tmp/help.txt" "$tmp" wine "$exe" -?
-debug_exe=build/windows/bin/marvanecfgutil.exe
-if [ -x "$debug_exe" ]; then
-    wine "$debug_exe" -? </dev/null 2>&1 | sed 's/\r$//' >"$tmp/debug-help.txt"
-    expect_run "release and debug builds print the same help" 1 "$tmp/debug-help.txt" "$tmp" wine "$exe" -?
-fi
 
 # The session of the guide's last section: "  > command" lines, each followed by its output.
 session=$tmp/session

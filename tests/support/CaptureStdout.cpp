@@ -98,10 +98,6 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(dirPath, ignored);
 }
 
-std::wstring TempDir::wpath() const {
-    return Widen(dirPath);
-}
-
 std::string TempDir::file(const std::string& name) const {
     return (std::filesystem::path(dirPath) / name).string();
 }

@@ -36,7 +36,6 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return dirPath; }
-    std::wstring wpath() const;
     // path() + separator + name
     std::string file(const std::string& name) const;
     std::wstring wfile(const std::string& name) const;

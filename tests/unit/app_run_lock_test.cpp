@@ -18,8 +18,6 @@
 #include "tests/support/CaptureStdout.h"
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -28,27 +26,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long long MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// Waiting for a holder shows through the driver below, and end to end with two processes.
-#ifndef _WIN32
-TEST(FileLockTest, AFlockByAnotherProgramCounts) {  // as by flock(1) in a script
-    TempDir dir;
-    const std::string path = dir.file("run.lock");
-    WriteFileBytes(path, "");
-    const int other = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(flock(other, LOCK_EX), 0);
-    FileLock lock;
-    EXPECT_EQ(lock.lock(path, 0), FileLockStatus::Busy);
-    EXPECT_FALSE(lock.locked());
-    close(other);
-    EXPECT_EQ(lock.lock(path, 0), FileLockStatus::Locked);
-    EXPECT_TRUE(lock.locked());
-}
-#endif
-
+// Waiting for a holder shows through the driver below, and end to end with two processes
+// and with flock(1) in a script.
 TEST(FileLockTest, OnlyARegularFileIsLocked) {
     TempDir dir;
     FileLock lock;
@@ -111,7 +90,8 @@ protected:
         CaptureOutput capture;
         const Clock::time_point start = Clock::now();
         run.status = RunCfgUtil(argv.argc(), argv.argv(), waitMs);
-        run.milliseconds = MillisecondsSince(start);
+        run.milliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         run.out = capture.out();
         run.err = capture.err();
         return run;

@@ -27,15 +27,8 @@ TEST(ProfileDifferentialTest, ReadTableAgrees) {
         // The system caches files by name: each case gets a name of its own.
         const std::wstring path = dir.wfile("r" + std::to_string(n++) + ".ini");
         WriteFileBytes(Narrow(path), c.file);
-        std::wstring system = L"junk";
-        std::wstring ours = L"junk";
-        EXPECT_EQ(portable_profile::ReadString(L"OpPannel", L"IconBright", path, ours),
-                  ProfileReadString(L"OpPannel", L"IconBright", path, system))
-            << c.name;
-        EXPECT_EQ(ours, system) << c.name;
-        EXPECT_EQ(system, c.text) << c.name;
-
-        // All names in one reading of the file, as the settings read them.
+        // All names in one reading of the file, as the settings read them. What each build
+        // reads alone is pinned by the settings tests of that build.
         std::vector<ProfileQuery> queries{{L"OpPannel", L"IconBright", L"junk", 7}};
         for (const auto& [section, key] : kOtherNames) {
             queries.push_back({section, key, L"junk", 7});
@@ -72,7 +65,6 @@ std::vector<std::wstring> Holdings(const std::wstring& path) {
 }
 
 TEST(ProfileDifferentialTest, WriteTableAgrees) {
-    using profile_cases::WithoutBlankLines;
     TempDir dir;
     size_t n = 0;
     for (const auto& c : profile_cases::WriteCases()) {
@@ -89,12 +81,8 @@ TEST(ProfileDifferentialTest, WriteTableAgrees) {
             ASSERT_TRUE(ProfileWriteString(item.section, item.key, text, system, error));
             ASSERT_TRUE(portable_profile::WriteString(item.section, item.key, text, ours, error));
         }
-        EXPECT_EQ(ReadFileBytes(Narrow(ours)), c.after) << c.name;
-        if (c.spelledAsWine) {
-            EXPECT_EQ(WithoutBlankLines(ReadFileBytes(Narrow(system))), WithoutBlankLines(c.after))
-                << c.name;
-        }
-        // Above all no section of its own where the system found one already.
+        // The bytes each build writes are pinned by its settings tests; here above all no
+        // section of its own where the system found one already.
         const std::vector<std::wstring> holdings = Holdings(system);
         EXPECT_EQ(Holdings(ours), holdings) << c.name;
         EXPECT_GE(holdings.size(), kSettingsItems.size() + 5) << c.name;
