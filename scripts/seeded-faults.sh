@@ -27,7 +27,7 @@ app-lock-skipped~app/Driver.cpp~AcquireRunLock(lockWaitMs) == RunLockStatus::Bus
 app-help-text~app/Help.cpp~List attached devices *1~List attached devices
 app-option-clash-allowed~app/Options.cpp~        } else if (pending != commandLine.mode) {~        } else if (pending != commandLine.mode && false) {
 settings-three-digit-value~settings/KemoHWData.cpp~count != 2 || text.size() != 2~count < 2
-settings-hex-digit~settings/KemoHWData.cpp~return c - L'a' + 10;~return c - L'a' + 11;
+platform-hex-digit~platform/Text.cpp~return static_cast<int>(c - U'a' + 10);~return static_cast<int>(c - U'a' + 11);
 settings-max-exclusive~settings/KemoHWData.cpp~!tooLow && value <= max~!tooLow && value < max
 settings-record-constant~settings/KemoHWData.cpp~{0x01, 0x01, 0x14, 0x64, 0x00, 0x00, 0x01, 0x01}~{0x01, 0x01, 0x14, 0x65, 0x00, 0x00, 0x01, 0x01}
 settings-image-offset~settings/KemoHWData.cpp~rawCfg.get() + kCfgImageOffsetInAnswer~rawCfg.get() + kCfgImageOffsetInAnswer + 1
