@@ -48,7 +48,7 @@ discovery-single-monitor~discovery/ZelHidDisplayList.cpp~    if (!result.empty()
 discovery-hub-rule~discovery/ZelHidDisplayList.cpp~    return hubFound && hubVid == kPlacementHubVid && hubPid == kPlacementHubPid;~    return true;
 log-line-end~log/Log.cpp~    line += "\r\n";~    line += "\n";
 log-level-filter~log/Log.cpp~const bool passes = level <= handler.GetLevel();~const bool passes = level < handler.GetLevel();
-log-fifo-blocks~platform/posix/LogFilePosix.cpp~O_NOCTTY | O_NONBLOCK, 0666);~O_NOCTTY, 0666);
+log-fifo-blocks~platform/posix/LogFilePosix.cpp~O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);~O_NOCTTY | O_NOFOLLOW, 0666);
 platform-profile-blank~platform/PortableProfile.cpp~c == u'\f' || c == u'\r'~c == u'\r'
 platform-profile-case~platform/PortableProfile.cpp~? static_cast<char16_t>(c - 32) : c;~? c : c;
 platform-utf16-surrogates~platform/Text.cpp~(0x10000 + ((unit - 0xD800) << 10)~(0x1000 + ((unit - 0xD800) << 10)
