@@ -475,6 +475,12 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
 // The testbed goes first: it holds the handlers and stops serving the nodes, so no request
 // can reach a node that is gone.
 Machine::~Machine() {
+    // Every node's handler stops before the testbed goes: the testbed's teardown unsets
+    // UMOCKDEV_DIR, and a handler still accepting a connection on umockdev's thread reads the
+    // environment, which must not change under it.
+    for (const auto& node : nodes_) {
+        umockdev_testbed_detach_ioctl(testbed_->bed, node->devnode.c_str(), nullptr);
+    }
     testbed_.reset();
     nodes_.clear();
     std::lock_guard<std::mutex> lock(g_busLock);
