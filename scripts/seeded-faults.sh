@@ -38,7 +38,7 @@ devices-reset-no-flush~devices/KemoVideoFlash.cpp~    if (!channel.flushDeviceQu
 devices-no-leave-on-lost-answer~devices/KemoVideoFlashUpdate.cpp~        if (entered == ResetOutcome::Unanswered) {~        if (false) {
 devices-write-status-mask~devices/KemoVideoFlashUpdate.cpp~return (status & 0xC0) != 0;~return (status & 0x80) != 0;
 devices-record-header~devices/KemoVideoFlashUpdate.cpp~report[1] = static_cast<uint8_t>(dataLength + kRecordHeaderLength);~report[1] = static_cast<uint8_t>(dataLength + kRecordHeaderLength - 1);
-devices-commit-bytes~devices/KemoVideoFlashUpdate.cpp~              commit.begin() + 9);~              commit.begin() + 8);
+devices-commit-length~devices/KemoVideoFlashUpdate.cpp~    commit[1] = kCommitLength;~    commit[1] = kCommitLength + 1;
 devices-feature-length~devices/KemoVideoFlash.cpp~answer.length = caps.FeatureReportByteLength;~answer.length = caps.FeatureReportByteLength - 1;
 devices-reset-pause~devices/KemoVideoFlashUpdate.cpp~constexpr uint32_t kAfterResetMs = 8000;~constexpr uint32_t kAfterResetMs = 800;
 devices-component-table~devices/KemoVideoFlash.cpp~constexpr uint32_t kComponentTableOffset = 7;~constexpr uint32_t kComponentTableOffset = 8;
