@@ -14,9 +14,11 @@ step() {
     local name=$1
     shift
     echo "=== $name"
+    local started=$SECONDS
     if ! "$@"; then
         failed+=("$name")
     fi
+    echo "=== $name: $((SECONDS - started)) s"
 }
 
 native() {
