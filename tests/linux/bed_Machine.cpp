@@ -127,12 +127,12 @@ std::string HidDevice(const std::string& path, const std::string& id, const std:
 
 std::string UsbDevice(const std::string& path, uint16_t vid, uint16_t pid, uint16_t version,
                       const std::string& serial, const std::string& product,
-                      const std::string& deviceClass) {
+                      const std::string& deviceClass, const std::string& extra = "") {
     return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
            "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
            "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
            "\nA: bDeviceClass=" + deviceClass + "\nA: product=" + product + "\n" +
-           (serial.empty() ? "" : "A: serial=" + serial + "\n") + "\n";
+           (serial.empty() ? "" : "A: serial=" + serial + "\n") + extra + "\n";
 }
 
 std::string UsbInterface(const std::string& path, int number, const std::string& driver,
@@ -152,10 +152,8 @@ std::string HidrawNode(const std::string& hidPath, int hidraw) {
 
 std::string Hub(const std::string& path, uint16_t vid, uint16_t pid, const std::string& product,
                 int ports) {
-    return "\nP: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb" +
-           "\nA: idVendor=" + Hex4(vid) + "\nA: idProduct=" + Hex4(pid) +
-           "\nA: bcdDevice=0100\nA: bDeviceClass=09\nA: maxchild=" + std::to_string(ports) +
-           "\nA: product=" + product + "\n";
+    return UsbDevice(path, vid, pid, 0x0100, "", product, "09",
+                     "E: DRIVER=usb\nA: maxchild=" + std::to_string(ports) + "\n");
 }
 
 int Errno(uint32_t windowsError, bool read) {
@@ -188,6 +186,8 @@ struct Machine::Node {
     std::vector<uint8_t> descriptor;
     bool numbered = false;  // reads start with the report id
     std::string uniq;
+    std::string product;
+    std::string phys;
     std::string devnode;
     // A numbered monitor's second collection sends a report (id 0xF0, status bit 0 set)
     // after each report the controller takes, before its answer.
@@ -402,7 +402,7 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
         touch.push_back(0xA1);  // a collection item whose data byte is missing
     }
     bool laidOut =
-        add("P: /devices/pci0000:00/0000:00:14.0\nE: SUBSYSTEM=pci\nE: DRIVER=xhci_hcd\n" +
+        add("P: /devices/pci0000:00/0000:00:14.0\nE: SUBSYSTEM=pci\nE: DRIVER=xhci_hcd\n\n" +
             Hub(root, 0x1d6b, 0x0002, "xHCI Host Controller", 4) +
             Hub(hub, 0x04b3, 0x4675, "Generic USB Hub", ports)) &&
         addUsbHid(root, "1-1", interfaceOf(0x046d, 0xc31c), 0x046d, 0xc31c, 0x6400, "",
@@ -414,15 +414,15 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
         const std::string usbName = "1-2." + std::to_string(k + 2);
         const std::string usbPath = hub + "/" + usbName;
         const std::string serial = Narrow(m.serial);
-        HidNode controller;
-        controller.interfaceIndex = bus.monitorInterface(static_cast<int>(k));
-        controller.vid = m.vid;
-        controller.pid = m.pid;
-        controller.uniq = serial;
-        controller.product = "POS Touch Monitor";
-        controller.descriptor = MonitorDescriptor(m, controller.numbered);
-        controller.chatty =
-            extras.chattySecondCollection && m.secondCollection && controller.numbered;
+        auto controller = std::make_unique<Node>();
+        controller->interfaceIndex = bus.monitorInterface(static_cast<int>(k));
+        controller->vid = m.vid;
+        controller->pid = m.pid;
+        controller->uniq = serial;
+        controller->product = "POS Touch Monitor";
+        controller->descriptor = MonitorDescriptor(m, controller->numbered);
+        controller->chatty =
+            extras.chattySecondCollection && m.secondCollection && controller->numbered;
         if (extras.bluetoothMonitor && k + 1 == monitors.size()) {
             // A Bluetooth dongle on the hub port, the monitor paired with it: its HID device
             // hangs below the dongle's USB interface, but it is not a USB device.
@@ -433,38 +433,38 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
                           UsbInterface(interface, 0, "btusb", "e0") + "P: " + host +
                           "\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=host\n\nP: " + host +
                           "/hci0:256\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=link\n");
-            controller.bus = BUS_BLUETOOTH;
-            controller.phys = "00:1a:7d:da:71:13";
+            controller->bus = BUS_BLUETOOTH;
+            controller->phys = "00:1a:7d:da:71:13";
             laidOut = laidOut && addHid(host + "/hci0:256", std::move(controller));
             continue;
         }
         const std::string interface = usbPath + "/" + usbName + ":1.0";
-        controller.phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input0";
+        controller->phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input0";
         laidOut =
             add(UsbDevice(usbPath, m.vid, m.pid, m.version, serial, "POS Touch Monitor", "00") +
                 UsbInterface(interface, 0, "usbhid", "03"));
-        const bool apart = m.secondCollection && !controller.numbered;
+        const bool apart = m.secondCollection && !controller->numbered;
         laidOut = laidOut && addHid(interface, std::move(controller));
         if (laidOut && apart) {
             const std::string second = usbPath + "/" + usbName + ":1.1";
-            HidNode collection;
-            collection.vid = m.vid;
-            collection.pid = m.pid;
-            collection.uniq = serial;
-            collection.product = "POS Touch Monitor";
-            collection.phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input1";
-            collection.descriptor = SecondCollectionDescriptor();
+            auto collection = std::make_unique<Node>();
+            collection->vid = m.vid;
+            collection->pid = m.pid;
+            collection->uniq = serial;
+            collection->product = "POS Touch Monitor";
+            collection->phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input1";
+            collection->descriptor = SecondCollectionDescriptor();
             laidOut = add(UsbInterface(second, 1, "usbhid", "03")) &&
                       addHid(second, std::move(collection));
         }
     }
     if (laidOut && extras.virtualKeyboard) {
-        HidNode keyboard;
-        keyboard.bus = BUS_VIRTUAL;
-        keyboard.vid = 0x1234;
-        keyboard.pid = 0x5678;
-        keyboard.product = "Virtual Keyboard";
-        keyboard.descriptor = descriptors::kKeyboard;
+        auto keyboard = std::make_unique<Node>();
+        keyboard->bus = BUS_VIRTUAL;
+        keyboard->vid = 0x1234;
+        keyboard->pid = 0x5678;
+        keyboard->product = "Virtual Keyboard";
+        keyboard->descriptor = descriptors::kKeyboard;
         laidOut = addHid("/devices/virtual/misc/uhid", std::move(keyboard));
     }
     if (!laidOut && error_.empty()) {
@@ -517,14 +517,14 @@ bool Machine::addUsbHid(const std::string& parent, const std::string& usbName, i
                         const std::string& product, std::vector<uint8_t> descriptor) {
     const std::string usbPath = parent + "/" + usbName;
     const std::string interfacePath = usbPath + "/" + usbName + ":1.0";
-    HidNode hid;
-    hid.interfaceIndex = interfaceIndex;
-    hid.vid = vid;
-    hid.pid = pid;
-    hid.uniq = serial;
-    hid.product = product;
-    hid.phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input0";
-    hid.descriptor = std::move(descriptor);
+    auto hid = std::make_unique<Node>();
+    hid->interfaceIndex = interfaceIndex;
+    hid->vid = vid;
+    hid->pid = pid;
+    hid->uniq = serial;
+    hid->product = product;
+    hid->phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input0";
+    hid->descriptor = std::move(descriptor);
     return add(UsbDevice(usbPath, vid, pid, version, serial, product, "00") +
                UsbInterface(interfacePath, 0, "usbhid", "03")) &&
            addHid(interfacePath, std::move(hid));
@@ -532,26 +532,18 @@ bool Machine::addUsbHid(const std::string& parent, const std::string& usbName, i
 
 // A HID device below `parent` (named as the kernel names it: bus, ids, instance) and its
 // hidraw node, answered from the model.
-bool Machine::addHid(const std::string& parent, HidNode hid) {
+bool Machine::addHid(const std::string& parent, std::unique_ptr<Node> node) {
     char name[32];
-    std::snprintf(name, sizeof name, "%04X:%s:%s.%04X", static_cast<unsigned>(hid.bus),
-                  Hex4(hid.vid, true).c_str(), Hex4(hid.pid, true).c_str(),
+    std::snprintf(name, sizeof name, "%04X:%s:%s.%04X", static_cast<unsigned>(node->bus),
+                  Hex4(node->vid, true).c_str(), Hex4(node->pid, true).c_str(),
                   static_cast<unsigned>(hidraw_ + 1));
     const std::string path = parent + "/" + name;
     const std::string id =
-        Hex4(hid.bus, true) + ":0000" + Hex4(hid.vid, true) + ":0000" + Hex4(hid.pid, true);
-    auto node = std::make_unique<Node>();
-    node->interfaceIndex = hid.interfaceIndex;
-    node->bus = hid.bus;
-    node->vid = hid.vid;
-    node->pid = hid.pid;
-    node->uniq = hid.uniq;
-    node->numbered = hid.numbered;
-    node->chatty = hid.chatty;
-    node->descriptor = hid.descriptor;
-    return add(HidDevice(path, id, hid.product, hid.uniq, hid.phys, hid.descriptor) +
-                   HidrawNode(path, hidraw_),
-               std::move(node));
+        Hex4(node->bus, true) + ":0000" + Hex4(node->vid, true) + ":0000" + Hex4(node->pid, true);
+    const std::string text =
+        HidDevice(path, id, node->product, node->uniq, node->phys, node->descriptor) +
+        HidrawNode(path, hidraw_);
+    return add(text, std::move(node));
 }
 
 std::vector<Machine::NodeOpens> Machine::opens() const {

@@ -67,23 +67,11 @@ public:
     struct Node;
 
 private:
-    struct HidNode {
-        int interfaceIndex = -1;  // into the bus's interfaces; -1: never answers
-        uint16_t bus = 0x03;      // BUS_USB
-        uint16_t vid = 0;
-        uint16_t pid = 0;
-        std::string uniq;
-        std::string product;
-        std::string phys;
-        std::vector<uint8_t> descriptor;
-        bool numbered = false;
-        bool chatty = false;
-    };
     bool add(const std::string& text, std::unique_ptr<Node> node = nullptr);
     bool addUsbHid(const std::string& parent, const std::string& usbName, int interfaceIndex,
                    uint16_t vid, uint16_t pid, uint16_t version, const std::string& serial,
                    const std::string& product, std::vector<uint8_t> descriptor);
-    bool addHid(const std::string& parent, HidNode hid);
+    bool addHid(const std::string& parent, std::unique_ptr<Node> node);
 
     struct Testbed;
     std::unique_ptr<Testbed> testbed_;
