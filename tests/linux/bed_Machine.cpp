@@ -271,18 +271,6 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
                 monitor >= 0 ? Bus().monitors[size_t(monitor)].featureReportLength : 0;
             const uint8_t own =
                 monitor >= 0 ? sim::FeatureReportId(Bus().monitors[size_t(monitor)]) : 0;
-            if (monitor >= 0 && size > 1 && out[0] == 0 && own != 0) {
-                // The kernel checks no id: usbhid asks the device for report 0, the device
-                // answers its own numbered report, and usbhid puts it after the id byte.
-                std::vector<uint8_t> answer(size, 0);
-                answer[0] = own;
-                const uint32_t error =
-                    Bus().getFeature(interface, answer.data(), static_cast<uint32_t>(size));
-                failure = error != 0 ? Errno(error, false) : 0;
-                std::memcpy(out + 1, answer.data(), size - 1);
-                result = static_cast<long>(std::min(length + 1, size));
-                break;
-            }
             if (monitor >= 0 && out[0] != own) {
                 failure = EPIPE;  // a report the device does not have: it stalls the request
                 break;

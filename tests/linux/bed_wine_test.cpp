@@ -12,15 +12,14 @@
 // (Wine 8 joins a node's collections into one interface); and the controllers carry no
 // report ids, the only kind the program can talk to through Windows' feature requests.
 //
-// One Wine prefix is made once and copied for each case; each case starts its wineserver
-// inside its own emulated machine, so that Wine's bus sees that machine.
+// Each case makes a Wine prefix of its own (the cases run side by side) and starts its
+// wineserver inside its own emulated machine, so that Wine's bus sees that machine.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -41,7 +40,6 @@ const std::string kWindowsBin = MARVANE_WINDOWS_BUILD_DIR "/bin/";
 const std::string kExe = kWindowsBin + "marvanecfgutil.exe";
 const std::string kProbe = kWindowsBin + "bed_winprobe.exe";
 const std::string kTestHid = MARVANE_WINDOWS_BUILD_DIR "/winehid/hid.dll";
-const std::string kTemplate = MARVANE_WINE_PREFIX_TEMPLATE;
 
 size_t Count(const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -117,18 +115,6 @@ bool MakePrefix(const std::string& dir) {
     return made && !error;
 }
 
-// Made once by the first CTest test of the Wine cases, then copied by each case (a copy
-// takes a second; making one, many): the cases run at once, each with its own wineserver.
-TEST(WinePrefix, MakeTheTemplateForTheCases) {
-    const std::string missing = Missing();
-    if (!missing.empty()) {
-        GTEST_SKIP() << missing;
-    }
-    std::filesystem::remove_all(kTemplate);  // symbolic links are removed, not followed
-    std::filesystem::create_directories(kTemplate);
-    ASSERT_TRUE(MakePrefix(kTemplate));
-}
-
 // The default monitors and copies of the second, each with one collection and no report
 // ids, and `faults` lines added to monitor k (from 0).
 std::string State(size_t monitors, const std::vector<std::pair<size_t, std::string>>& faults = {}) {
@@ -183,40 +169,23 @@ std::vector<Outcome> RunSteps(const std::vector<std::vector<std::string>>& steps
 
 class WineOnBed : public ::testing::Test {
 protected:
-    // One prefix for every case: its making (wineboot) is what costs the seconds.
-    static void SetUpTestSuite() {
-        missing = Missing();
-        if (!missing.empty()) {
-            return;
-        }
-        prefix = std::make_unique<TempDir>();
-        const bool made =
-            FileExists(kTemplate + "/system.reg")
-                ? RunProcess("/bin/cp", {"-a", kTemplate + "/.", prefix->path()}, "/").exitStatus ==
-                      0
-                : MakePrefix(prefix->path());
-        UsePrefix(prefix->path());
-        namespace fs = std::filesystem;
-        std::error_code error;
-        fs::copy_file(kTestHid, fs::path(prefix->path()) / "drive_c/windows/system32/hid.dll",
-                      fs::copy_options::overwrite_existing, error);
-        if (!made || error) {
-            problem = "making the Wine prefix failed";
-        }
-    }
-    static void TearDownTestSuite() { prefix.reset(); }
-
     void SetUp() override {
+        const std::string missing = Missing();
         if (!missing.empty()) {
             GTEST_SKIP() << missing;
         }
-        ASSERT_TRUE(problem.empty()) << problem;
+        ASSERT_TRUE(MakePrefix(prefix.path()));
+        std::error_code error;
+        std::filesystem::copy_file(
+            kTestHid, std::filesystem::path(prefix.path()) / "drive_c/windows/system32/hid.dll",
+            std::filesystem::copy_options::overwrite_existing, error);
+        ASSERT_FALSE(error) << error.message();
     }
 
     // The command lines by the Windows program under Wine on the bed laid out for `state`
     // (one Wine session) and by marvanecfgutil-sim; every one without -v is compared.
-    static std::vector<Outcome> Compare(const std::string& state,
-                                        const std::vector<std::vector<std::string>>& steps) {
+    std::vector<Outcome> Compare(const std::string& state,
+                                 const std::vector<std::vector<std::string>>& steps) {
         std::vector<sim::SimMonitor> monitors;
         std::string error;
         EXPECT_TRUE(sim::ParseState(state, monitors, error)) << error;
@@ -276,9 +245,7 @@ protected:
         return wine;
     }
 
-    static inline std::unique_ptr<TempDir> prefix;
-    static inline std::string missing;  // nothing to run: the case is skipped, saying why
-    static inline std::string problem;  // the prefix could not be made: the case fails
+    TempDir prefix;
 };
 
 // Two monitors, a keyboard, the touch controller and a hub: a verbose listing (what Wine's

@@ -30,17 +30,7 @@ constexpr char kPreload[] = "libumockdev-preload.so.0";
 
 // A digitizer's descriptor (usage page 0x0D, usage 0x04): what the placement rule's
 // 04e7:0030 interfaces declare here.
-const char kTouchDescriptor[] = "05 0d 09 04 a1 01 15 00 26 ff 00 75 08 09 01 95 08 81 02 c0";
-
-std::string Hex(const std::string& spaced) {
-    std::string text;
-    for (char c : spaced) {
-        if (c != ' ') {
-            text += c;
-        }
-    }
-    return text;
-}
+const char kTouchDescriptor[] = "050d0904a101150026ff007508090195088102c0";
 
 std::string UsbDevice(const std::string& path, const std::string& ids, const std::string& cls,
                       const std::string& extra = "") {
@@ -73,7 +63,7 @@ std::string Hid(const std::string& parent, const std::string& name, const std::s
     const std::string path = parent + "/" + name;
     const std::string node = "hidraw" + std::to_string(hidraw);
     return "P: " + path + "\nE: SUBSYSTEM=hid\nE: HID_ID=" + hidId +
-           "\nE: HID_UNIQ=\nH: " + "report_descriptor=" + Hex(kTouchDescriptor) + "\n\nP: " + path +
+           "\nE: HID_UNIQ=\nH: " + "report_descriptor=" + kTouchDescriptor + "\n\nP: " + path +
            "/hidraw/" + node + "\nN: " + node + "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" +
            node + "\nE: MAJOR=240\nE: MINOR=" + std::to_string(hidraw) +
            "\nA: dev=240:" + std::to_string(hidraw) + "\n\n";
@@ -192,9 +182,9 @@ struct PortCase {
     const wchar_t* serial;  // the record's, null when the device is passed over
 };
 
-// The serial as the USB walk reads it goes through the same UTF-8 decoding as the HID
-// walk's: malformed bytes become U+FFFD (never a lone surrogate), nothing is cut inside a
-// sequence, and the text ends after 127 UTF-16 units without splitting a pair. A port counts
+// The serial as the USB walk reads it is decoded from UTF-8 (malformed bytes become U+FFFD),
+// nothing is cut inside a sequence, and the text ends after 127 UTF-16 units without
+// splitting a pair. A port counts
 // only with one of its first two interfaces free for user space.
 TEST_F(WalkTest, UsbPortsOfAListedHub) {
     std::string euros, emoji;
@@ -211,8 +201,6 @@ TEST_F(WalkTest, UsbPortsOfAListedHub) {
     }
     const PortCase cases[] = {
         {"no serial", "", "usbhid", false, false, L"Unknown"},
-        {"a serial", "T0042\n", "usbhid", false, false, L"T0042"},
-        {"UTF-8", "Z\xC3\xA4hler\n", "usbhid", false, false, L"Z\u00E4hler"},
         {"malformed", "A\xFF\xC3Z\n", "usbhid", false, false, L"A\uFFFD\uFFFDZ"},
         {"300 bytes", euros + "\n", "usbhid", false, false, euroText.c_str()},
         {"128 units", emoji + "\n", "usbhid", false, false, emojiText.c_str()},

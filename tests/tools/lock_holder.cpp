@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "platform/FileLock.h"
 #include "platform/Text.h"
@@ -17,8 +16,11 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 extern char** environ;
 #endif
 
@@ -68,16 +70,15 @@ int main(int argc, char* argv[]) {
     if (posix_spawn(&child, argv[4], nullptr, nullptr, argv + 4, environ) != 0) {
         return Fail("cannot start the program");
     }
-    int code = 0;
-    pid_t ended = 0;
-    while ((ended = waitpid(child, &code, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() - start < hold) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    // Returns early when the program ends first.
+    pollfd ends{static_cast<int>(syscall(SYS_pidfd_open, child, 0)), POLLIN, 0};
+    poll(&ends, ends.fd >= 0 ? 1 : 0, static_cast<int>(hold.count()));
     file.unlock();
-    if (ended == 0) {
-        ended = waitpid(child, &code, 0);
+    if (ends.fd >= 0) {
+        close(ends.fd);
     }
+    int code = 0;
+    const pid_t ended = waitpid(child, &code, 0);
     status = ended == child && WIFEXITED(code) ? WEXITSTATUS(code) : -1;
 #endif
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
