@@ -115,25 +115,12 @@ bool MakePrefix(const std::string& dir) {
     return made && !error;
 }
 
-// The default monitors and copies of the second, each with one collection and no report
-// ids, and `faults` lines added to monitor k (from 0).
-std::string State(size_t monitors, const std::vector<std::pair<size_t, std::string>>& faults = {}) {
-    std::vector<sim::SimMonitor> all = sim::DefaultMonitors();
-    while (all.size() < monitors) {
-        all.push_back(all.back());
-        all.back().serial = L"41-A000" + std::to_wstring(all.size());
-    }
-    std::string text;
-    for (size_t k = 0; k < monitors; ++k) {
-        all[k].secondCollection = false;
-        const std::string block = sim::FormatState({all[k]});
-        text += k == 0 ? block : block.substr(block.find("\nmonitor "));
-        for (const auto& [monitor, line] : faults) {
-            text += monitor == k ? line + "\n" : "";
-        }
-    }
-    return text;
-}
+// Monitors with one collection each and no report ids; a fault line belongs to the monitor
+// above it.
+const char kTwoMonitors[] = "monitor 41-A0001\nmonitor 41-A0002\n";
+const char kThreeFaulted[] =
+    "monitor 41-A0001\nfault 5 no-answer\nmonitor 41-A0002\nfault 5 status 40\n"
+    "monitor 41-A0003\nfault 5 disconnect\n";
 
 // What one command line gave: console, status, the INI file and the reports of this
 // command line alone.
@@ -251,10 +238,10 @@ protected:
 // Two monitors, a keyboard, the touch controller and a hub: a verbose listing (what Wine's
 // walk finds, not compared), then the listing, a save and the update of one serial.
 TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorGives) {
-    const std::vector<Outcome> wine = Compare(State(2), {{"-L", "-v"},
-                                                         {"-L"},
-                                                         {"-s", "41-A0002", "-o", "{ini}"},
-                                                         {"-i", "{ini}", "-s", "41-A0002"}});
+    const std::vector<Outcome> wine = Compare(kTwoMonitors, {{"-L", "-v"},
+                                                             {"-L"},
+                                                             {"-s", "41-A0002", "-o", "{ini}"},
+                                                             {"-i", "{ini}", "-s", "41-A0002"}});
     ASSERT_EQ(wine.size(), 4u);
     for (const auto& [step, shows] : std::vector<std::pair<size_t, std::string>>{
              {1, "serial/id=41-A0002"}, {2, "[General]"}, {3, "(SN='41-A0002')"}}) {
@@ -286,9 +273,7 @@ TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorGives) {
 // run. Not a row here: a stale report before a record. Wine's bus reads the nodes in turn,
 // so the report reaches Wine's queue only after the flush that should drop it.
 TEST_F(WineOnBed, FaultsDuringAnUpdateGiveWhatTheSimulatorGives) {
-    const std::vector<Outcome> wine = Compare(
-        State(3, {{0, "fault 5 no-answer"}, {1, "fault 5 status 40"}, {2, "fault 5 disconnect"}}),
-        {{"-i", "{ini}"}});
+    const std::vector<Outcome> wine = Compare(kThreeFaulted, {{"-i", "{ini}"}});
     ASSERT_EQ(wine.size(), 1u);
     EXPECT_EQ(wine[0].result.exitStatus, 1);
     for (const char* serial : {"41-A0001", "41-A0002", "41-A0003"}) {
