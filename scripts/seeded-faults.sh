@@ -65,7 +65,8 @@ if ! git diff --quiet -- $touched; then
     echo "seeded-faults: the files to seed have changes; commit or stash them first" >&2
     exit 2
 fi
-trap 'git checkout -q -- $touched' EXIT
+ctestLog=$(mktemp)
+trap 'git checkout -q -- $touched; rm -f "$ctestLog"' EXIT
 
 cmake --preset "$preset" >/dev/null || exit 2
 cmake --build --preset "$preset" -j2 >/dev/null || { echo "seeded-faults: the clean tree does not build" >&2; exit 2; }
@@ -93,10 +94,11 @@ PY
     fi
     if ! cmake --build --preset "$preset" -j2 >/dev/null 2>&1; then
         result="caught (build)"
-    elif ctest --preset "$preset" -j4 --timeout 300 >/dev/null 2>&1; then
+    elif ctest --preset "$preset" -j4 --timeout 300 >"$ctestLog" 2>&1; then
         result="MISSED"
     else
-        result="caught"
+        # Which tests caught it: a test no fault fails is one to look at when trimming.
+        result="caught by $(sed -n '/tests FAILED:/,$p' "$ctestLog" | grep -oE ' - [^ ]+' | cut -c4- | tr '\n' ' ')"
     fi
     git checkout -q -- "$file"
     echo "$result $name"
