@@ -208,10 +208,6 @@ int CheckAgainstIni(const std::vector<ZelHidFlash*>& devices, const std::string&
     return failed ? 1 : drift ? kExitDrift : 0;
 }
 
-int RunCfgUtil(int argc, char* argv[]) {
-    return RunCfgUtil(argc, argv, kRunLockWaitMs);
-}
-
 namespace {
 
 // With --json, standard output carries the document alone: while this lives everything else
@@ -246,7 +242,7 @@ private:
 
 }  // namespace
 
-int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
+int RunCfgUtil(int argc, char* argv[], const DiscoveryWalks& walks, uint32_t lockWaitMs) {
     if (!IsAdministrator()) {
         ConsoleErrorPrintf("\nMust be run in command-line with Administrative rights.\n");
         return 1;
@@ -269,7 +265,7 @@ int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs) {
 
     // Declared in this order so that they are released in reverse on every path: the
     // device pointers, the firmware records, then the manager and the devices it owns.
-    HidDisplayManager manager;
+    HidDisplayManager manager(walks);
     if (!manager.initialise()) {
         return 1;
     }

@@ -7,14 +7,16 @@
 
 #include "app/JsonReport.h"
 #include "app/Options.h"
+#include "app/RunLock.h"
 #include "devices/ZelHidFlash.h"
+#include "discovery/Walks.h"
 
-// The whole program: administrator check, options, the run lock, discovery, the mode.
-// Returns the exit status. main() is a thin shell around it.
-int RunCfgUtil(int argc, char* argv[]);
-// The same, waiting at most lockWaitMs for another run to finish with the monitors
-// (kRunLockWaitMs above).
-int RunCfgUtil(int argc, char* argv[], uint32_t lockWaitMs);
+// The whole program: administrator check, options, the run lock, discovery over the
+// backend's walks, the mode. Returns the exit status. main() is a thin shell around it that
+// gives it its backend's walks. lockWaitMs: how long to wait for another run to finish
+// with the monitors.
+int RunCfgUtil(int argc, char* argv[], const DiscoveryWalks& walks,
+               uint32_t lockWaitMs = kRunLockWaitMs);
 
 // The modes over the discovered devices, in discovery order. Each returns the exit status:
 // 0 when the job asked for was done, 1 when it was not (unknown serial, no INI file

@@ -5,7 +5,7 @@
 #include "hid/HidLib.h"
 #include "log/Log.h"
 
-HidDisplayManager::HidDisplayManager() {
+HidDisplayManager::HidDisplayManager(const DiscoveryWalks& walks) : displayList(walks) {
     LogWriteText(LogDebug, "HidDisplayManager Constructed");
 }
 

@@ -5,7 +5,7 @@
 // Owns the display list for the whole run and runs discovery.
 class HidDisplayManager {
 public:
-    HidDisplayManager();
+    explicit HidDisplayManager(const DiscoveryWalks& walks);
     ~HidDisplayManager();
     HidDisplayManager(const HidDisplayManager&) = delete;
     HidDisplayManager& operator=(const HidDisplayManager&) = delete;

@@ -3,6 +3,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "discovery/win32/Win32Walks.h"
+
 namespace {
 
 // The program runs elevated: every DLL loaded from here on, those that system DLLs load
@@ -22,11 +24,15 @@ void KeepDllSearchInTheSystemDirectory() {
 }
 
 }  // namespace
+#else
+#include "discovery/linux/LinuxWalks.h"
 #endif
 
 int main(int argc, char* argv[]) {
 #ifdef _WIN32
     KeepDllSearchInTheSystemDirectory();
+    return RunCfgUtil(argc, argv, discovery_win32::Walks());
+#else
+    return RunCfgUtil(argc, argv, discovery_linux::Walks());
 #endif
-    return RunCfgUtil(argc, argv);
 }

@@ -77,9 +77,9 @@ void DeleteAll(std::vector<Device*>& devices) {
     }
 }
 
-// The monitor's video controller and the touch controller's HID interface; no hub and no
-// USB device is listed.
-SupportedIds ProductIds() {
+}  // namespace
+
+SupportedIds ZelHidDisplayList::productIds() {
     SupportedIds ids;
     ids.hidInterfaceIds = {
         {kVideoVid, kVideoPid, 0xFF45, 0xA000},
@@ -88,11 +88,8 @@ SupportedIds ProductIds() {
     return ids;
 }
 
-}  // namespace
-
-ZelHidDisplayList::ZelHidDisplayList() : ZelHidDisplayList(ProductIds()) {}
-
-ZelHidDisplayList::ZelHidDisplayList(SupportedIds ids) : supportedIds_(std::move(ids)) {
+ZelHidDisplayList::ZelHidDisplayList(const DiscoveryWalks& walks, SupportedIds ids)
+    : walks_(walks), supportedIds_(std::move(ids)) {
     LogWriteText(LogDebug, "ZelHidDisplayList Constructed");
 }
 
@@ -105,6 +102,14 @@ void ZelHidDisplayList::clear() {
     LogWriteText(LogDebug, "ZelHidDisplayList::clear()");
     DeleteAll(hidDevices_);
     DeleteAll(usbDevices_);
+}
+
+bool ZelHidDisplayList::enumerateHid() {
+    return HidLib::isInitialised() && walks_.hid.enumerate(*this);
+}
+
+bool ZelHidDisplayList::enumerateUsb() {
+    return walks_.usb.enumerate(*this);
 }
 
 bool ZelHidDisplayList::addZelHidFlash(HidHandle probeHandle, HidPreparsedData preparsedData,

@@ -11,6 +11,7 @@
 #include "devices/DeviceLevels.h"
 #include "devices/ZelHidFlash.h"
 #include "devices/ZelUsbFlash.h"
+#include "discovery/Walks.h"
 #include "hid/HidTypes.h"
 
 struct HidInterfaceId {
@@ -35,16 +36,16 @@ inline constexpr int kDspCodeNoDevice = 5;
 
 class ZelHidDisplayList {
 public:
-    ZelHidDisplayList();
-    // A list with other tables than the product's: for tests of entries it does not have.
-    explicit ZelHidDisplayList(SupportedIds ids);
+    // The walks are the backend's and must outlive the list. Tests give other tables than
+    // the product's, for entries it does not have.
+    explicit ZelHidDisplayList(const DiscoveryWalks& walks, SupportedIds ids = productIds());
     ~ZelHidDisplayList();
     ZelHidDisplayList(const ZelHidDisplayList&) = delete;
     ZelHidDisplayList& operator=(const ZelHidDisplayList&) = delete;
 
     void clear();
-    // Backend walks: the Windows one over SetupAPI, the Linux one over udev, the simulated one
-    // over the simulated bus.
+    // Run the backend's walks (discovery/Walks.h). The HID walk needs the bound HID library:
+    // without it enumerateHid returns false and walks nothing.
     bool enumerateHid();
     bool enumerateUsb();
 
@@ -70,9 +71,12 @@ public:
     bool isSupportedUsbDevice(uint16_t vid, uint16_t pid) const;
 
     const std::vector<ZelHidFlash*>& hidDevices() const { return hidDevices_; }
-    const SupportedIds& supportedIds() const { return supportedIds_; }
+    // The monitor's video controller and the touch controller's HID interface; no hub and
+    // no USB device.
+    static SupportedIds productIds();
 
 private:
+    DiscoveryWalks walks_;
     std::vector<ZelHidFlash*> hidDevices_;  // owned; deleted through the virtual destructor
     std::vector<ZelUsbFlash*> usbDevices_;  // owned
     SupportedIds supportedIds_;

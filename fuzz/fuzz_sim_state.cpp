@@ -15,6 +15,7 @@
 #include "log/Log.h"
 #include "sim/SimBus.h"
 #include "sim/SimState.h"
+#include "sim/SimWalks.h"
 
 namespace {
 
@@ -55,10 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         // The USB walk too, with a hub and a device listed as a future table might list
         // them, so that monitors given their ids reach its port steps.
-        SupportedIds ids = ZelHidDisplayList().supportedIds();
+        SupportedIds ids = ZelHidDisplayList::productIds();
         ids.hubIds = {{0x04B3, 0x4675}};
         ids.usbDeviceIds = {{0x03EB, 0x212C}};
-        ZelHidDisplayList list(ids);
+        ZelHidDisplayList list(sim::Walks(), ids);
         list.enumerateHid();
         list.enumerateUsb();
         std::vector<DeviceLevels> levels;

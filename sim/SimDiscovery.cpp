@@ -10,6 +10,7 @@
 #include "platform/Console.h"
 #include "platform/Text.h"
 #include "sim/SimBus.h"
+#include "sim/SimWalks.h"
 
 namespace {
 
@@ -105,11 +106,10 @@ void AddPortDevice(ZelHidDisplayList& list, sim::SimBus& bus, int device, uint16
 
 }  // namespace
 
-bool ZelHidDisplayList::enumerateHid() {
-    sim::SimBus& bus = Bus();
-    if (!HidLib::isInitialised()) {
-        return false;  // the driver binds the library first; without it there is no walk
-    }
+namespace sim {
+
+bool SimHidWalk::enumerate(ZelHidDisplayList& list) const {
+    SimBus& bus = Bus();
     const HidFunctions& hid = HidLib::functions();
     HidGuid guid{};
     hid.HidD_GetHidGuid(&guid);
@@ -132,9 +132,10 @@ bool ZelHidDisplayList::enumerateHid() {
                        Narrow(path).c_str(), bus.lastError);
             continue;
         }
-        considerHidInterface(probe.handle, path, [&bus, index](uint16_t& hubVid, uint16_t& hubPid) {
-            return bus.findHubAncestor(bus.interfaces[index].parentNode, hubVid, hubPid);
-        });
+        list.considerHidInterface(
+            probe.handle, path, [&bus, index](uint16_t& hubVid, uint16_t& hubPid) {
+                return bus.findHubAncestor(bus.interfaces[index].parentNode, hubVid, hubPid);
+            });
     }
     if (bus.hidWalkError != 0) {
         bus.lastError = bus.hidWalkError;
@@ -152,8 +153,8 @@ bool ZelHidDisplayList::enumerateHid() {
     return true;
 }
 
-bool ZelHidDisplayList::enumerateUsb() {
-    sim::SimBus& bus = Bus();
+bool SimUsbWalk::enumerate(ZelHidDisplayList& list) const {
+    SimBus& bus = Bus();
     if (bus.usbSetError != 0) {
         bus.lastError = bus.usbSetError;
         LogMessage(LogError,
@@ -175,7 +176,7 @@ bool ZelHidDisplayList::enumerateUsb() {
                        bus.lastError);
             continue;
         }
-        if (!isSupportedHub(hubVid, hubPid)) {
+        if (!list.isSupportedHub(hubVid, hubPid)) {
             continue;
         }
         // Ports from 1: the USB devices below the hub in tree order, then empty ports.
@@ -199,10 +200,10 @@ bool ZelHidDisplayList::enumerateUsb() {
             }
             LogMessage(LogDebug, "  Port: %d - Device: %04x:%04x %04x - Connection Status = %d",
                        port, vid, pid, bcdDevice, status);
-            if (device < 0 || !isSupportedUsbDevice(vid, pid) || status != kDeviceConnected) {
+            if (device < 0 || !list.isSupportedUsbDevice(vid, pid) || status != kDeviceConnected) {
                 continue;
             }
-            AddPortDevice(*this, bus, device, vid, pid, bcdDevice);
+            AddPortDevice(list, bus, device, vid, pid, bcdDevice);
         }
     }
     if (bus.usbWalkError != 0) {
@@ -216,3 +217,5 @@ bool ZelHidDisplayList::enumerateUsb() {
     bus.lastError = sim::kErrorNoMoreItems;
     return true;
 }
+
+}  // namespace sim

@@ -3,7 +3,10 @@
 // (sim/SimRunLock.cpp), so runs in one directory take turns and other directories never wait.
 #include "app/Driver.h"
 #include "sim/SimState.h"
+#include "sim/SimWalks.h"
 
 int main(int argc, char* argv[]) {
-    return sim::RunSimSession(".", argc, argv, RunCfgUtil);
+    return sim::RunSimSession(".", argc, argv, [](int count, char* arguments[]) {
+        return RunCfgUtil(count, arguments, sim::Walks());
+    });
 }

@@ -10,19 +10,16 @@
 #include <vector>
 
 #include "discovery/ZelHidDisplayList.h"
+#include "discovery/linux/LinuxWalks.h"
 #include "discovery/linux/Udev.h"
-#include "hid/HidLib.h"
 #include "hid/linux/HidrawDevice.h"
 #include "hid/linux/HidrawHandle.h"
 #include "hid/linux/ReportDescriptor.h"
 #include "log/Log.h"
 
-using namespace discovery_linux;
+namespace discovery_linux {
 
-bool ZelHidDisplayList::enumerateHid() {
-    if (!HidLib::isInitialised()) {
-        return false;  // the driver binds the library first; without it there is no walk
-    }
+bool HidrawWalk::enumerate(ZelHidDisplayList& list) const {
     DeviceScan scan;
     const char* failedCall = "";
     unsigned error = 0;
@@ -103,9 +100,12 @@ bool ZelHidDisplayList::enumerateHid() {
         const size_t collections = probe->descriptor->collections.size();
         for (size_t collection = 0; collection < collections; ++collection) {
             probe->collection = collection;
-            considerHidInterface(hidraw::AsHidHandle(*probe),
-                                 hidraw::CollectionPath(devnode, collection, collections), findHub);
+            list.considerHidInterface(hidraw::AsHidHandle(*probe),
+                                      hidraw::CollectionPath(devnode, collection, collections),
+                                      findHub);
         }
     }
     return true;
 }
+
+}  // namespace discovery_linux

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "discovery/ZelHidDisplayList.h"
+#include "discovery/linux/LinuxWalks.h"
 #include "discovery/linux/Udev.h"
 #include "log/Log.h"
 #include "platform/Text.h"
 
-namespace {
+namespace discovery_linux {
 
-using namespace discovery_linux;
+namespace {
 
 // The port of a USB device, from its kernel name.
 int PortOf(udev_device* usbDevice) {
@@ -67,7 +68,7 @@ bool HasUserSpaceFunction(udev* context, udev_device* usbDevice) {
 
 }  // namespace
 
-bool ZelHidDisplayList::enumerateUsb() {
+bool UsbHubWalk::enumerate(ZelHidDisplayList& list) const {
     DeviceScan scan;
     const char* failedCall = "";
     unsigned error = 0;
@@ -103,7 +104,7 @@ bool ZelHidDisplayList::enumerateUsb() {
                        0u);
             continue;
         }
-        if (!isSupportedHub(hubVid, hubPid)) {
+        if (!list.isSupportedHub(hubVid, hubPid)) {
             continue;
         }
 
@@ -164,7 +165,7 @@ bool ZelHidDisplayList::enumerateUsb() {
             LogMessage(LogDebug, "  Port: %d - Device: %04x:%04x %04x - Connection Status = %d",
                        port, static_cast<unsigned>(vid), static_cast<unsigned>(pid),
                        static_cast<unsigned>(bcdDevice), connected);
-            if (!isSupportedUsbDevice(vid, pid) || connected != 1) {
+            if (!list.isSupportedUsbDevice(vid, pid) || connected != 1) {
                 continue;
             }
             std::wstring serial;
@@ -179,8 +180,10 @@ bool ZelHidDisplayList::enumerateUsb() {
             if (serial.empty()) {
                 serial = L"Unknown";
             }
-            addZelUsbFlash(vid, pid, bcdDevice, serial, L"Not-Used");
+            list.addZelUsbFlash(vid, pid, bcdDevice, serial, L"Not-Used");
         }
     }
     return true;
 }
+
+}  // namespace discovery_linux

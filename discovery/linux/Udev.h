@@ -46,7 +46,8 @@ bool SysAttr(udev_device* device, const char* name, std::string& value);
 // The same for a uevent property (HID_ID).
 bool PropertyText(udev_device* device, const char* name, std::string& value);
 
-// Exactly `digits` hexadecimal digits, as sysfs writes idVendor, idProduct and bDeviceClass.
+// Exactly `digits` hexadecimal digits, as sysfs writes idVendor, idProduct, bcdDevice and
+// bDeviceClass.
 bool ParseHex(const std::string& text, size_t digits, uint16_t& value);
 
 // The bytes of a binary sysfs attribute (a hid device's report_descriptor), read from the

@@ -14,14 +14,15 @@
 #include "discovery/DeviceIdParsing.h"
 #include "discovery/ZelHidDisplayList.h"
 #include "discovery/win32/SetupApiWin32.h"
+#include "discovery/win32/Win32Walks.h"
 #include "hid/HidLib.h"
 #include "log/Log.h"
 #include "platform/Console.h"
 #include "platform/Text.h"
 
-namespace {
+namespace discovery_win32 {
 
-using namespace discovery_win32;
+namespace {
 
 // Walks up the device tree from devInst to the first ancestor whose description names a
 // hub, and reads that hub's ids from its instance id.
@@ -79,10 +80,7 @@ bool findInterfaceHub(HDEVINFO set, DWORD index, uint16_t& hubVid, uint16_t& hub
 
 }  // namespace
 
-bool ZelHidDisplayList::enumerateHid() {
-    if (!HidLib::isInitialised()) {
-        return false;  // the driver binds the library first; without it there is no walk
-    }
+bool SetupApiHidWalk::enumerate(ZelHidDisplayList& list) const {
     HidGuid hidGuid{};
     HidLib::functions().HidD_GetHidGuid(&hidGuid);
     GUID guid;
@@ -122,9 +120,10 @@ bool ZelHidDisplayList::enumerateHid() {
             continue;
         }
 
-        considerHidInterface(probe.get(), path, [&set, index](uint16_t& hubVid, uint16_t& hubPid) {
-            return findInterfaceHub(set.get(), index, hubVid, hubPid);
-        });
+        list.considerHidInterface(probe.get(), path,
+                                  [&set, index](uint16_t& hubVid, uint16_t& hubPid) {
+                                      return findInterfaceHub(set.get(), index, hubVid, hubPid);
+                                  });
     }
 
     const DWORD error = GetLastError();
@@ -140,3 +139,5 @@ bool ZelHidDisplayList::enumerateHid() {
         static_cast<unsigned>(error));
     return false;
 }
+
+}  // namespace discovery_win32

@@ -17,12 +17,13 @@
 #include "discovery/DeviceIdParsing.h"
 #include "discovery/ZelHidDisplayList.h"
 #include "discovery/win32/SetupApiWin32.h"
+#include "discovery/win32/Win32Walks.h"
 #include "log/Log.h"
 #include "platform/Text.h"
 
-namespace {
+namespace discovery_win32 {
 
-using namespace discovery_win32;
+namespace {
 
 // GUID_DEVINTERFACE_USB_HUB, spelled out so no translation unit has to instantiate it.
 const GUID kUsbHubInterfaceGuid = {
@@ -158,7 +159,7 @@ bool findWinUsbFunction(DEVINST child) {
 
 }  // namespace
 
-bool ZelHidDisplayList::enumerateUsb() {
+bool SetupApiUsbWalk::enumerate(ZelHidDisplayList& list) const {
     DevInfoSet set(SetupDiGetClassDevsW(&kUsbHubInterfaceGuid, nullptr, nullptr,
                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!set.valid()) {
@@ -188,7 +189,7 @@ bool ZelHidDisplayList::enumerateUsb() {
                        static_cast<unsigned>(GetLastError()));
             continue;
         }
-        if (!isSupportedHub(hubVid, hubPid)) {
+        if (!list.isSupportedHub(hubVid, hubPid)) {
             continue;
         }
 
@@ -235,7 +236,7 @@ bool ZelHidDisplayList::enumerateUsb() {
                        static_cast<int>(port), static_cast<unsigned>(vid),
                        static_cast<unsigned>(pid), static_cast<unsigned>(bcdDevice),
                        static_cast<int>(connection->ConnectionStatus));
-            if (!isSupportedUsbDevice(vid, pid) ||
+            if (!list.isSupportedUsbDevice(vid, pid) ||
                 connection->ConnectionStatus != DeviceConnected) {
                 continue;
             }
@@ -284,7 +285,7 @@ bool ZelHidDisplayList::enumerateUsb() {
             if (serial.empty()) {
                 serial = L"Unknown";
             }
-            addZelUsbFlash(vid, pid, bcdDevice, serial, L"Not-Used");
+            list.addZelUsbFlash(vid, pid, bcdDevice, serial, L"Not-Used");
         }
     }
 
@@ -298,3 +299,5 @@ bool ZelHidDisplayList::enumerateUsb() {
                static_cast<unsigned>(error));
     return false;
 }
+
+}  // namespace discovery_win32

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "discovery/linux/Udev.h"
 #include "hid/HidLib.h"
 #include "hid/linux/HidrawDevice.h"
 #include "hid/linux/HidrawSys.h"
@@ -235,12 +236,8 @@ const PreparsedBlock* Block(HidPreparsedData preparsed) {
     return nullptr;
 }
 
-struct UdevDeleter {
-    void operator()(udev* u) const { udev_unref(u); }
-    void operator()(udev_device* d) const { udev_device_unref(d); }
-};
-using UdevPtr = std::unique_ptr<udev, UdevDeleter>;
-using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeleter>;
+using discovery_linux::UdevDevicePtr;
+using discovery_linux::UdevPtr;
 
 // The node's udev device; parents asked of it are owned by it.
 struct NodeInfo {
@@ -279,29 +276,6 @@ struct NodeInfo {
         return udev_device_get_parent_with_subsystem_devtype(node.get(), "hid", nullptr);
     }
 };
-
-// A hexadecimal sysfs attribute such as bcdDevice ("0104\n"); false unless it is one.
-bool ParseHex16(const char* text, uint16_t& value) {
-    if (text == nullptr) {
-        return false;
-    }
-    uint32_t result = 0;
-    size_t digits = 0;
-    for (const char* p = text; *p != '\0' && *p != '\n'; ++p) {
-        const char c = *p;
-        const int digitValue = HexDigitValue(static_cast<unsigned char>(c));
-        if (digitValue < 0) {
-            return false;
-        }
-        const auto digit = static_cast<uint32_t>(digitValue);
-        if (++digits > 4) {
-            return false;
-        }
-        result = result * 16 + digit;
-    }
-    value = static_cast<uint16_t>(result);
-    return digits > 0;
-}
 
 void HID_API LinuxGetHidGuid(HidGuid* guid) {
     // The value Windows uses for its HID interface class; nothing on Linux depends on it.
@@ -355,8 +329,11 @@ HidBoolean HID_API LinuxGetAttributes(HidHandle device, HidAttributes* attribute
     NodeInfo node;
     if (node.open(*probe, "HidLib::HidD_GetAttributes")) {
         if (udev_device* usb = node.usbDevice()) {
+            // Four digits, as sysfs writes it and as the USB walk reads it.
+            std::string release;
             uint16_t version = 0;
-            if (ParseHex16(udev_device_get_sysattr_value(usb, "bcdDevice"), version)) {
+            if (discovery_linux::SysAttr(usb, "bcdDevice", release) &&
+                discovery_linux::ParseHex(release, 4, version)) {
                 attributes->VersionNumber = version;
             }
         }

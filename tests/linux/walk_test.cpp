@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "discovery/ZelHidDisplayList.h"
+#include "discovery/linux/LinuxWalks.h"
 #include "hid/HidLib.h"
 #include "hid/linux/HidrawSys.h"
 #include "log/Log.h"
@@ -157,7 +158,7 @@ TEST_F(WalkTest, HubPlacementOnlyForUsbDevicesBelowTheHub) {
     SupportedIds ids;
     ids.hidInterfaceIds = {{0x04E7, 0x0030, 0x000D, 0x0004}};
     {
-        ZelHidDisplayList list(ids);
+        ZelHidDisplayList list(discovery_linux::Walks(), ids);
         ASSERT_TRUE(list.enumerateHid());
         EXPECT_TRUE(list.hidDevices().empty());  // no object for such an interface
     }
@@ -230,7 +231,7 @@ TEST_F(WalkTest, UsbPortsOfAListedHub) {
         }
         std::vector<DeviceLevels> levels;
         {
-            ZelHidDisplayList list(ids);
+            ZelHidDisplayList list(discovery_linux::Walks(), ids);
             ASSERT_TRUE(list.enumerateUsb());
             list.getAllFirmwareLevels(levels);
         }

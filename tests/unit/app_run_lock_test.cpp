@@ -14,6 +14,7 @@
 #include "log/Log.h"
 #include "platform/FileLock.h"
 #include "sim/SimBus.h"
+#include "sim/SimWalks.h"
 #include "tests/support/Argv.h"
 #include "tests/support/CaptureStdout.h"
 
@@ -89,7 +90,7 @@ protected:
         Run run;
         CaptureOutput capture;
         const Clock::time_point start = Clock::now();
-        run.status = RunCfgUtil(argv.argc(), argv.argv(), waitMs);
+        run.status = RunCfgUtil(argv.argc(), argv.argv(), sim::Walks(), waitMs);
         run.milliseconds =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         run.out = capture.out();

@@ -13,6 +13,7 @@
 #include "log/Log.h"
 #include "platform/Text.h"
 #include "sim/SimBus.h"
+#include "sim/SimWalks.h"
 #include "tests/support/CaptureStdout.h"
 
 namespace {
@@ -150,7 +151,7 @@ protected:
             setup(Monitor());
         }
         EXPECT_TRUE(HidLib::initialise());
-        list = std::make_unique<ZelHidDisplayList>();
+        list = std::make_unique<ZelHidDisplayList>(sim::Walks());
         list->enumerateHid();
         from = Bus().transcript.size();
         const auto& devices = list->hidDevices();
