@@ -12,7 +12,7 @@
 
 #include "sim/SimState.h"
 #include "tests/linux/bed_Machine.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 #include "tests/support/RunProcess.h"
 
 // The fastest of `runs` runs of the command line on a machine of `count` monitors, in ms;

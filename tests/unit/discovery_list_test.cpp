@@ -11,7 +11,7 @@
 #include "log/Log.h"
 #include "platform/Text.h"
 #include "sim/SimBus.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 
