@@ -77,6 +77,7 @@ TEST_F(LogTest, LevelFilterConsoleEchoAndAppending) {
     EXPECT_EQ(unlogged.out(), "echoed line\n");
     EXPECT_FALSE(FileExists(logPath));
 
+    CloseLogHandler();
     GetLogSettings().fileName = logPath;
     GetLogSettings().level = LogInfo;
     WriteFileBytes(logPath, "older line\r\n");
