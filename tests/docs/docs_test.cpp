@@ -1,11 +1,11 @@
-// The user guide and the manual page describe the same options, keys, ranges and defaults
-// as the program's option string, help text and settings table, so neither can drift.
+// The user guide and the manual page describe the same options, keys, ranges, defaults and
+// example commands as the program's option tables, help text and settings table.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,9 +19,6 @@ namespace {
 const std::string kHelp[] = {
 #include "tests/data/app/help.inc"
 };
-const std::string& kUsage = kHelp[0];
-const std::string& kExamples = kHelp[1];
-const std::string& kDefinition = kHelp[2];
 
 std::string ReadDoc(const std::string& name) {
     std::ifstream in(std::string(MARVANE_DOCS_DIR) + "/" + name, std::ios::binary);
@@ -29,181 +26,111 @@ std::string ReadDoc(const std::string& name) {
     text << in.rdbuf();
     return text.str();
 }
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+const std::string kGuide = ReadDoc("marvanecfgutil-guide.txt");
+// The manual page with "\-" read as "-".
+const std::string kManual =
+    std::regex_replace(ReadDoc("marvanecfgutil.1"), std::regex(R"(\\-)"), "-");
 
 // The text from the line that starts with `first` up to the line that starts with `next`.
 std::string Section(const std::string& text, const std::string& first, const std::string& next) {
     const size_t begin = text.find("\n" + first);
     EXPECT_NE(begin, std::string::npos) << first;
-    const size_t end = text.find("\n" + next, begin + 1);
-    return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    return text.substr(begin, text.find("\n" + next, begin + 1) - begin);
 }
 
-// Each line that matches `pattern` whole, rewritten as `format` ("$1 $2").
-std::vector<std::string> Matching(const std::string& text, const char* pattern,
-                                  const char* format) {
+// Each line (after a line `after`, when given) that matches `pattern` whole, as `format`.
+std::vector<std::string> Matching(const std::string& text, const char* pattern, const char* format,
+                                  const std::string& after = "") {
     const std::regex re(pattern);
     std::vector<std::string> found;
-    for (const std::string& line : Lines(text)) {
+    std::istringstream in(text);
+    std::string previous;
+    for (std::string line; std::getline(in, line); previous = line) {
         std::smatch match;
-        if (std::regex_match(line, match, re)) {
+        if ((after.empty() || previous == after) && std::regex_match(line, match, re)) {
             found.push_back(match.format(format));
         }
     }
     return found;
 }
 
-std::string Hex(uint8_t value, bool lower = false) {
-    char text[3];
-    std::snprintf(text, sizeof text, lower ? "%02x" : "%02X", value);
-    return text;
+std::set<std::string> AsSet(const std::vector<std::string>& items) {
+    return {items.begin(), items.end()};
 }
 
-// "Key Section 00-28 20" for every key, in table order.
-std::vector<std::string> KeyRows() {
-    std::vector<std::string> rows;
-    for (const SettingsItem& item : kSettingsItems) {
-        rows.push_back(Narrow(item.key) + " " + Narrow(item.section) + " " + Hex(item.min) + "-" +
-                       Hex(item.max) + " " + Hex(item.def));
-    }
-    return rows;
-}
-
-// Option letter -> whether it takes an argument.
-using Options = std::map<char, bool>;
-
-Options FromOptionString() {
-    Options options;
+// Each option as "-o <" when it takes a value, "-L" when not.
+TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
+    std::set<std::string> shortOptions;
     for (const char* c = kOptionString; *c != '\0'; ++c) {
         if (*c != ':') {
-            options[*c] = c[1] == ':';
+            shortOptions.insert(std::string("-") + *c + (c[1] == ':' ? " <" : ""));
         }
     }
-    return options;
-}
-
-// Lines "  -o <filename> ..." of the help's usage and of the guide's option list.
-Options FromUsageLines(const std::string& text) {
-    Options options;
-    for (const std::string& found : Matching(text, R"(^  -(.)( +<)?.*)", "$1$2")) {
-        options[found[0]] = found.size() > 1;
-    }
-    return options;
-}
-
-// ".TP" entries of the manual page: ".BI \-o " file"" takes an argument, ".B \-L" does not.
-Options FromManPage(const std::string& text) {
-    static const std::regex option(R"(^\.(BI?) \\-(.).*)");
-    Options options;
-    const std::vector<std::string> lines = Lines(text);
-    for (size_t i = 1; i < lines.size(); ++i) {
-        std::smatch match;
-        if (lines[i - 1] == ".TP" && std::regex_match(lines[i], match, option)) {
-            options[match[2].str()[0]] = match[1] == "BI";
-        }
-    }
-    return options;
-}
-
-TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
-    const Options expected = FromOptionString();
-    ASSERT_EQ(expected.size(), 8u);
-    EXPECT_EQ(FromUsageLines(kUsage), expected) << "help usage";
-    EXPECT_EQ(FromUsageLines(Section(ReadDoc("marvanecfgutil-guide.txt"), "2. Options", "3. ")),
-              expected)
-        << "guide";
-    EXPECT_EQ(FromManPage(Section(ReadDoc("marvanecfgutil.1"), ".SH OPTIONS", ".SH ")), expected)
-        << "manual page";
-}
-
-// The long options: in the guide's scripting section as "  --name" (with "<" when it takes a
-// value) and in the manual page's section of their own as ".B \-\-name" or ".BI".
-TEST(DocsTest, EveryLongOptionIsDescribedInBoth) {
-    const std::string guide =
-        Section(ReadDoc("marvanecfgutil-guide.txt"), "5. Scripting", "6. Trying");
-    const std::string manual = Section(ReadDoc("marvanecfgutil.1"), ".SH OPTIONS FOR", ".SH ");
+    std::set<std::string> allOptions = shortOptions;
     for (const LongOption& option : kLongOptions) {
-        const std::string name = option.name;
-        const std::string escaped = std::regex_replace(name, std::regex("-"), "\\-");
-        EXPECT_NE(guide.find("\n  --" + name + (option.takesArgument ? " <" : "  ")),
-                  std::string::npos)
-            << name;
-        EXPECT_NE(manual.find(option.takesArgument ? "\n.BI \\-\\-" + escaped + " \""
-                                                   : "\n.B \\-\\-" + escaped + "\n"),
-                  std::string::npos)
-            << name;
+        allOptions.insert("--" + std::string(option.name) + (option.takesArgument ? " <" : ""));
     }
+    const char* usageLine = R"(^  (--?[\w?-]+)( +<)?.*)";
+    EXPECT_EQ(AsSet(Matching(kHelp[0], usageLine, "$1$2")), shortOptions) << "help usage";
+    const std::string guide =
+        Section(kGuide, "2. Options", "3. ") + Section(kGuide, "5. Scripting", "6. Trying");
+    EXPECT_EQ(AsSet(Matching(guide, usageLine, "$1$2")), allOptions) << "guide";
+    // ".TP", then ".BI -o " file"" for an option with a value, ".B -L" for one without.
+    const std::string manual = Section(kManual, ".SH OPTIONS", ".SH INI");
+    std::set<std::string> described;
+    for (const std::string& found : Matching(manual, R"(^\.B(I?) (--?[\w?-]+).*)", "$1$2", ".TP")) {
+        described.insert(found[0] == 'I' ? found.substr(1) + " <" : found);
+    }
+    EXPECT_EQ(described, allOptions) << "manual page";
 }
 
 // The help defines the keys in table order; the guide's table ("  Volume      General      00-28
 // 20       master volume") and the manual page (".SS [Section]", then per key ".TP", ".B Key",
-// "00\-28, default 20.") give each key's section, range and default.
+// "00-28, default 20.") give each key's section, range and default.
 TEST(DocsTest, EveryKeyIsDescribedAlikeEverywhere) {
-    std::vector<std::string> keys;
+    std::vector<std::string> keys, rows;
     for (const SettingsItem& item : kSettingsItems) {
+        char range[16];
+        std::snprintf(range, sizeof range, " %02X-%02X %02X", item.min, item.max, item.def);
         keys.push_back(Narrow(item.key));
+        rows.push_back(Narrow(item.key) + " " + Narrow(item.section) + range);
     }
-    EXPECT_EQ(Matching(kDefinition, R"(^    (\w+)=.*)", "$1"), keys) << "help";
-    EXPECT_EQ(Matching(ReadDoc("marvanecfgutil-guide.txt"),
+    EXPECT_EQ(Matching(kHelp[2], R"(^    (\w+)=.*)", "$1"), keys) << "help";
+    EXPECT_EQ(Matching(kGuide,
                        R"(^  ([A-Za-z0-9]+) +([A-Za-z]+) +([0-9A-F]{2})-([0-9A-F]{2}) +)"
                        R"(([0-9A-F]{2}) .*)",
                        "$1 $2 $3-$4 $5"),
-              KeyRows())
+              rows)
         << "guide";
-    const std::vector<std::string> lines =
-        Lines(Section(ReadDoc("marvanecfgutil.1"), ".SH INI FILE", ".SH "));
-    static const std::regex section(R"(^\.SS \[(\w+)\]$)");
-    static const std::regex key(R"(^\.B (\w+)$)");
-    static const std::regex range(R"(^([0-9A-F]{2})\\-([0-9A-F]{2}), default ([0-9A-F]{2})\.$)");
     std::vector<std::string> entries;
-    std::string current;
-    for (size_t i = 0; i + 2 < lines.size(); ++i) {
-        std::smatch match, values;
-        if (std::regex_match(lines[i], match, section)) {
-            current = match[1];
-        } else if (lines[i] == ".TP" && std::regex_match(lines[i + 1], match, key) &&
-                   std::regex_match(lines[i + 2], values, range)) {
-            entries.push_back(match[1].str() + " " + current + " " + values[1].str() + "-" +
-                              values[2].str() + " " + values[3].str());
+    std::string section, key, previous;
+    std::istringstream in(Section(kManual, ".SH INI FILE", ".SH "));
+    static const std::regex sectionLine(R"(^\.SS \[(\w+)\]$)"), keyLine(R"(^\.B (\w+)$)");
+    static const std::regex range(R"(^([0-9A-F]{2})-([0-9A-F]{2}), default ([0-9A-F]{2})\.$)");
+    for (std::string line; std::getline(in, line); previous = line) {
+        std::smatch match;
+        if (std::regex_match(line, match, sectionLine)) {
+            section = match[1];
+        } else if (previous == ".TP" && std::regex_match(line, match, keyLine)) {
+            key = match[1];
+        } else if (!key.empty() && std::regex_match(line, match, range)) {
+            entries.push_back(key + " " + section + match.format(" $1-$2 $3"));
+            key.clear();
+        } else {
+            key.clear();
         }
     }
-    EXPECT_EQ(entries, KeyRows()) << "manual page";
-}
-
-// The guide shows the file -g writes: the sections in table order, each key with its default.
-TEST(DocsTest, GuideShowsTheDefaultsFileAsWritten) {
-    std::vector<std::string> expected;
-    std::string current;
-    for (const SettingsItem& item : kSettingsItems) {
-        if (Narrow(item.section) != current) {
-            current = Narrow(item.section);
-            expected.push_back("[" + current + "]");
-        }
-        expected.push_back(Narrow(item.key) + "=" + Hex(item.def, true));
-    }
-    EXPECT_EQ(Matching(Section(ReadDoc("marvanecfgutil-guide.txt"), "  [General]", "(The section"),
-                       "^  (.*)", "$1"),
-              expected);
+    EXPECT_EQ(entries, rows) << "manual page";
 }
 
 // Every example command of the help appears in the guide and in the manual page's examples.
 TEST(DocsTest, ExampleCommandsMatchTheHelp) {
     const std::vector<std::string> commands =
-        Matching(kExamples, "^       (marvanecfgutil .*)", "$1");
+        Matching(kHelp[1], "^       (marvanecfgutil .*)", "$1");
     ASSERT_EQ(commands.size(), 4u);
-    const std::string guide = ReadDoc("marvanecfgutil-guide.txt");
-    const std::string examples = std::regex_replace(
-        Section(ReadDoc("marvanecfgutil.1"), ".SH EXAMPLES", ".SH "), std::regex(R"(\\-)"), "-");
+    const std::string examples = Section(kManual, ".SH EXAMPLES", ".SH ");
     for (const std::string& command : commands) {
-        EXPECT_NE(guide.find("\n  " + command + "\n"), std::string::npos) << command;
+        EXPECT_NE(kGuide.find("\n  " + command + "\n"), std::string::npos) << command;
         EXPECT_NE(examples.find("\n" + command + "\n"), std::string::npos) << command;
     }
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 #include "tests/support/RunProcess.h"
 
 #ifdef _WIN32

@@ -10,7 +10,7 @@
 #include "hid/HidLib.h"
 #include "log/Log.h"
 #include "tests/linux/unit_FakeHidraw.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 #include "tests/support/Descriptors.h"
 
 namespace {

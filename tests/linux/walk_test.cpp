@@ -23,7 +23,7 @@
 #include "hid/linux/HidrawSys.h"
 #include "log/Log.h"
 #include "platform/Text.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "platform/Paths.h"
 #include "platform/Text.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -106,8 +106,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         result.exitStatus = WEXITSTATUS(status);
     }
 #endif
-    result.rawOut = ReadFileBytes(outPath);
-    result.out = WithoutCrLf(result.rawOut);
+    result.out = WithoutCrLf(ReadFileBytes(outPath));
     result.err = WithoutCrLf(ReadFileBytes(errPath));
     return result;
 }

@@ -8,7 +8,6 @@ struct ProcessResult {
     int exitStatus = -1;
     std::string out;  // standard output, "\r\n" turned into "\n" on Windows
     std::string err;  // standard error, likewise
-    std::string rawOut;
 };
 
 // program: a path; arguments without the program name; workingDirectory: where it runs.

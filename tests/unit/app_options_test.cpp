@@ -1,4 +1,4 @@
-// The option parser and the choice of run mode, and the three help texts byte for byte.
+// The option parser and the choice of run mode; the usage and the help byte for byte.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,7 +8,7 @@
 #include "app/Options.h"
 #include "log/Log.h"
 #include "tests/support/Argv.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 
@@ -153,16 +153,6 @@ TEST_F(OptionsTest, ParserMessagesAreLoggedOnlyAfterTheLogOption) {
     Parse({"-x", "-l", dir.file("later.log")});
     CloseLogHandler();
     EXPECT_FALSE(FileExists(dir.file("later.log")));
-}
-
-TEST(HelpTest, EachTextIsPrintedExactlyOnStandardOutput) {
-    void (*const print[])() = {PrintUsage, PrintExamples, PrintSettingsDefinition};
-    for (size_t i = 0; i < 3; ++i) {
-        CaptureOutput capture;
-        print[i]();
-        EXPECT_EQ(capture.out(), kHelp[i]) << "text " << i;
-        EXPECT_EQ(capture.err(), "");
-    }
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "platform/Text.h"
 #include "sim/SimBus.h"
 #include "sim/SimWalks.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 
@@ -291,7 +291,7 @@ TEST_F(VideoTest, TouchControllerReportsOneBaseLevelAndNeedsNoUpdate) {
     EXPECT_TRUE(device.updateDevice(L"missing.ini"));
 }
 
-TEST_F(VideoTest, UpdateSendsTheExactReportsPrintsProgressAndPauses) {
+TEST_F(VideoTest, UpdateSendsTheExactReportsThenABadFileSendsNothing) {
     KemoVideoFlash* device = Start([](sim::SimMonitor& m) {
         m.componentTable = {1, 5, 1, 0, 2, 6, 2, 0, 0x2a, 7, 3, 0, 4, 8, 4, 0};
     });
@@ -310,6 +310,14 @@ TEST_F(VideoTest, UpdateSendsTheExactReportsPrintsProgressAndPauses) {
                            "Preparing the device for normal use...\n");
     EXPECT_EQ(Monitor().config, ConfigAfterApply());
     EXPECT_GE(Bus().clockMs, 11020u);
+
+    // Neither a bad file nor a missing one sends anything, not even the block a good file built.
+    const size_t afterGood = Bus().transcript.size();
+    WriteFileBytes(iniPath, std::string(kApplyIni).replace(11, 9, "Volume=41"));
+    EXPECT_FALSE(Update(device, iniPath));
+    EXPECT_FALSE(Update(device, dir.file("absent.ini")));
+    EXPECT_TRUE(Outs(afterGood).empty());
+    EXPECT_EQ(Count("KemoVideoFlash::updateDevice, unable to set the configuration bytes"), 2);
 }
 
 // Exchanges counted from 1 with discovery's firmware query: 2 is the update-mode reset, 3 to
@@ -394,19 +402,6 @@ TEST_F(VideoTest, AFailedLeavingResetIsLoggedAndLeftAlone) {
         // Only the reset whose answer was lost was acted on.
         EXPECT_EQ(Monitor().updateMode, f[1].kind != FaultKind::NoAnswer);
     }
-}
-
-// Neither a bad file nor a missing one sends anything, not even the block a good file built.
-TEST_F(VideoTest, BadFileAfterAGoodUpdateSendsNothing) {
-    KemoVideoFlash* device = Start();
-    ASSERT_NE(device, nullptr);
-    ASSERT_TRUE(Update(device, iniPath));
-    const size_t afterGood = Bus().transcript.size();
-    WriteFileBytes(iniPath, std::string(kApplyIni).replace(11, 9, "Volume=41"));
-    EXPECT_FALSE(Update(device, iniPath));
-    EXPECT_FALSE(Update(device, dir.file("absent.ini")));
-    EXPECT_TRUE(Outs(afterGood).empty());
-    EXPECT_EQ(Count("KemoVideoFlash::updateDevice, unable to set the configuration bytes"), 2);
 }
 
 // A configuration answer short of its 64 bytes (under 71 in all) or a failed read writes no

@@ -11,7 +11,7 @@
 #include "platform/Text.h"
 #include "sim/SimBus.h"
 #include "sim/SimWalks.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 

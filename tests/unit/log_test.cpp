@@ -1,4 +1,5 @@
-// The log file's line format, level filter, console echo, length cut and size cap.
+// The log file's line format, level filter, console echo, length cut, size cap, and the paths
+// it refuses to write through.
 #include "log/Log.h"
 
 #include <gtest/gtest.h>
@@ -8,14 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cstdio>
 #endif
 
 namespace {
@@ -26,7 +25,6 @@ protected:
     void SetUp() override {
         CloseLogHandler();
         VerboseFlag() = 0;
-        logPath = dir.file("run.log");
         GetLogSettings().fileName = logPath;
     }
     void TearDown() override {
@@ -38,12 +36,12 @@ protected:
         CloseLogHandler();
         return ReadFileBytes(logPath);
     }
-    bool Logged(const std::string& text, const std::string& part) {
+    static bool Has(const std::string& text, const std::string& part) {
         return text.find(part) != std::string::npos;
     }
 
     TempDir dir;
-    std::string logPath;
+    std::string logPath = dir.file("run.log");
 };
 
 TEST_F(LogTest, LineHasTimeIdsPaddedLevelTextAndCrLf) {
@@ -65,27 +63,29 @@ TEST_F(LogTest, LineHasTimeIdsPaddedLevelTextAndCrLf) {
                                                   {7, "]\t\tHidDisplay"}};
     for (const auto& [level, text] : levels) {
         record.level = level;
-        EXPECT_TRUE(Logged(CFileLogHandler::FormatLine(record), text)) << level;
+        EXPECT_TRUE(Has(CFileLogHandler::FormatLine(record), text)) << level;
     }
 }
 
-TEST_F(LogTest, WithoutLogFileNothingIsCreatedButVerboseStillEchoes) {
-    CaptureOutput capture;
+// Without a file name nothing is created, but -v still echoes formatted messages; fixed texts
+// never echo. Lines are kept up to the handler's level, appended to what the file held.
+TEST_F(LogTest, LevelFilterConsoleEchoAndAppending) {
+    GetLogSettings().fileName.clear();
+    CaptureOutput unlogged;
     LogWrite(LogError, "silent %d", 1);
-    LogWriteText(LogError, "fixed");
     LogWriteVerbose(LogDebug, "echoed %s", "line");
-    EXPECT_EQ(capture.out(), "echoed line\n");
+    EXPECT_EQ(unlogged.out(), "echoed line\n");
     EXPECT_FALSE(FileExists(logPath));
-}
 
-TEST_F(LogTest, LevelFilterAndConsoleEchoFollowTheSettingsAndTheVerboseFlag) {
+    CloseLogHandler();
+    GetLogSettings().fileName = logPath;
     GetLogSettings().level = LogInfo;
+    WriteFileBytes(logPath, "older line\r\n");
     CaptureOutput quiet;
     LogWrite(LogError, "error %d", 1);
     LogMessage(LogInfo, "info %d", 2);
     LogWrite(LogDebug, "debug %d", 3);
     LogWriteText(LogDebug, "debug text");
-    LogWriteText(LogInfo, "HidDisplayManager Constructed");
     EXPECT_EQ(quiet.out(), "");
     VerboseFlag() = 1;
     CaptureOutput loud;
@@ -93,11 +93,12 @@ TEST_F(LogTest, LevelFilterAndConsoleEchoFollowTheSettingsAndTheVerboseFlag) {
     LogWriteText(LogInfo, "fixed texts never echo");
     EXPECT_EQ(loud.out(), "echoed but filtered 4\n");
     const std::string text = LogText();
-    EXPECT_TRUE(Logged(text, "\tError\terror 1\r\n"));
-    EXPECT_TRUE(Logged(text, "\tInfo \tinfo 2\r\n"));
-    EXPECT_TRUE(Logged(text, "\tInfo \tfixed texts never echo\r\n"));
-    EXPECT_FALSE(Logged(text, "debug"));
-    EXPECT_FALSE(Logged(text, "filtered"));
+    EXPECT_EQ(text.rfind("older line\r\n", 0), 0u);
+    EXPECT_TRUE(Has(text, "\tError\terror 1\r\n"));
+    EXPECT_TRUE(Has(text, "\tInfo \tinfo 2\r\n"));
+    EXPECT_TRUE(Has(text, "\tInfo \tfixed texts never echo\r\n"));
+    EXPECT_FALSE(Has(text, "debug"));
+    EXPECT_FALSE(Has(text, "filtered"));
 }
 
 TEST_F(LogTest, FormattedMessagesAreCutAt1023CharactersFixedTextsAreNot) {
@@ -107,16 +108,8 @@ TEST_F(LogTest, FormattedMessagesAreCutAt1023CharactersFixedTextsAreNot) {
     EXPECT_EQ(capture.out(), std::string(1023, 'a') + "\n");
     LogWriteText(LogDebug, (std::string(2000, 'b') + " 100%s %d %n").c_str());
     const std::string text = LogText();
-    EXPECT_TRUE(Logged(text, "\t" + std::string(1023, 'a') + "\r\n"));
-    EXPECT_TRUE(Logged(text, "\t" + std::string(2000, 'b') + " 100%s %d %n\r\n"));
-}
-
-TEST_F(LogTest, ExistingLinesAreKeptAndNewOnesAppended) {
-    WriteFileBytes(logPath, "older line one\r\nolder line two\r\n");
-    LogWriteText(LogOff, "new");  // level zero passes a handler at Off
-    const std::string text = LogText();
-    EXPECT_EQ(text.rfind("older line one\r\nolder line two\r\n", 0), 0u);
-    EXPECT_TRUE(Logged(text, "\tOff  \tnew\r\n"));
+    EXPECT_TRUE(Has(text, "\t" + std::string(1023, 'a') + "\r\n"));
+    EXPECT_TRUE(Has(text, "\t" + std::string(2000, 'b') + " 100%s %d %n\r\n"));
 }
 
 TEST_F(LogTest, FileAtTheCapReceivesNothingMoreInThisRun) {
@@ -134,16 +127,22 @@ TEST_F(LogTest, FileAtTheCapReceivesNothingMoreInThisRun) {
     }
 }
 
-// A directory cannot be opened as a file; a device or a FIFO takes no line, even with a reader
-// waiting on the FIFO (without one the run goes on end to end).
-TEST_F(LogTest, UnwritableOrNonRegularLogPathLosesLinesSilently) {
+// A directory, a device or a FIFO (even with a reader waiting) takes no line and the console
+// stays quiet. The program runs as root: a symbolic link where the log goes is not followed,
+// to an existing file or to none yet.
+TEST_F(LogTest, NonRegularOrLinkedLogPathLosesLinesSilently) {
     std::vector<std::string> names = {dir.path()};
 #ifndef _WIN32
     const std::string fifo = dir.file("log.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    names.insert(names.end(), {fifo, "/dev/null"});
+    const std::string target = dir.file("elsewhere.txt"), missing = dir.file("not-yet.txt");
+    WriteFileBytes(target, "kept\n");
+    ASSERT_EQ(symlink(target.c_str(), dir.file("to-file.log").c_str()), 0);
+    ASSERT_EQ(symlink(missing.c_str(), dir.file("to-none.log").c_str()), 0);
+    names.insert(names.end(),
+                 {fifo, "/dev/null", dir.file("to-file.log"), dir.file("to-none.log")});
 #endif
     GetLogSettings().level = LogTrace;
     for (const std::string& name : names) {
@@ -159,30 +158,9 @@ TEST_F(LogTest, UnwritableOrNonRegularLogPathLosesLinesSilently) {
     char byte = 0;
     EXPECT_LE(read(reader, &byte, 1), 0) << "a line reached the FIFO";
     close(reader);
-#endif
-}
-
-#ifndef _WIN32
-// The program runs as root: a symbolic link where the log goes (to an existing file or to
-// none yet) is not followed, so no line lands in a file the link names.
-TEST_F(LogTest, ASymbolicLinkAsTheLogIsNotFollowed) {
-    const std::string target = dir.file("elsewhere.txt");
-    WriteFileBytes(target, "kept\n");
-    const std::string missing = dir.file("not-yet.txt");
-    GetLogSettings().level = LogTrace;
-    for (const std::string& to : {target, missing}) {
-        SCOPED_TRACE(to);
-        const std::string link = dir.file("link.log");
-        std::remove(link.c_str());
-        ASSERT_EQ(symlink(to.c_str(), link.c_str()), 0);
-        GetLogSettings().fileName = link;
-        CloseLogHandler();
-        LogWriteText(LogError, "lost");
-        CloseLogHandler();
-    }
     EXPECT_EQ(ReadFileBytes(target), "kept\n");
     EXPECT_FALSE(FileExists(missing));
-}
 #endif
+}
 
 }  // namespace

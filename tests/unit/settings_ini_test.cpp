@@ -15,7 +15,7 @@
 #include "platform/PrivateProfile.h"
 #include "platform/Text.h"
 #include "settings/KemoHWData.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 #include "tests/support/ProfileCases.h"
 
 #ifdef _WIN32

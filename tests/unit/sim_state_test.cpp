@@ -10,7 +10,7 @@
 #include "hid/HidTypes.h"
 #include "sim/SimBus.h"
 #include "sim/SimState.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "hid/HidIo.h"
 #include "hid/HidLib.h"
 #include "log/Log.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 

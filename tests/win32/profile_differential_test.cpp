@@ -10,7 +10,7 @@
 #include "platform/PrivateProfile.h"
 #include "platform/Text.h"
 #include "settings/SettingsItems.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 #include "tests/support/ProfileCases.h"
 
 namespace {

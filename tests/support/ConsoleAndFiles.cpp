@@ -1,4 +1,4 @@
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 #include <cstdio>
 #include <filesystem>

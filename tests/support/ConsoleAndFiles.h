@@ -1,5 +1,6 @@
-// Captures what the program writes to standard output and standard error, at the
-// descriptor level, so that everything printed through the console path is seen exactly.
+// What a test sees of the console and the file system: the output captured at the descriptor
+// level (so everything printed through the console path is seen exactly), a scratch folder,
+// and whole files read and written as bytes.
 #pragma once
 
 #include <string>
