@@ -128,7 +128,7 @@ TEST(SimController, FeatureReportsOnlyForTheDeclaredId) {
         for (const uint8_t id : {uint8_t(c.declared ^ 1), uint8_t(c.declared ^ 2)}) {
             Bytes feature(128, 0);
             feature[0] = id;
-            EXPECT_EQ(Bus().getFeature(iface, feature.data(), 128), sim::kErrorInvalidParameter)
+            EXPECT_EQ(Bus().getFeature(iface, feature.data(), 128), kErrorInvalidParameter)
                 << int(id);
         }
         // Nothing was asked of the controller: the answer is still there for the right id.
