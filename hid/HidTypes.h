@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/ErrorCodes.h"
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define HID_API __stdcall
 #else
@@ -15,7 +17,9 @@ using HidPreparsedData = void*;
 using HidBoolean = uint8_t;  // BOOLEAN
 using HidStatus = int32_t;   // NTSTATUS
 
-inline HidHandle InvalidHidHandle() { return reinterpret_cast<HidHandle>(static_cast<intptr_t>(-1)); }
+inline HidHandle InvalidHidHandle() {
+    return reinterpret_cast<HidHandle>(static_cast<intptr_t>(-1));
+}
 
 inline constexpr HidStatus kHidpStatusSuccess = 0x00110000;
 inline constexpr HidStatus kHidpStatusInvalidPreparsedData = static_cast<HidStatus>(0xC0110001u);
@@ -26,8 +30,6 @@ inline constexpr int kHidpInput = 0;
 inline constexpr int kHidpOutput = 1;
 inline constexpr int kHidpFeature = 2;
 
-inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
-inline constexpr uint32_t kErrorIoPending = 997;
 inline constexpr uint32_t kWaitTimeout = 258;
 
 struct HidGuid {

@@ -8,7 +8,7 @@
 // on the units in place and only names and values are converted. A file is parsed in one
 // pass per operation, whatever its size, and nothing per line is kept: reading needs the
 // file's bytes and little more. Reading and replacing the file itself is the business of
-// each system (platform/posix, platform/win32: ProfileFile).
+// each system (platform/posix, platform/win32: ProfileFile, ReplaceFile).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +18,7 @@
 
 #include "platform/PrivateProfile.h"
 #include "platform/ProfileFile.h"
+#include "platform/ReplaceFile.h"
 #include "platform/Text.h"
 
 namespace portable_profile {
@@ -28,111 +29,6 @@ namespace {
 constexpr size_t kValueBufferChars = 260;
 
 enum class Encoding { Narrow, Utf8Bom, Utf16Le, Utf16Be };
-
-// ---- Text conversions ----------------------------------------------------------------
-
-void AppendCodePoint(std::wstring& out, uint32_t cp) {
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-            return;
-        }
-    }
-    out.push_back(static_cast<wchar_t>(cp));
-}
-
-// Code points of a wide string; lone surrogates come through as they are.
-template <typename F>
-void ForEachCodePoint(const std::wstring& text, F&& f) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        auto cp = static_cast<uint32_t>(text[i]);
-        if constexpr (sizeof(wchar_t) == 2) {
-            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
-                const auto low = static_cast<uint32_t>(text[i + 1]);
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    ++i;
-                }
-            }
-        }
-        f(cp);
-    }
-}
-
-std::wstring DecodeUtf8(const std::u16string& bytes) {
-    std::wstring out;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const uint32_t lead = bytes[i];
-        size_t extra = 0;
-        uint32_t cp = lead;
-        uint32_t minimum = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            cp = lead & 0x1F;
-            minimum = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            cp = lead & 0x0F;
-            minimum = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            cp = lead & 0x07;
-            minimum = 0x10000;
-        }
-        bool valid = lead < 0x80 || extra > 0;
-        for (size_t k = 1; valid && k <= extra; ++k) {
-            if (i + k >= bytes.size() || (bytes[i + k] & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                cp = (cp << 6) | (bytes[i + k] & 0x3F);
-            }
-        }
-        if (valid && (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) {
-            valid = false;
-        }
-        if (!valid) {
-            out.push_back(static_cast<wchar_t>(0xFFFD));
-            ++i;
-            continue;
-        }
-        AppendCodePoint(out, cp);
-        i += extra + 1;
-    }
-    return out;
-}
-
-std::u16string EncodeUtf8(const std::wstring& text) {
-    std::u16string out;
-    std::string bytes;
-    ForEachCodePoint(text, [&out, &bytes](uint32_t cp) {
-        bytes.clear();
-        AppendUtf8(bytes, cp);
-        for (const char byte : bytes) {
-            out.push_back(static_cast<char16_t>(static_cast<unsigned char>(byte)));
-        }
-    });
-    return out;
-}
-
-std::u16string EncodeUtf16(const std::wstring& text) {
-    std::u16string out;
-    ForEachCodePoint(text, [&out](uint32_t cp) {
-        if (cp > 0x10FFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    });
-    return out;
-}
 
 // ---- The file as code units ------------------------------------------------------------
 
@@ -199,34 +95,22 @@ private:
 // functions take them (ANSI there, UTF-8 elsewhere).
 std::wstring Decode(const Units& units, size_t begin, size_t end) {
     const std::u16string part = units.substr(begin, end);
-    switch (units.encoding()) {
-        case Encoding::Utf16Le:
-        case Encoding::Utf16Be:
-            return FromUtf16(part.data(), part.size());
-        case Encoding::Utf8Bom:
-            return DecodeUtf8(part);
-        case Encoding::Narrow:
-            break;
+    if (units.encoding() == Encoding::Utf16Le || units.encoding() == Encoding::Utf16Be) {
+        return FromUtf16(part.data(), part.size());
     }
     std::string bytes(part.size(), '\0');
     for (size_t i = 0; i < part.size(); ++i) {
         bytes[i] = static_cast<char>(part[i]);
     }
-    return Widen(bytes);
+    return units.encoding() == Encoding::Utf8Bom ? FromUtf8(bytes) : Widen(bytes);
 }
 
 // Text as the file's code units.
 std::u16string EncodeUnits(Encoding encoding, const std::wstring& text) {
-    switch (encoding) {
-        case Encoding::Utf16Le:
-        case Encoding::Utf16Be:
-            return EncodeUtf16(text);
-        case Encoding::Utf8Bom:
-            return EncodeUtf8(text);
-        case Encoding::Narrow:
-            break;
+    if (encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be) {
+        return ToUtf16(text);
     }
-    const std::string bytes = Narrow(text);
+    const std::string bytes = encoding == Encoding::Utf8Bom ? ToUtf8(text) : Narrow(text);
     std::u16string out(bytes.size(), u'\0');
     for (size_t i = 0; i < bytes.size(); ++i) {
         out[i] = static_cast<unsigned char>(bytes[i]);
@@ -704,7 +588,7 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
         return true;  // the file already holds that value
     }
     bytes = std::string();  // only the new contents are needed from here
-    return StoreProfileFile(path, result, exists, error);
+    return ReplaceFileAtomically(path, result, error);
 }
 
 }  // namespace portable_profile

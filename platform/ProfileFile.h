@@ -1,5 +1,6 @@
-// Reading and replacing INI files for our own private-profile code (platform/PortableProfile):
-// the file I/O of each system, apart from the parser and formatter that are the same on all.
+// Reading INI files for our own private-profile code (platform/PortableProfile): the file
+// I/O of each system, apart from the parser and formatter that are the same on all. Files are
+// written back with ReplaceFileAtomically (platform/ReplaceFile.h).
 #pragma once
 
 #include <cstdint>
@@ -12,11 +13,6 @@ namespace portable_profile {
 // writing. On failure returns false with the platform's error code.
 bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& bytes, bool& exists,
                      uint32_t& error);
-
-// Replaces the file's contents with bytes so that it is always either the old or the new
-// file, never half written. exists: the file was there when it was loaded.
-bool StoreProfileFile(const std::wstring& path, const std::string& bytes, bool exists,
-                      uint32_t& error);
 
 // The platform's error code for a name or value the profile functions refuse.
 uint32_t InvalidParameterError();

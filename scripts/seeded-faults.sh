@@ -52,7 +52,7 @@ log-fifo-blocks~platform/posix/LogFilePosix.cpp~O_NOCTTY | O_NONBLOCK | O_NOFOLL
 platform-profile-blank~platform/PortableProfile.cpp~c == u'\f' || c == u'\r'~c == u'\r'
 platform-profile-case~platform/PortableProfile.cpp~? static_cast<char16_t>(c - 32) : c;~? c : c;
 platform-utf16-surrogates~platform/Text.cpp~(0x10000 + ((unit - 0xD800) << 10)~(0x1000 + ((unit - 0xD800) << 10)
-platform-replace-target~platform/posix/ProfileFilePosix.cpp~    if (rename(temp.c_str(), target.c_str()) != 0) {~    if (rename(temp.c_str(), (target + "x").c_str()) != 0) {
+platform-replace-target~platform/posix/ReplaceFilePosix.cpp~rename(temp.c_str(), target.c_str())~rename(temp.c_str(), (target + "x").c_str())
 platform-lock-not-flock~platform/posix/FileLockPosix.cpp~if (flock(fd, LOCK_EX | LOCK_NB) == 0) {~if (struct flock l{F_WRLCK, SEEK_SET, 0, 0, 0}; fcntl(fd, F_OFD_SETLK, &l) == 0) {
 hid-report-length~hid/linux/ReportDescriptor.cpp~(longest + 7) / 8 + 1)~(longest + 7) / 8)
 hid-hup-ignored~hid/linux/HidIoLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) != 0) {~(POLLNVAL)) != 0) {

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ErrorCodes.h"
+
 namespace sim {
 
 // A fault for one exchange: the nth output report a monitor receives in this run (counting
@@ -59,15 +61,6 @@ struct ScriptedFault {
 inline constexpr uint8_t kStatusQueryOk = 0x01;  // queries and resets
 inline constexpr uint8_t kStatusWriteOk = 0x00;  // records and commits
 inline constexpr uint8_t kStatusRefused = 0x80;  // fails both rules
-
-// Windows error codes the simulated transfers report.
-inline constexpr uint32_t kErrorFileNotFound = 2;
-inline constexpr uint32_t kErrorInvalidHandle = 6;
-inline constexpr uint32_t kErrorGenFailure = 31;
-inline constexpr uint32_t kErrorInvalidParameter = 87;
-inline constexpr uint32_t kErrorInsufficientBuffer = 122;
-inline constexpr uint32_t kErrorIoIncomplete = 996;
-inline constexpr uint32_t kErrorNoMoreItems = 259;
 
 // One record write staged in update mode, waiting for the commit.
 struct StagedRecord {

@@ -25,7 +25,7 @@ public:
         sim::SimBus& bus = Bus();
         const sim::SimInterface& i = bus.interfaces[static_cast<size_t>(interfaceIndex)];
         if (i.monitor >= 0 && bus.monitors[static_cast<size_t>(i.monitor)].disconnected) {
-            bus.lastError = sim::kErrorFileNotFound;
+            bus.lastError = kErrorFileNotFound;
             return;
         }
         handle = &bus.interfaces[static_cast<size_t>(interfaceIndex)];
@@ -76,7 +76,7 @@ void AddPortDevice(ZelHidDisplayList& list, sim::SimBus& bus, int device, uint16
     if (!serial.empty() && node.serialRequestFails) {
         // Requested only when the device names a serial number string.
         serial.clear();
-        bus.lastError = sim::kErrorGenFailure;
+        bus.lastError = kErrorGenFailure;
         LogMessage(LogError,
                    "ZelHidDisplayList::enumerate - IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION "
                    "failed for Hub, error=0x%08x - policy is to carry on and use K52 if "
@@ -87,7 +87,7 @@ void AddPortDevice(ZelHidDisplayList& list, sim::SimBus& bus, int device, uint16
         LogWriteText(LogDebug, "ZelHidDisplayList::enumerate - No USB iSerialNumber string found");
     }
     if (node.driverKeyRequestFails) {
-        bus.lastError = sim::kErrorGenFailure;
+        bus.lastError = kErrorGenFailure;
         LogMessage(LogError,
                    "ZelHidDisplayList::enumerate - IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME "
                    "failed for Hub, error=0x%08x - continuing ...",
@@ -122,7 +122,7 @@ bool SimHidWalk::enumerate(ZelHidDisplayList& list) const {
     }
     for (size_t index = 0; index < bus.interfaces.size(); ++index) {
         // The detail size query leaves ERROR_INSUFFICIENT_BUFFER behind, as on Windows.
-        bus.lastError = sim::kErrorInsufficientBuffer;
+        bus.lastError = kErrorInsufficientBuffer;
         const std::wstring path = bus.interfaces[index].path;
         Probe probe(static_cast<int>(index));
         if (probe.handle == nullptr) {
@@ -149,7 +149,7 @@ bool SimHidWalk::enumerate(ZelHidDisplayList& list) const {
             bus.lastError);
         return false;
     }
-    bus.lastError = sim::kErrorNoMoreItems;
+    bus.lastError = kErrorNoMoreItems;
     return true;
 }
 
@@ -166,7 +166,7 @@ bool SimUsbWalk::enumerate(ZelHidDisplayList& list) const {
         if (!bus.nodes[hub].isHubInterface) {
             continue;
         }
-        bus.lastError = sim::kErrorInsufficientBuffer;
+        bus.lastError = kErrorInsufficientBuffer;
         uint16_t hubVid = 0;
         uint16_t hubPid = 0;
         if (!parseDevicePathVidPid(bus.nodes[hub].interfacePath, hubVid, hubPid)) {
@@ -214,7 +214,7 @@ bool SimUsbWalk::enumerate(ZelHidDisplayList& list) const {
                    bus.lastError);
         return false;
     }
-    bus.lastError = sim::kErrorNoMoreItems;
+    bus.lastError = kErrorNoMoreItems;
     return true;
 }
 

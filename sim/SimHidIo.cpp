@@ -36,12 +36,12 @@ struct HidIo::Impl {
     static int openPath(const std::wstring& path, uint32_t& error) {
         const int index = Bus().findInterface(path);
         if (index < 0) {
-            error = sim::kErrorFileNotFound;
+            error = kErrorFileNotFound;
             return kNotHeld;
         }
         const int monitor = Bus().interfaces[static_cast<size_t>(index)].monitor;
         if (monitor >= 0 && Bus().monitors[static_cast<size_t>(monitor)].disconnected) {
-            error = sim::kErrorFileNotFound;  // an unplugged device's path is gone
+            error = kErrorFileNotFound;  // an unplugged device's path is gone
             return kNotHeld;
         }
         ++Bus().openHandles;
@@ -120,8 +120,8 @@ bool HidIo::flushDeviceQueue() {
         LogWriteText(LogDebug, "HidIo::flushDeviceQueue - device is not connected");
         return false;
     }
-    const uint32_t error = impl->readHandle == kNotHeld ? sim::kErrorInvalidHandle
-                                                        : Bus().flushQueue(impl->readHandle);
+    const uint32_t error =
+        impl->readHandle == kNotHeld ? kErrorInvalidHandle : Bus().flushQueue(impl->readHandle);
     if (error == 0) {
         return true;
     }
@@ -139,7 +139,7 @@ bool HidIo::sendOutputReport(const uint8_t* buffer, uint32_t length) {
         return false;
     }
     const uint32_t error = impl->writeHandle == kNotHeld
-                               ? sim::kErrorInvalidHandle
+                               ? kErrorInvalidHandle
                                : Bus().writeReport(impl->writeHandle, buffer, length);
     if (error == 0) {
         LogWriteText(LogDebug, "HidIo::sendOutputReport - fast write success");
@@ -156,7 +156,7 @@ bool HidIo::sendOutputReport(const uint8_t* buffer, uint32_t length) {
         LogMessage(LogDebug,
                    "HidIo::sendOutputReport - GetOverlappedResult - timeout - bytes written %d - "
                    "error=0x%08x",
-                   0, sim::kErrorIoIncomplete);
+                   0, kErrorIoIncomplete);
         return false;
     }
     LogMessage(LogDebug, "HidIo::sendOutputReport - write failed, error=0x%08x", error);
@@ -174,7 +174,7 @@ bool HidIo::recvInputReport(uint8_t* buffer, uint32_t timeoutMs) {
     }
     std::memset(buffer, 0, kInputReportLength);
     const uint32_t error = impl->readHandle == kNotHeld
-                               ? sim::kErrorInvalidHandle
+                               ? kErrorInvalidHandle
                                : Bus().readReport(impl->readHandle, buffer);
     if (error == 0) {
         return true;
@@ -208,7 +208,7 @@ bool HidIo::getFeature(uint8_t* buffer, uint32_t length) {
         return false;
     }
     const uint32_t error = impl->readHandle == kNotHeld
-                               ? sim::kErrorInvalidHandle
+                               ? kErrorInvalidHandle
                                : Bus().getFeature(impl->readHandle, buffer, length);
     if (error != 0) {
         ConsolePrintf("HidIo::getFeature - err=%08x\n", error);

@@ -25,7 +25,7 @@ HidBoolean Fail(uint32_t error) {
 int Resolve(HidHandle handle) {
     const int index = Bus().interfaceIndexOf(handle);
     if (index < 0) {
-        Bus().lastError = sim::kErrorInvalidHandle;
+        Bus().lastError = kErrorInvalidHandle;
     }
     return index;
 }
@@ -55,7 +55,7 @@ HidBoolean HID_API SimGetPreparsedData(HidHandle device, HidPreparsedData* prepa
         return 0;
     }
     if (Bus().interfaces[static_cast<size_t>(index)].preparsedDataFails) {
-        return Fail(sim::kErrorGenFailure);
+        return Fail(kErrorGenFailure);
     }
     auto block = std::make_unique<sim::SimPreparsed>();
     block->interfaceIndex = index;
@@ -72,7 +72,7 @@ HidBoolean HID_API SimFreePreparsedData(HidPreparsedData preparsed) {
             return 1;
         }
     }
-    return Fail(sim::kErrorInvalidParameter);
+    return Fail(kErrorInvalidParameter);
 }
 
 HidBoolean HID_API SimGetAttributes(HidHandle device, HidAttributes* attributes) {
@@ -82,7 +82,7 @@ HidBoolean HID_API SimGetAttributes(HidHandle device, HidAttributes* attributes)
     }
     const sim::SimInterface& i = Bus().interfaces[static_cast<size_t>(index)];
     if (i.attributesFail) {
-        return Fail(sim::kErrorGenFailure);
+        return Fail(kErrorGenFailure);
     }
     const sim::SimMonitor* m = MonitorOf(index);
     attributes->Size = sizeof(HidAttributes);
@@ -106,7 +106,7 @@ HidBoolean HID_API SimSetNumInputBuffers(HidHandle device, uint32_t count) {
         return 0;
     }
     // The HID class driver's limits.
-    return count >= 2 && count <= 512 ? HidBoolean{1} : Fail(sim::kErrorInvalidParameter);
+    return count >= 2 && count <= 512 ? HidBoolean{1} : Fail(kErrorInvalidParameter);
 }
 
 HidBoolean HID_API SimGetSerialNumberString(HidHandle device, void* buffer, uint32_t length) {
@@ -116,7 +116,7 @@ HidBoolean HID_API SimGetSerialNumberString(HidHandle device, void* buffer, uint
     }
     const sim::SimMonitor* m = MonitorOf(index);
     if (m == nullptr) {
-        return Fail(sim::kErrorInvalidParameter);  // no serial number string
+        return Fail(kErrorInvalidParameter);  // no serial number string
     }
     if (m->disconnected) {
         return Fail(kErrorDeviceNotConnected);
@@ -135,7 +135,7 @@ HidBoolean HID_API SimGetSerialNumberString(HidHandle device, void* buffer, uint
     }
     units.push_back(0);
     if (buffer == nullptr || units.size() * 2 > length) {
-        return Fail(sim::kErrorInvalidParameter);
+        return Fail(kErrorInvalidParameter);
     }
     auto* bytes = static_cast<uint8_t*>(buffer);
     for (size_t k = 0; k < units.size(); ++k) {
@@ -158,7 +158,7 @@ HidBoolean HID_API SimSetOutputReport(HidHandle device, void*, uint32_t) {
     if (Resolve(device) < 0) {
         return 0;
     }
-    return Fail(sim::kErrorInvalidParameter);  // the controller takes output reports by write only
+    return Fail(kErrorInvalidParameter);  // the controller takes output reports by write only
 }
 
 HidStatus HID_API SimGetCaps(HidPreparsedData preparsed, HidCaps* caps) {

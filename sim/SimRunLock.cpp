@@ -2,8 +2,6 @@
 // tests) never wait for each other. It is a file of its own beside the state file, because
 // the state file is replaced by a rename after a run and a lock on it would go with the old
 // file.
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,17 +25,11 @@ FileLock& Lock() {
 // have saved new settings since. Nothing has reached the monitors yet, so they can still be
 // loaded again from the file as it is now.
 void ReloadState() {
-    std::ifstream in(kStateFileName, std::ios::binary);
-    if (!in) {
-        return;
-    }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::vector<SimMonitor> monitors;
     std::string error;
-    if (in.bad() || !ParseState(text, monitors, error)) {
-        return;  // keep what the session loaded
-    }
-    SimBus::instance().loadMonitors(monitors);
+    if (LoadState(kStateFileName, monitors, error)) {
+        SimBus::instance().loadMonitors(monitors);
+    }  // otherwise keep what the session loaded
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "hid/linux/Utf8.h"
 #include "platform/Text.h"
 
 namespace discovery_linux {
@@ -176,7 +175,7 @@ bool UsbSerial(udev_device* usbDevice, std::wstring& serial) {
     if (end != std::string::npos) {
         value.resize(end);
     }
-    std::u16string units = hidraw::Utf8ToUtf16(value);
+    std::u16string units = Utf8ToUtf16(value);
     if (units.size() > kMaxUnits) {
         units.resize(kMaxUnits);
         if (units.back() >= 0xD800 && units.back() <= 0xDBFF) {

@@ -19,7 +19,6 @@
 #include "hid/linux/HidrawDevice.h"
 #include "hid/linux/HidrawSys.h"
 #include "hid/linux/ReportDescriptor.h"
-#include "hid/linux/Utf8.h"
 #include "log/Log.h"
 #include "platform/Text.h"
 
@@ -141,8 +140,6 @@ bool ErrnoMeansGone(int error, bool fromRead) {
 }
 
 uint32_t WindowsErrorOf(int error, bool fromRead) {
-    constexpr uint32_t kErrorGenFailure = 31;
-    constexpr uint32_t kErrorInvalidParameter = 87;
     if (ErrnoMeansGone(error, fromRead)) {
         return kErrorDeviceNotConnected;
     }
@@ -427,7 +424,7 @@ HidBoolean HID_API LinuxGetSerialNumberString(HidHandle device, void* buffer, ui
     while (!serial.empty() && (serial.back() == '\n' || serial.back() == '\r')) {
         serial.pop_back();
     }
-    std::u16string units = hidraw::Utf8ToUtf16(serial);
+    std::u16string units = Utf8ToUtf16(serial);
     units.push_back(u'\0');
     // The whole string and its terminator, or nothing, as Windows has it.
     if (buffer == nullptr || units.size() * 2 > length) {

@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 
 #include "platform/ProfileFile.h"
 #include "platform/Text.h"
@@ -38,22 +36,6 @@ bool ReadAll(int fd, std::string& bytes, uint32_t& error) {
         }
         bytes.append(buffer, static_cast<size_t>(got));
     }
-}
-
-bool WriteAll(int fd, const std::string& bytes, uint32_t& error) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
 }
 
 }  // namespace
@@ -89,85 +71,6 @@ bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& byt
     // Read at the file's size: growing as it comes would hold up to twice as much.
     bytes.reserve(static_cast<size_t>(info.st_size) + 1);
     return ReadAll(file.fd, bytes, error);
-}
-
-// Writes a temporary file beside the target and renames it over the target, so that the
-// file is always either the old or the new one, never half written. The file keeps its
-// permissions (and its owner where we may set it); a symbolic link keeps pointing at it.
-bool StoreProfileFile(const std::wstring& path, const std::string& bytes, bool exists,
-                      uint32_t& error) {
-    std::string target = Narrow(path);
-    struct stat info {};
-    if (exists && lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        char resolved[PATH_MAX];
-        if (realpath(target.c_str(), resolved) == nullptr) {
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        target = resolved;
-    }
-    mode_t mode = 0;
-    if (exists) {
-        if (stat(target.c_str(), &info) != 0) {
-            error = static_cast<uint32_t>(errno);
-            return false;
-        }
-        mode = info.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = static_cast<mode_t>(0666 & ~mask);
-    }
-
-    std::string temp = target + ".XXXXXX";
-    FdCloser file;
-    file.fd = mkstemp(temp.data());
-    if (file.fd < 0) {
-        error = static_cast<uint32_t>(errno);
-        return false;
-    }
-    const auto fail = [&](int code) {
-        error = static_cast<uint32_t>(code);
-        close(file.fd);
-        file.fd = -1;
-        unlink(temp.c_str());
-        return false;
-    };
-    if (exists && fchown(file.fd, info.st_uid, info.st_gid) != 0) {
-        // Not permitted for other users' files: the file then belongs to us.
-    }
-    if (fchmod(file.fd, mode) != 0) {
-        return fail(errno);
-    }
-    if (!WriteAll(file.fd, bytes, error)) {
-        return fail(static_cast<int>(error));
-    }
-    if (fsync(file.fd) != 0) {
-        return fail(errno);
-    }
-    const int fd = file.fd;
-    file.fd = -1;
-    if (close(fd) != 0) {
-        const int code = errno;
-        unlink(temp.c_str());
-        error = static_cast<uint32_t>(code);
-        return false;
-    }
-    if (rename(temp.c_str(), target.c_str()) != 0) {
-        const int code = errno;
-        unlink(temp.c_str());
-        error = static_cast<uint32_t>(code);
-        return false;
-    }
-    // Make the rename itself durable.
-    const size_t slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    FdCloser dirFd;
-    dirFd.fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd.fd >= 0) {
-        fsync(dirFd.fd);
-    }
-    return true;
 }
 
 uint32_t InvalidParameterError() {

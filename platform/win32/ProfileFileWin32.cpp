@@ -2,8 +2,6 @@
 // system's profile functions; the tests compare the two).
 #include <windows.h>
 
-#include <algorithm>
-
 #include "platform/ProfileFile.h"
 
 namespace portable_profile {
@@ -55,49 +53,6 @@ bool LoadProfileFile(const std::wstring& path, bool forWriting, std::string& byt
         bytes.reserve(static_cast<size_t>(size.QuadPart) + 1);
     }
     return ReadAll(file.handle, bytes, error);
-}
-
-bool StoreProfileFile(const std::wstring& path, const std::string& bytes, bool /*exists*/,
-                      uint32_t& error) {
-    const std::wstring temp = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    {
-        HandleCloser file;
-        file.handle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file.handle == INVALID_HANDLE_VALUE) {
-            error = GetLastError();
-            return false;
-        }
-        size_t done = 0;
-        while (done < bytes.size()) {
-            DWORD wrote = 0;
-            const size_t chunk = std::min<size_t>(bytes.size() - done, 1u << 20);
-            if (!WriteFile(file.handle, bytes.data() + done, static_cast<DWORD>(chunk), &wrote,
-                           nullptr) ||
-                wrote == 0) {
-                error = GetLastError();
-                CloseHandle(file.handle);
-                file.handle = INVALID_HANDLE_VALUE;
-                DeleteFileW(temp.c_str());
-                return false;
-            }
-            done += wrote;
-        }
-        if (!FlushFileBuffers(file.handle)) {
-            error = GetLastError();
-            CloseHandle(file.handle);
-            file.handle = INVALID_HANDLE_VALUE;
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = GetLastError();
-        DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
 }
 
 uint32_t InvalidParameterError() {

@@ -160,9 +160,9 @@ int Errno(uint32_t windowsError, bool read) {
     switch (windowsError) {
         case kErrorDeviceNotConnected:
             return read ? EIO : ENODEV;  // as hidraw reports a device that went away
-        case sim::kErrorGenFailure:
+        case kErrorGenFailure:
             return EPIPE;  // the device stalled the request
-        case sim::kErrorInvalidHandle:
+        case kErrorInvalidHandle:
             return EBADF;
         case kErrorIoPending:
             return EAGAIN;

@@ -9,7 +9,6 @@
 #include "hid/linux/HidrawDevice.h"
 #include "hid/linux/HidrawHandle.h"
 #include "hid/linux/ReportDescriptor.h"
-#include "hid/linux/Utf8.h"
 #include "tests/linux/unit_FakeHidraw.h"
 #include "tests/support/Descriptors.h"
 
@@ -171,27 +170,6 @@ TEST(CollectionPath, OneNodeOneCollectionOrEachMarked) {
         hidraw::SplitCollectionPath(c.path, devnode, collection);
         EXPECT_EQ(devnode, c.devnode);
         EXPECT_EQ(collection, c.collection);
-    }
-}
-
-TEST(Utf8ToUtf16, DecodesAndReplacesWhatIsMalformed) {
-    const std::pair<std::string, std::u16string> cases[] = {
-        {"", u""},
-        {"0001A7", u"0001A7"},
-        {"\xC3\xA9t\xC3\xA9", u"\u00E9t\u00E9"},
-        {"\xE2\x82\xAC", u"\u20AC"},
-        {"\xF0\x9F\x98\x80", u"\U0001F600"},
-        {"a\xC3", u"a\uFFFD"},                              // cut short
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
-        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
-        {"\xFF"
-         "x",
-         u"\uFFFDx"},
-        {"\xE2\x28\xA1", u"\uFFFD(\uFFFD"},
-    };
-    for (const auto& [in, out] : cases) {
-        EXPECT_EQ(hidraw::Utf8ToUtf16(in), out) << in;
     }
 }
 

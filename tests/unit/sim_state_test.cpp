@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -57,13 +58,14 @@ TEST(SimState, EverySettingSurvivesARoundTrip) {
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(Settings(parsed[i]), Settings(monitors[i])) << i;
     }
-    ASSERT_EQ(parsed[2].faults.size(), odd.faults.size());
-    for (size_t i = 0; i < odd.faults.size(); ++i) {
-        const sim::ScriptedFault &a = parsed[2].faults[i], &b = odd.faults[i];
-        EXPECT_EQ(std::tie(a.exchange, a.kind, a.status, a.delayMs),
-                  std::tie(b.exchange, b.kind, b.status, b.delayMs))
-            << i;
-    }
+    const auto faults = [](const sim::SimMonitor& m) {
+        std::vector<std::tuple<uint32_t, sim::FaultKind, uint8_t, uint32_t>> all;
+        for (const sim::ScriptedFault& f : m.faults) {
+            all.emplace_back(f.exchange, f.kind, f.status, f.delayMs);
+        }
+        return all;
+    };
+    EXPECT_EQ(faults(parsed[2]), faults(odd));
     EXPECT_EQ(sim::FormatState(parsed), sim::FormatState(monitors));
 }
 
@@ -84,166 +86,110 @@ TEST(SimState, SerialsReadBackAsSaved) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.line));
-        std::vector<sim::SimMonitor> first;
-        std::vector<sim::SimMonitor> again;
+        std::vector<sim::SimMonitor> first, again;
         std::string error;
-        ASSERT_TRUE(sim::ParseState(c.line, first, error)) << error;
-        ASSERT_EQ(first.size(), 1u);
+        ASSERT_TRUE(sim::ParseState(c.line, first, error) && first.size() == 1) << error;
         EXPECT_EQ(first[0].serial, c.serial);
-        const std::string saved = sim::FormatState(first);
-        ASSERT_TRUE(sim::ParseState(saved, again, error)) << error;
-        ASSERT_EQ(again.size(), 1u);
+        ASSERT_TRUE(sim::ParseState(sim::FormatState(first), again, error) && again.size() == 1);
         EXPECT_EQ(again[0].serial, c.serial);
-        EXPECT_EQ(sim::FormatState(again), saved);
     }
 }
 
-// Each line follows "monitor A"; the error names line 2.
+// A bad line names itself and changes nothing; so does a monitor whose lines contradict each
+// other, on its monitor line.
 TEST(SimState, BadLinesAreReportedAndChangeNothing) {
     const std::string kFaultKinds =
         "fault kinds: no-answer, disconnect, feature-fails, write-pending, vanish, flush-fails, "
         "status <hex byte>, stale <hex byte>, late <milliseconds>";
+    const std::string kNumbered =
+        "line 2: the monitor's numbered-feature yes needs a report-id other than 00";
+    const std::string m = "# x\nmonitor A\n";
     const struct {
-        std::string line, error;
+        std::string text, error;
     } cases[] = {
-        {"brightness 10", "unknown setting 'brightness'"},
-        {"vid 10000", "vid takes four hex digits"},
-        {std::string("vid 0f\0 66", 10), "vid takes four hex digits"},
-        {"output-report-length -1", "output-report-length takes a decimal number up to 65535"},
-        {"components 01:10105 02:0002 03:0210 04:0107",
-         "bad component entry '01:10105' (number:level[:flags] in hex)"},
-        {"config 3f 01 02", "config bytes reach past the 64 configuration bytes"},
-        {"config 00 01 100", "bad config byte '100'"},
-        {"fault 99999999999 no-answer", "fault takes an exchange number from 1 and a kind"},
-        {"fault 2 status 100", kFaultKinds},
-        {"fault 2 stale", kFaultKinds},
-        {"fault 2 late 4294967296", kFaultKinds},
-        {"fault 2 vanish 10", kFaultKinds},
-        {"mode flash", "mode takes normal or update"},
-        {"numbered-feature 01", "numbered-feature takes yes or no"},
+        {"vid 0f66\n", "line 1: 'vid' before the first monitor line"},
+        {m + "brightness 10", "line 3: unknown setting 'brightness'"},
+        {m + "vid 10000", "line 3: vid takes four hex digits"},
+        {m + std::string("vid 0f\0 66", 10), "line 3: vid takes four hex digits"},
+        {m + "output-report-length -1",
+         "line 3: output-report-length takes a decimal number up to 65535"},
+        {m + "components 01:10105 02:0002 03:0210 04:0107",
+         "line 3: bad component entry '01:10105' (number:level[:flags] in hex)"},
+        {m + "config 3f 01 02", "line 3: config bytes reach past the 64 configuration bytes"},
+        {m + "config 00 01 100", "line 3: bad config byte '100'"},
+        {m + "fault 99999999999 no-answer",
+         "line 3: fault takes an exchange number from 1 and a kind"},
+        {m + "fault 2 status 100", "line 3: " + kFaultKinds},
+        {m + "fault 2 late 4294967296", "line 3: " + kFaultKinds},
+        {m + "fault 2 vanish 10", "line 3: " + kFaultKinds},
+        {m + "mode flash", "line 3: mode takes normal or update"},
+        {m + "numbered-feature 01", "line 3: numbered-feature takes yes or no"},
+        {m + "numbered-feature yes\n", kNumbered},
+        {m + "numbered-feature yes\nmonitor B\n", kNumbered},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
+        SCOPED_TRACE(c.text);
         std::vector<sim::SimMonitor> monitors = sim::DefaultMonitors();
         std::string error;
-        EXPECT_FALSE(sim::ParseState("monitor A\n" + c.line + "\n", monitors, error));
-        EXPECT_EQ(error, "line 2: " + c.error);
-        EXPECT_EQ(monitors.size(), 2u);
-    }
-    std::vector<sim::SimMonitor> monitors;
-    std::string error;
-    EXPECT_FALSE(sim::ParseState("vid 0f66\n", monitors, error));
-    EXPECT_EQ(error, "line 1: 'vid' before the first monitor line");
-}
-
-// A controller without report ids unless the file says otherwise. A file of the earlier
-// simulator says "report-id 01" and nothing of the feature report: numbered input and output
-// reports, a feature report without id, as that simulator answered. A controller that
-// numbers its feature report too must name the id.
-TEST(SimState, ReportIdsByDefaultAndInFilesOfTheEarlierSimulator) {
-    std::vector<sim::SimMonitor> monitors;
-    std::string error;
-    ASSERT_TRUE(
-        sim::ParseState("monitor A\nmonitor B\n  report-id 01\n"
-                        "monitor C\n  numbered-feature yes\n  report-id 02\n",
-                        monitors, error))
-        << error;
-    ASSERT_EQ(monitors.size(), 3u);
-    EXPECT_EQ(std::tie(monitors[0].reportId, monitors[0].numberedFeature),
-              std::make_tuple(uint8_t{0}, false));
-    EXPECT_EQ(std::tie(monitors[1].reportId, monitors[1].numberedFeature),
-              std::make_tuple(uint8_t{1}, false));
-    EXPECT_EQ(std::tie(monitors[2].reportId, monitors[2].numberedFeature),
-              std::make_tuple(uint8_t{2}, true));
-    for (const sim::SimMonitor& m : sim::DefaultMonitors()) {
-        EXPECT_EQ(m.reportId, 0);
-        EXPECT_FALSE(m.numberedFeature);
-    }
-    // The error names the monitor's line, whether another monitor follows or not.
-    for (const std::string text : {"# x\nmonitor A\n  numbered-feature yes\n",
-                                   "# x\nmonitor A\n  numbered-feature yes\nmonitor B\n"}) {
-        monitors = sim::DefaultMonitors();
-        EXPECT_FALSE(sim::ParseState(text, monitors, error));
-        EXPECT_EQ(error,
-                  "line 2: the monitor's numbered-feature yes needs a report-id other than 00");
+        EXPECT_FALSE(sim::ParseState(c.text + "\n", monitors, error));
+        EXPECT_EQ(error, c.error);
         EXPECT_EQ(monitors.size(), 2u);
     }
 }
 
-sim::SimBus& Bus() {
-    return sim::SimBus::instance();
-}
-
-// One run's reports to the first monitor: each entry function below is a whole run.
+// One exchange with the first monitor: the status byte of its answer.
 uint8_t Send(std::initializer_list<uint8_t> head) {
     std::vector<uint8_t> report(264, 0);
     std::copy(head.begin(), head.end(), report.begin());
-    const int iface = Bus().monitorInterface(0);
-    EXPECT_EQ(Bus().writeReport(iface, report.data(), 264), 0u);
+    sim::SimBus& bus = sim::SimBus::instance();
+    EXPECT_EQ(bus.writeReport(bus.monitorInterface(0), report.data(), 264), 0u);
     uint8_t answer[9] = {};
-    EXPECT_EQ(Bus().readReport(iface, answer), 0u);
+    EXPECT_EQ(bus.readReport(bus.monitorInterface(0), answer), 0u);
     return answer[1];
-}
-uint8_t ConfigQuery() {
-    return Send({0, 6, 0, 0x20, 0, 0xFF, 0x01, 0, 0});
-}
-int EnterUpdateAndStageARecord(int, char**) {
-    EXPECT_EQ(ConfigQuery(), sim::kStatusQueryOk);
-    EXPECT_EQ(Send({0, 4, 0, 1, 0}), sim::kStatusQueryOk);
-    EXPECT_EQ(Send({0, 6, 0, 2, 0, 1, 0x10, 0, 0x10, 0x28}), sim::kStatusWriteOk);
-    return 1;  // as a run whose update failed before the commit
-}
-int StillInUpdateMode(int, char**) {
-    EXPECT_TRUE(Bus().monitors[0].updateMode);
-    EXPECT_TRUE(Bus().monitors[0].stagedRecords.empty());
-    EXPECT_EQ(Bus().monitors[0].exchanges, 0u);
-    // The record of the last run is gone: a commit now applies nothing.
-    EXPECT_EQ(Send({0, 5, 0, 2, 0}), sim::kStatusWriteOk);
-    return 0;
-}
-int LeaveUpdateMode(int, char**) {
-    EXPECT_EQ(Send({0, 4, 0, 0, 0x40}), sim::kStatusQueryOk);
-    return 0;
-}
-int EnterUpdateThenDropOffTheBus(int, char**) {
-    EXPECT_EQ(Send({0, 4, 0, 1, 0}), sim::kStatusQueryOk);
-    Bus().monitors[0].faults = {{2, sim::FaultKind::Disconnect, 0}};
-    const std::vector<uint8_t> record(264, 1);
-    EXPECT_EQ(Bus().writeReport(Bus().monitorInterface(0), record.data(), 264),
-              kErrorDeviceNotConnected);
-    return 1;
 }
 
 // A monitor left in update mode by one run is still in it on the next, as the hardware is,
-// until a reset leaves it; the state file says so in between.
+// without the records staged before; a reset leaves it, and so does dropping off the bus.
 TEST(SimState, UpdateModeOutlivesTheRunUntilAResetLeavesIt) {
+    const sim::EntryFunction runs[] = {
+        [](int, char**) {
+            EXPECT_EQ(Send({0, 4, 0, 1, 0}), sim::kStatusQueryOk);
+            EXPECT_EQ(Send({0, 6, 0, 2, 0, 1, 0x10, 0, 0x10, 0x28}), sim::kStatusWriteOk);
+            return 1;  // as a run whose update failed before the commit
+        },
+        [](int, char**) {
+            EXPECT_TRUE(sim::SimBus::instance().monitors[0].updateMode);
+            EXPECT_TRUE(sim::SimBus::instance().monitors[0].stagedRecords.empty());
+            EXPECT_EQ(Send({0, 4, 0, 0, 0x40}), sim::kStatusQueryOk);
+            return 0;
+        },
+        [](int, char**) {
+            EXPECT_EQ(Send({0, 4, 0, 1, 0}), sim::kStatusQueryOk);
+            sim::SimBus& bus = sim::SimBus::instance();
+            bus.monitors[0].faults = {{2, sim::FaultKind::Disconnect, 0}};
+            const std::vector<uint8_t> record(264, 1);
+            EXPECT_EQ(bus.writeReport(bus.monitorInterface(0), record.data(), 264),
+                      kErrorDeviceNotConnected);
+            return 1;
+        },
+    };
+    const int statuses[] = {1, 0, 1};
+    const char* modesAfter[] = {"UN", "NN", "NN"};
     TempDir dir;
-    const std::string state = dir.file(sim::kStateFileName);
     char name[] = "marvanecfgutil-sim";
     char* argv[] = {name, nullptr};
-    auto modes = [&] {
+    for (size_t i = 0; i < std::size(runs); ++i) {
+        EXPECT_EQ(sim::RunSimSession(dir.path(), 1, argv, runs[i]), statuses[i]) << i;
         std::vector<sim::SimMonitor> monitors;
-        std::string error;
-        EXPECT_TRUE(sim::ParseState(ReadFileBytes(state), monitors, error)) << error;
-        std::string text;
-        for (const sim::SimMonitor& m : monitors) {
-            text += m.updateMode ? "U" : "N";
-            EXPECT_EQ(m.config, sim::DefaultMonitorConfig());
+        std::string error, modes;
+        EXPECT_TRUE(sim::ParseState(ReadFileBytes(dir.file(sim::kStateFileName)), monitors, error));
+        for (const sim::SimMonitor& monitor : monitors) {
+            modes += monitor.updateMode ? "U" : "N";
+            EXPECT_EQ(monitor.config, sim::DefaultMonitorConfig()) << i;
         }
-        return text;
-    };
-
-    EXPECT_EQ(sim::RunSimSession(dir.path(), 1, argv, EnterUpdateAndStageARecord), 1);
-    EXPECT_EQ(modes(), "UN");
-    EXPECT_NE(ReadFileBytes(state).find("\n  mode update\n"), std::string::npos);
-    EXPECT_EQ(sim::RunSimSession(dir.path(), 1, argv, StillInUpdateMode), 0);
-    EXPECT_EQ(modes(), "UN");
-    EXPECT_EQ(sim::RunSimSession(dir.path(), 1, argv, LeaveUpdateMode), 0);
-    EXPECT_EQ(modes(), "NN");
-    // A monitor that dropped off the bus comes back as after power-up.
-    EXPECT_EQ(sim::RunSimSession(dir.path(), 1, argv, EnterUpdateThenDropOffTheBus), 1);
-    EXPECT_EQ(modes(), "NN");
-    Bus().reset();
+        EXPECT_EQ(modes, modesAfter[i]) << i;
+    }
+    sim::SimBus::instance().reset();
 }
 
 }  // namespace

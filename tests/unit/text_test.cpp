@@ -1,24 +1,35 @@
-// Names typed on the command line must reach the file system unchanged.
+// One UTF-8 decoder serves INI files, serial numbers and the names typed on the command line.
 #include "platform/Text.h"
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-TEST(TextTest, AnyByteStringSurvivesWideningAndNarrowing) {
-    // UTF-8, Latin-1 bytes, overlong and surrogate encodings, bytes that open no sequence,
-    // a cut-off sequence.
-    for (const std::string name :
-         {"VornikMonCfg.ini", "caf\xc3\xa9.ini", "\xf0\x9f\x98\x80", "lat\xe9n.ini", "\xc0\xaf",
-          "\xed\xa0\x80", "\xf5\x80\xff", "cut\xe2\x82"}) {
-        EXPECT_EQ(Narrow(Widen(name)), name);
-    }
-    EXPECT_EQ(Widen("caf\xc3\xa9"), L"caf\u00e9");
-}
-#endif
+#include <utility>
 
-TEST(TextTest, AsciiIsTheSameOnEveryPlatform) {
-    EXPECT_EQ(Widen("41-FFFFF x.ini"), L"41-FFFFF x.ini");
-    EXPECT_EQ(Narrow(L"41-FFFFF x.ini"), "41-FFFFF x.ini");
+// Each bad byte alone becomes U+FFFD and the bytes after it decode afresh; names escape the
+// bad bytes instead, so that a file name that is not UTF-8 reaches the file system unchanged.
+TEST(TextTest, Utf8DecodesOneBadByteAtATime) {
+    const std::pair<std::string, std::u16string> cases[] = {
+        {"0001A7 x.ini", u"0001A7 x.ini"},
+        {"caf\xC3\xA9 \xE2\x82\xAC", u"caf\u00E9 \u20AC"},
+        {"\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"a\xC3", u"a\uFFFD"},                              // cut short
+        {"cut\xE2\x82", u"cut\uFFFD\uFFFD"},                // cut short
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong
+        {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // a surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+        {"lat\xE9n\xFF", u"lat\uFFFDn\uFFFD"},              // Latin-1, no lead byte
+        {"\xE2\x28\xA1", u"\uFFFD(\uFFFD"},
+    };
+    for (const auto& [in, out] : cases) {
+        SCOPED_TRACE(testing::PrintToString(in));
+        EXPECT_EQ(Utf8ToUtf16(in), out);
+        EXPECT_EQ(FromUtf8(in), FromUtf16(out.data(), out.size()));
+        EXPECT_EQ(ToUtf16(FromUtf8(in)), out);
+#ifndef _WIN32
+        EXPECT_EQ(Narrow(Widen(in)), in);
+#endif
+    }
 }
 
 // JSON output needs UTF-8 whatever the code page: pairs joined, a lone surrogate replaced.

@@ -1,17 +1,12 @@
-// Reading and writing the simulator's state file, and the session around one run.
-#include "sim/SimState.h"
-
+// Reading the simulator's state file: one monitor line and its setting lines per monitor
+// (sim/README.md), checked completely before anything is taken from it.
 #include <charconv>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
-#include "platform/Console.h"
 #include "platform/Text.h"
+#include "sim/SimState.h"
 
 namespace sim {
-
 namespace {
 
 std::vector<std::string> Tokens(const std::string& line) {
@@ -237,30 +232,6 @@ std::string ApplyLine(const std::vector<std::string>& t, SimMonitor& m) {
     return "unknown setting '" + key + "'";
 }
 
-std::string Hex(uint32_t value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*x", digits, value);
-    return text;
-}
-
-void WriteError(const std::string& text) {
-    ConsoleErrorPrintf("marvanecfgutil-sim: %s\n", text.c_str());
-}
-
-bool ReadFile(const std::filesystem::path& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) {
-        return false;
-    }
-    text = content.str();
-    return true;
-}
-
 }  // namespace
 
 bool ParseState(const std::string& text, std::vector<SimMonitor>& monitors, std::string& error) {
@@ -321,172 +292,6 @@ bool ParseState(const std::string& text, std::vector<SimMonitor>& monitors, std:
     }
     monitors = std::move(parsed);
     return true;
-}
-
-std::string FormatState(const std::vector<SimMonitor>& monitors) {
-    std::string text =
-        "# marvanecfgutil-sim state: the simulated monitors, in discovery order. Rewritten\n"
-        "# after a run that changed a monitor; see sim/README.md for every setting.\n";
-    for (const SimMonitor& m : monitors) {
-        text += "\nmonitor " + Narrow(m.serial) + "\n";
-        text += "  vid " + Hex(m.vid, 4) + "\n";
-        text += "  pid " + Hex(m.pid, 4) + "\n";
-        text += "  version " + Hex(m.version, 4) + "\n";
-        text += "  usage-page " + Hex(m.usagePage, 4) + "\n";
-        text += "  usage " + Hex(m.usage, 4) + "\n";
-        text += "  report-id " + Hex(m.reportId, 2) + "\n";
-        text += std::string("  numbered-feature ") + (m.numberedFeature ? "yes" : "no") + "\n";
-        text += "  output-report-length " + std::to_string(m.outputReportLength) + "\n";
-        text += "  feature-report-length " + std::to_string(m.featureReportLength) + "\n";
-        text += std::string("  output-value-caps ") + (m.outputValueCapsMatch ? "match" : "other") +
-                "\n";
-        text += "  other-output-values " + std::to_string(m.otherOutputValues) + "\n";
-        text += std::string("  second-collection ") + (m.secondCollection ? "yes" : "no") + "\n";
-        text += std::string("  mode ") + (m.updateMode ? "update" : "normal") + "\n";
-        text += "  components";
-        for (size_t k = 0; k < 4; ++k) {
-            const uint8_t* c = m.componentTable.data() + 4 * k;
-            text += " " + Hex(c[0], 2) + ":" + Hex(static_cast<uint32_t>(c[2] << 8 | c[1]), 4) +
-                    ":" + Hex(c[3], 2);
-        }
-        text += "\n";
-        for (size_t row = 0; row < m.config.size(); row += 16) {
-            text += "  config " + Hex(static_cast<uint32_t>(row), 2);
-            for (size_t k = 0; k < 16; ++k) {
-                text += " " + Hex(m.config[row + k], 2);
-            }
-            text += "\n";
-        }
-        for (const ScriptedFault& f : m.faults) {
-            text += "  fault " + std::to_string(f.exchange) + " ";
-            switch (f.kind) {
-                case FaultKind::NoAnswer:
-                    text += "no-answer";
-                    break;
-                case FaultKind::Status:
-                    text += "status " + Hex(f.status, 2);
-                    break;
-                case FaultKind::Disconnect:
-                    text += "disconnect";
-                    break;
-                case FaultKind::FeatureFails:
-                    text += "feature-fails";
-                    break;
-                case FaultKind::WritePending:
-                    text += "write-pending";
-                    break;
-                case FaultKind::Vanish:
-                    text += "vanish";
-                    break;
-                case FaultKind::FlushFails:
-                    text += "flush-fails";
-                    break;
-                case FaultKind::Stale:
-                    text += "stale " + Hex(f.status, 2);
-                    break;
-                case FaultKind::Late:
-                    text += "late " + std::to_string(f.delayMs);
-                    break;
-            }
-            text += "\n";
-        }
-    }
-    return text;
-}
-
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-    const std::filesystem::path target(path);
-    std::filesystem::path temporary = target;
-    temporary += ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            error = "cannot write " + temporary.string();
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, target, ec);
-    if (ec) {
-        error = "cannot replace " + path + ": " + ec.message();
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return false;
-    }
-    return true;
-}
-
-int RunSimSession(const std::string& directory, int argc, char* argv[], EntryFunction entry) {
-    const std::filesystem::path dir(directory);
-    const std::string statePath = (dir / kStateFileName).string();
-    std::vector<SimMonitor> monitors;
-    std::error_code ec;
-    const bool exists = std::filesystem::exists(statePath, ec);
-    if (ec) {
-        // Never mistake an unreadable file for a missing one and write over it.
-        WriteError("cannot look for " + statePath + ": " + ec.message());
-        return 1;
-    }
-    if (exists) {
-        std::string text;
-        if (!ReadFile(statePath, text)) {
-            WriteError("cannot read " + statePath);
-            return 1;
-        }
-        std::string error;
-        if (!ParseState(text, monitors, error)) {
-            WriteError(statePath + ": " + error);
-            return 1;
-        }
-    } else {
-        monitors = DefaultMonitors();
-        std::string error;
-        if (!WriteFileAtomically(statePath, FormatState(monitors), error)) {
-            WriteError(error);
-            return 1;
-        }
-    }
-
-    SimBus& bus = SimBus::instance();
-    bus.loadMonitors(monitors);
-    int status = entry(argc, argv);
-
-    // Comments of a hand-written file survive runs that change nothing. The run lock reloads
-    // the state once it is ours, so the changes are those since that load: a run that waited
-    // and then put back what it saw before waiting still changed the file's state.
-    const std::string after = FormatState(bus.monitors);
-    if (after != FormatState(bus.loadedFrom)) {
-        std::string error;
-        if (!WriteFileAtomically(statePath, after, error)) {
-            WriteError(error + " (the monitors' new state is lost)");
-            status = 1;
-        }
-    }
-
-    if (!bus.transcript.empty()) {
-        std::string text = "# marvanecfgutil-sim";
-        for (int i = 1; i < argc; ++i) {
-            text += " ";
-            text += argv[i];
-        }
-        text += " (exit status " + std::to_string(status) + ")\n";
-        for (const std::string& line : bus.transcript) {
-            text += line + "\n";
-        }
-        const std::string transcriptPath = (dir / kTranscriptFileName).string();
-        std::ofstream out(transcriptPath, std::ios::binary | std::ios::app);
-        out << text;
-        out.flush();
-        if (!out) {
-            WriteError("cannot append to " + transcriptPath);
-        }
-    }
-    ConsoleFlush();
-    return status;
 }
 
 }  // namespace sim
