@@ -15,7 +15,9 @@ using HidPreparsedData = void*;
 using HidBoolean = uint8_t;  // BOOLEAN
 using HidStatus = int32_t;   // NTSTATUS
 
-inline HidHandle InvalidHidHandle() { return reinterpret_cast<HidHandle>(static_cast<intptr_t>(-1)); }
+inline HidHandle InvalidHidHandle() {
+    return reinterpret_cast<HidHandle>(static_cast<intptr_t>(-1));
+}
 
 inline constexpr HidStatus kHidpStatusSuccess = 0x00110000;
 inline constexpr HidStatus kHidpStatusInvalidPreparsedData = static_cast<HidStatus>(0xC0110001u);

@@ -6,9 +6,8 @@
 #include <cerrno>
 
 #include "hid/HidLib.h"
-#include "hid/linux/HidrawDevice.h"
-#include "hid/linux/HidrawHandle.h"
-#include "hid/linux/ReportDescriptor.h"
+#include "hid/ReportDescriptor.h"
+#include "hid/linux/HidrawNode.h"
 #include "hid/linux/Utf8.h"
 #include "tests/linux/unit_FakeHidraw.h"
 #include "tests/support/Descriptors.h"
@@ -21,8 +20,8 @@ protected:
         node.descriptor = descriptors::kComposite;
         ASSERT_TRUE(HidLib::initialise());
         // No such node in sysfs: udev lookups fail and the ioctls answer.
-        probe = hidraw::OpenProbe("/dev/hidraw-unit-test");
-        ASSERT_NE(probe, nullptr);
+        probe = std::make_unique<hidraw::HidrawNode>("/dev/hidraw-unit-test");
+        ASSERT_TRUE(hidraw::OpenNode(*probe, "test"));
     }
 
     HidHandle handle() { return hidraw::AsHidHandle(*probe); }
@@ -30,13 +29,13 @@ protected:
     const HidFunctions& hid = HidLib::functions();
     fakehid::Node node;
     fakehid::Install install{node};
-    std::unique_ptr<hidraw::ProbeHandle> probe;
+    std::unique_ptr<hidraw::HidrawNode> probe;
 };
 
 TEST_F(HidLibTest, OneCollectionPerPreparsedBlock) {
     EXPECT_EQ(probe->sysname, "hidraw-unit-test");
-    size_t count = 0;
-    ASSERT_TRUE(hidraw::CollectionCount(*probe, count));
+    ASSERT_TRUE(hidraw::LoadDescriptor(*probe, "test"));
+    const size_t count = probe->descriptor->collections.size();
     ASSERT_EQ(count, 3u);
 
     const uint16_t pages[] = {0x0001, 0x000C, 0xFF00};
@@ -78,7 +77,8 @@ TEST_F(HidLibTest, NoBlockBeyondTheCollectionsAndNoProbeOfAMissingNode) {
     // A node that cannot be opened says why.
     node.openError = ENOENT;
     errno = 0;
-    EXPECT_EQ(hidraw::OpenProbe("/dev/hidraw99"), nullptr);
+    hidraw::HidrawNode missing("/dev/hidraw99");
+    EXPECT_FALSE(hidraw::OpenNode(missing, "test"));
     EXPECT_EQ(errno, ENOENT);
 }
 
@@ -111,7 +111,7 @@ TEST_F(HidLibTest, OutputReportByIoctlAndInputBuffersAccepted) {
 // What the walk gives from sysfs (bus, ids, descriptor) is answered without opening the
 // node; a question only the device can answer opens it then.
 TEST_F(HidLibTest, AProbeFromSysfsOpensTheNodeOnlyWhenAsked) {
-    hidraw::ProbeHandle walked;
+    hidraw::HidrawNode walked;
     walked.devnode = "/dev/hidraw-unit-test";
     walked.sysname = "hidraw-unit-test";
     walked.openOnDemand = true;
@@ -119,8 +119,7 @@ TEST_F(HidLibTest, AProbeFromSysfsOpensTheNodeOnlyWhenAsked) {
     walked.bus = 0x05;
     walked.vendor = 0x04E7;
     walked.product = 0x0030;
-    size_t count = 0;
-    ASSERT_TRUE(hidraw::CollectionCount(*probe, count));  // the composite's, parsed
+    ASSERT_TRUE(hidraw::LoadDescriptor(*probe, "test"));  // the composite's, parsed
     walked.descriptor = probe->descriptor;
     const int opens = node.opens;
     walked.collection = 2;

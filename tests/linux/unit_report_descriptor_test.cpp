@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/linux/ReportDescriptor.h"
+#include "hid/ReportDescriptor.h"
 #include "tests/support/Descriptors.h"
 
 namespace {
