@@ -47,13 +47,11 @@ struct Node {
     int featureError = 0;         // HIDIOCGFEATURE fails with it
     int descriptorSizeError = 0;  // HIDIOCGRDESCSIZE fails with it
     std::vector<uint8_t> featureAnswer;
-    hidraw_devinfo info{3, 0x0F66, 0x302C};
     std::string unique;  // HIDIOCGRAWUNIQ
 
     int64_t now = 1000000;
     bool terminated = false;
     std::vector<std::vector<uint8_t>> written;        // device writes
-    std::vector<std::vector<uint8_t>> outputReports;  // HIDIOCSOUTPUT
     std::vector<int> pollTimeouts;                    // of polls that watched the device
     std::vector<int> closed;
     int devicePolls = 0;
@@ -148,10 +146,6 @@ inline int Ioctl(int, unsigned long request, void* argument) {
         CopyOut(d->value, d->size, n.descriptor);
         return 0;
     }
-    if (nr == _IOC_NR(HIDIOCGRAWINFO)) {
-        *static_cast<hidraw_devinfo*>(argument) = n.info;
-        return 0;
-    }
     if (nr == _IOC_NR(HIDIOCGRAWUNIQ(0))) {
         std::memset(argument, 0, size);
         return CopyOut(argument, size, {n.unique.begin(), n.unique.end()});
@@ -160,11 +154,6 @@ inline int Ioctl(int, unsigned long request, void* argument) {
         ++n.featureRequests;
         return n.featureError != 0 ? Fail(n.featureError)
                                    : CopyOut(argument, size, n.featureAnswer);
-    }
-    if (nr == _IOC_NR(HIDIOCSOUTPUT(0))) {
-        const auto* bytes = static_cast<const uint8_t*>(argument);
-        n.outputReports.emplace_back(bytes, bytes + size);
-        return static_cast<int>(size);
     }
     return Fail(ENOTTY);
 }
@@ -206,10 +195,6 @@ inline int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
         device->revents =
             static_cast<short>(step.deviceEvents & (device->events | POLLERR | POLLHUP | POLLNVAL));
         return (device->revents != 0 ? 1 : 0) + (event != nullptr && event->revents ? 1 : 0);
-    }
-    if ((device->events & POLLOUT) != 0) {
-        device->revents = POLLOUT;
-        return 1;
     }
     if (!n.queue.empty()) {
         device->revents = POLLIN;

@@ -63,14 +63,6 @@ TEST(ReportDescriptor, AnswersCollectionsLengthsAndCapabilityCounts) {
          {{0x0001, 0x0002, 4, 0, 0, 2, 0, 0, 1, 0, 0, 2},
           {0x000C, 0x0001, 3, 0, 0, 0, 0, 0, 1, 0, 0, 1},
           {0xFF00, 0x0001, 0, 0, 64, 0, 0, 1, 0, 0, 0, 1}}},
-        // Long items carry nothing and are skipped.
-        {"long item skipped",
-         InCollection({0xFE, 0x03, 0x42, 0x01, 0x02, 0x03, 0x75, 0x08, 0x95, 0x04, 0x81, 0x02}),
-         {{0xFF00, 0x0001, 5, 0, 0, 1, 0, 0, 0, 0, 0, 1}}},
-        // A zero-length field puts nothing on the wire: no report, no capability.
-        {"zero report count",
-         InCollection({0x75, 0x08, 0x95, 0x00, 0x09, 0x02, 0x81, 0x02}),
-         {{0xFF00, 0x0001, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}}},
         // Without report ids the id byte still counts; bits round up to whole bytes.
         {"unnumbered, odd bit count",
          InCollection({0x75, 0x03, 0x95, 0x03, 0x09, 0x02, 0x81, 0x02}),
@@ -147,11 +139,6 @@ TEST(ReportDescriptor, ValueCapsInDescriptorOrder) {
           {kOut, 4, 0xFF00, 0x20, 0, 0, 8, 1, 0, 255, 1, 0, 0xFF00, 1},
           {kOut, 4, 0xFF00, 0x21, 0, 0, 8, 1, 0, 255, 1, 0, 0xFF00, 1},
           {kOut, 4, 0xFF00, 0x22, 0, 0, 8, 3, 0, 255, 1, 0, 0xFF00, 1}}},
-        // Mouse axes: relative signed values in their physical collection.
-        {"mouse axes",
-         descriptors::kComposite,
-         {{kIn, 1, 0x0001, 0x30, 0, 0, 8, 1, -127, 127, 0, 1, 0x0001, 0x01},
-          {kIn, 1, 0x0001, 0x31, 0, 0, 8, 1, -127, 127, 0, 1, 0x0001, 0x01}}},
         // A four-byte usage names page 0xFF45 whatever the current usage page says.
         {"extended usage",
          InCollection({0x75, 0x08, 0x95, 0x02, 0x0B, 0x01, 0xA0, 0x45, 0xFF, 0x91, 0x02}),
@@ -213,11 +200,6 @@ TEST(ReportDescriptor, RefusesBrokenDescriptorsCleanly) {
     for (size_t k = 0; k <= hidraw::kMaxPushDepth; ++k) {
         deepPush.push_back(0xA4);
     }
-    std::vector<uint8_t> manyUsages = {0x75, 0x08, 0x95, 0x01};
-    for (size_t k = 0; k <= hidraw::kMaxLocalUsages; ++k) {
-        manyUsages.insert(manyUsages.end(), {0x09, 0x01});
-    }
-    manyUsages.insert(manyUsages.end(), {0x81, 0x02});
     std::vector<uint8_t> deepCollections;
     for (size_t k = 0; k <= hidraw::kMaxCollectionDepth; ++k) {
         deepCollections.insert(deepCollections.end(), {0xA1, 0x00});
@@ -227,22 +209,16 @@ TEST(ReportDescriptor, RefusesBrokenDescriptorsCleanly) {
         {"empty", {}, "empty descriptor"},
         {"truncated item", truncated, "item truncated"},
         {"long item truncated", InCollection({0xFE, 0x10, 0x42, 0x01}), "long item truncated"},
-        {"long item header truncated", {0xFE, 0x01}, "long item truncated"},
         {"pop without push", InCollection({0xB4}), "pop without push"},
         {"push nested too deep", InCollection(deepPush), "push nested too deep"},
         {"count times size too large",
          InCollection({0x76, 0x00, 0x01, 0x96, 0xFF, 0xFF, 0x81, 0x02}), "report too long"},
         {"reports adding up too long",
          InCollection({0x75, 0x80, 0x96, 0x00, 0x04, 0x81, 0x02, 0x81, 0x02}), "report too long"},
-        {"report size beyond 256 bits", InCollection({0x76, 0x01, 0x01}), "report size too large"},
-        {"report count absurd", InCollection({0x97, 0x00, 0x00, 0x00, 0x01}),
-         "report count too large"},
         {"report id 0", InCollection({0x85, 0x00}), "report id out of range"},
-        {"report id beyond a byte", InCollection({0x86, 0x00, 0x01}), "report id out of range"},
         {"collection not closed",
          {0x09, 0x01, 0xA1, 0x01, 0x09, 0x02, 0xA1, 0x00, 0xC0},
          "collection not closed"},
-        {"end collection without collection", {0xC0}, "end collection without collection"},
         {"data item outside a collection",
          {0x75, 0x08, 0x95, 0x01, 0x81, 0x02},
          "data item outside a collection"},
@@ -250,14 +226,7 @@ TEST(ReportDescriptor, RefusesBrokenDescriptorsCleanly) {
         {"collections nested too deep", InCollection(deepCollections),
          "collections nested too deep"},
         {"reserved item type", InCollection({0x0C}), "reserved item type"},
-        {"reserved main item", InCollection({0xD0}), "reserved main item"},
-        {"reserved global item", InCollection({0xC4}), "reserved global item"},
-        {"usage maximum without minimum", InCollection({0x29, 0x05}),
-         "usage maximum without minimum"},
-        {"usage range backwards", InCollection({0x19, 0x05, 0x29, 0x01}),
-         "usage maximum below minimum"},
         {"descriptor too long", tooLong, "descriptor longer than 4096 bytes"},
-        {"too many usages before one item", InCollection(manyUsages), "too many usages"},
     };
     for (const BadCase& c : cases) {
         SCOPED_TRACE(c.name);
