@@ -5,18 +5,41 @@
 
 #include "hid/HidTypes.h"
 
+// Each entry has hid.dll's meaning; a false HidBoolean leaves the reason in the system's last
+// error (GetLastError on Windows, errno on Linux, SimBus::lastError in the simulator). A
+// HidHandle is a file handle on Windows, a hidraw::HidrawNode* on Linux (one collection of
+// one node) and a SimInterface* in the simulator. None waits on its own beyond the system's
+// limits (Linux: a feature request may take the USB core's 5000 ms); none is called from a
+// second thread.
 struct HidFunctions {
+    // The HID interface class; Linux gives Windows' value, which nothing there uses.
     void(HID_API* HidD_GetHidGuid)(HidGuid* guid);
+    // A block answering for the handle's collection, valid until freed whatever happens to the
+    // handle. Linux: our own parse of the node's report descriptor.
     HidBoolean(HID_API* HidD_GetPreparsedData)(HidHandle device, HidPreparsedData* preparsed);
+    // False for a block not handed out (or already freed), which is never followed.
     HidBoolean(HID_API* HidD_FreePreparsedData)(HidPreparsedData preparsed);
+    // Vendor, product and release number. Linux: the release number is the USB device's, 0
+    // for a device on another bus.
     HidBoolean(HID_API* HidD_GetAttributes)(HidHandle device, HidAttributes* attributes);
+    // Drops the input reports waiting. Linux: reads the node dry (at most 4096 reports).
     HidBoolean(HID_API* HidD_FlushQueue)(HidHandle device);
+    // The input queue's depth. Linux keeps 64 reports per open file: accepted, nothing set.
     HidBoolean(HID_API* HidD_SetNumInputBuffers)(HidHandle device, uint32_t count);
+    // The serial as UTF-16 with its terminator; the whole of it fits in `length` bytes or
+    // nothing is written. Linux: the USB device's serial, else HID_UNIQ.
     HidBoolean(HID_API* HidD_GetSerialNumberString)(HidHandle device, void* buffer,
                                                     uint32_t length);
+    // buffer[0] is the report id on the way in and out; an id the collection does not declare
+    // is refused (ERROR_INVALID_PARAMETER, Linux EINVAL) before the device hears of it; a
+    // shorter answer leaves the rest zero.
     HidBoolean(HID_API* HidD_GetFeature)(HidHandle device, void* buffer, uint32_t length);
+    // Sends an output report by control transfer; bound but not called by the program.
     HidBoolean(HID_API* HidD_SetOutputReport)(HidHandle device, void* buffer, uint32_t length);
+    // The collection's usage and report lengths (each counting the id byte, 0 when none).
     HidStatus(HID_API* HidP_GetCaps)(HidPreparsedData preparsed, HidCaps* caps);
+    // Value caps of one report kind in descriptor order. A buffer too small gets what fits,
+    // `length` says how many, and the answer is kHidpStatusBufferTooSmall.
     HidStatus(HID_API* HidP_GetValueCaps)(int reportType, HidValueCaps* valueCaps, uint16_t* length,
                                           HidPreparsedData preparsed);
 };

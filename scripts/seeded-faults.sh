@@ -56,6 +56,9 @@ platform-replace-target~platform/posix/ProfileFilePosix.cpp~    if (rename(temp.
 platform-lock-not-flock~platform/posix/FileLockPosix.cpp~if (flock(fd, LOCK_EX | LOCK_NB) == 0) {~if (struct flock l{F_WRLCK, SEEK_SET, 0, 0, 0}; fcntl(fd, F_OFD_SETLK, &l) == 0) {
 hid-report-length~hid/ReportDescriptor.cpp~(longest + 7) / 8 + 1)~(longest + 7) / 8)
 hid-hup-ignored~hid/linux/HidTransportLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) != 0) {~(POLLNVAL)) != 0) {
+hid-gone-not-marked~hid/HidIo.cpp~    connected = false;<NL>    return true;~    return true;
+hid-terminate-no-cancel~hid/HidIo.cpp~    transport->cancel();~
+hid-late-write-lost~hid/HidIo.cpp~            break;  // finished right at the limit~            return false;
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
 LIST
 }
