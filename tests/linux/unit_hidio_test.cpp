@@ -1,7 +1,8 @@
 // The channel over hidraw on a scripted node: what the hidraw transport itself does. Timed
 // waits that survive interruptions and empty wake-ups, hang-ups, which errors mean the device
 // left, the id byte Windows puts first, the reports the collection declares, and the codes the
-// user sees. The channel's rules above the transport are tested over every backend alike.
+// user sees. The channel's rules above the transport are tested over every backend alike;
+// whole runs go through the emulated devices of the bed.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -40,7 +41,8 @@ protected:
     HidIo io;
 };
 
-// Every wait is bounded by the time left on the monotonic clock, however it is woken.
+// Every wait is bounded by the time left on the monotonic clock, however it is woken; poll's
+// int takes a 32-bit time-out in steps; no time at all still finds a queued report.
 TEST_F(HidrawChannel, WaitsKeepTheirTimeLimit) {
     ASSERT_TRUE(io.open(L"/dev/hidraw7"));
     node.polls = {PollStep{0, EINTR, 1200}, PollStep{POLLIN, 0, 300}, PollStep{POLLIN, 0, 100}};
@@ -49,15 +51,13 @@ TEST_F(HidrawChannel, WaitsKeepTheirTimeLimit) {
     EXPECT_EQ(received(), kAnswer);
     EXPECT_EQ(node.pollTimeouts, (std::vector<int>{3000, 1800, 1498}));
 
-    // A node that always polls ready and never has anything: the whole time-out, no more.
     int64_t start = node.now;
-    node.polls.assign(5000, PollStep{POLLIN, 0, 0});
+    node.polls.assign(5000, PollStep{POLLIN, 0, 0});  // always ready, never anything
     EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
     EXPECT_GE(node.now - start, 3000);
     EXPECT_LT(node.now - start, 3010);
-    node.polls.clear();
 
-    // 32 bits of milliseconds in steps of poll's int; no time at all still finds a report.
+    node.polls.clear();
     node.pollTimeouts.clear();
     start = node.now;
     EXPECT_FALSE(io.recvInputReport(buffer.data(), 0xFFFFFFFFu));
@@ -66,13 +66,12 @@ TEST_F(HidrawChannel, WaitsKeepTheirTimeLimit) {
     EXPECT_EQ(node.pollTimeouts, (std::vector<int>{kMost, kMost, 1, 0}));
     node.queue = {kAnswer};
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 0));
-    EXPECT_TRUE(io.isConnected());
 
-    // terminate's eventfd ends a wait at once.
-    node.polls = {PollStep{0, 0, 10, true}};
+    node.polls = {PollStep{0, 0, 10, true}};  // terminate's eventfd ends a wait at once
     start = node.now;
     EXPECT_FALSE(io.recvInputReport(buffer.data(), 7000));
     EXPECT_EQ(node.now - start, 10);
+    EXPECT_TRUE(io.isConnected());
 }
 
 TEST_F(HidrawChannel, ReportsQueuedBeforeAHangUpAreReadThenTheChannelStops) {
@@ -101,14 +100,11 @@ TEST_F(HidrawChannel, ErrorsMarkTheDeviceGoneOnlyWhenItIs) {
     for (const auto& [error, goneReading, goneWriting] : cases) {
         for (const int call : {0, 1, 2}) {  // read, write, flush
             SCOPED_TRACE(testing::Message() << error << " call " << call);
-            fakehid::Node fresh;
-            fresh.descriptor = descriptors::kMonitor;
-            fakehid::Install scoped(fresh);
             HidIo channel;
             ASSERT_TRUE(channel.open(L"/dev/hidraw7"));
-            fresh.reads = {ReadStep{{}, error}};
-            fresh.queue = {kAnswer};
-            fresh.writeError = error;
+            node.reads = {ReadStep{{}, error}};
+            node.queue = {kAnswer};
+            node.writeError = error;
             EXPECT_FALSE(call == 0   ? channel.recvInputReport(buffer.data(), 3000)
                          : call == 1 ? channel.sendOutputReport(kReport.data(), 264)
                                      : channel.flushDeviceQueue());
@@ -117,22 +113,15 @@ TEST_F(HidrawChannel, ErrorsMarkTheDeviceGoneOnlyWhenItIs) {
     }
 }
 
-// Windows puts a zero id byte before an unnumbered report; a short one ends in zeros and a
-// long one is cut to the nine bytes.
-TEST_F(HidrawChannel, UnnumberedReportsGetAZeroIdByteWithinNineBytes) {
+// Windows puts a zero id byte before an unnumbered report; a long one is cut to nine bytes.
+TEST_F(HidrawChannel, UnnumberedReportsStayWithinNineBytes) {
     node.descriptor = descriptors::kUnnumberedMonitor;
     ASSERT_TRUE(io.open(L"/dev/hidraw8"));
-    std::vector<uint8_t> longReport(64);
-    for (size_t k = 0; k < longReport.size(); ++k) {
-        longReport[k] = static_cast<uint8_t>(0x10 + k);
-    }
-    node.queue = {{0x40, 0x07}, longReport};
+    node.queue = {std::vector<uint8_t>(64, 0x77)};
     buffer.fill(0xEE);
     EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(received(), (std::vector<uint8_t>{0, 0x40, 0x07, 0, 0, 0, 0, 0, 0}));
-    EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
     EXPECT_EQ(received(),
-              (std::vector<uint8_t>{0, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17}));
+              (std::vector<uint8_t>{0, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77}));
     EXPECT_EQ(buffer[9], 0xEE);
 }
 
@@ -154,42 +143,32 @@ TEST_F(HidrawChannel, WritesWholeDeclaredReportsWithinFiveSeconds) {
     EXPECT_FALSE(send());
     EXPECT_GE(node.now - start, 5000);
     EXPECT_LT(node.now - start, 5010);
-    EXPECT_TRUE(io.isConnected());
     node.terminated = true;
     const int64_t then = node.now;
     EXPECT_FALSE(send());
     EXPECT_EQ(node.now, then);
+    EXPECT_TRUE(io.isConnected());
 }
 
-// A node carries the input reports of every collection; a channel takes only its own, as a
-// Windows handle does, and the wait goes on for the time left. Past the deadline only what
-// the kernel had queued (64 reports) is looked at.
+// A node carries the reports of every collection and a channel takes only its own, going on
+// for the time left; past the deadline only what the kernel had queued (64 reports) is looked
+// at, so a device that never stops cannot hold the read.
 TEST_F(HidrawChannel, ReportsOfAnotherCollectionAreDropped) {
     node.descriptor = descriptors::MonitorWithSecondCollection();
     ASSERT_TRUE(io.open(L"/dev/hidraw7&col01"));
     const std::vector<uint8_t> other = {0x02, 0x01, 0, 0, 0, 0, 0, 0, 0x77};
-    node.polls = {PollStep{POLLIN, 0, 400}, PollStep{POLLIN, 0, 100}};
-    node.reads = {ReadStep{other, 0}, ReadStep{kAnswer, 0}};
-    EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(received(), kAnswer);
-    EXPECT_EQ(node.pollTimeouts, (std::vector<int>{3000, 2600}));
-
     node.queue.assign(200, other);
     EXPECT_FALSE(io.recvInputReport(buffer.data(), 0));
     EXPECT_EQ(node.queue.size(), 200u - 65u);
-
-    HidIo second;
-    ASSERT_TRUE(second.open(L"/dev/hidraw7&col02"));
-    node.queue = {kAnswer, other};
-    EXPECT_TRUE(second.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(received(), other);
+    node.queue = {other, kAnswer};
+    EXPECT_TRUE(io.recvInputReport(buffer.data(), 0));
+    EXPECT_EQ(received(), kAnswer);
     HidIo third;
     EXPECT_FALSE(third.open(L"/dev/hidraw7&col03"));
 }
 
-// The code the user sees for a failed feature request is the one Windows gives; a report id
-// the collection does not declare is refused before the device hears of it. A short answer
-// ends in zeros.
+// The code the user sees for a failed feature request is the one Windows gives; a short
+// answer ends in zeros.
 TEST_F(HidrawChannel, FeatureRequests) {
     const std::pair<int, const char*> cases[] = {
         {ENODEV, "0000048f"}, {EIO, "0000001f"}, {EPIPE, "0000001f"}, {EINVAL, "00000057"}};
@@ -208,13 +187,6 @@ TEST_F(HidrawChannel, FeatureRequests) {
     std::vector<uint8_t> expected(128, 0);
     std::copy(node.featureAnswer.begin(), node.featureAnswer.end(), expected.begin());
     EXPECT_EQ(feature, expected);
-
-    const int asked = node.featureRequests;
-    feature[0] = 0x00;  // every report of this collection is numbered 1
-    CaptureOutput capture;
-    EXPECT_FALSE(io.getFeature(feature.data(), 128));
-    EXPECT_EQ(capture.out(), "HidIo::getFeature - err=00000057\n");
-    EXPECT_EQ(node.featureRequests, asked);
 }
 
 // Both descriptors close at terminate, or without it; a node whose descriptor cannot be read
