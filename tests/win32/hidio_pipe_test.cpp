@@ -1,5 +1,6 @@
-// The Windows HID channel under real overlapped I/O, with a message-mode named pipe as the
-// device. The HID calls a pipe cannot answer are swapped for fakes in the bound table.
+// The Windows transport under real overlapped I/O, with a message-mode named pipe as the
+// device: pending writes and reads, their time-outs and cancellation, and terminate from
+// another thread. The input-queue call a pipe cannot answer is swapped for a fake.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -25,13 +26,6 @@ struct HandleCloser {
 using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
 HANDLE readHandle = nullptr;  // the handle the channel sized the input queue of
-DWORD fakeError = 0;          // what the faked flush and feature calls fail with
-
-HidBoolean HID_API FakeFlushQueue(HidHandle device) {
-    EXPECT_EQ(device, readHandle);
-    SetLastError(fakeError);
-    return 0;
-}
 
 // One overlapped transfer on the device's end; cancelled when it does not finish in time.
 std::optional<DWORD> Exchange(HANDLE pipe, bool write, void* data, DWORD length, DWORD ms) {
@@ -71,11 +65,6 @@ protected:
             readHandle = device;
             return 1;
         };
-        table.HidD_FlushQueue = FakeFlushQueue;
-        table.HidD_GetFeature = [](HidHandle device, void*, uint32_t) {
-            return FakeFlushQueue(device);
-        };
-        fakeError = 0;
     }
     void TearDown() override {
         channel.reset();
@@ -224,21 +213,6 @@ TEST_F(HidIoPipeTest, TerminateEndsAWaitingReadAndAWaitingWrite) {
     EXPECT_EQ(LogMessages(),
               (std::vector<std::string>{kBanner, kBanner,
                                         "HidIo::sendOutputReport - Terminate Event signalled"}));
-}
-
-// Flush and feature requests go to the read handle and fail with the system's last error:
-// the code the user sees, and 1167 ending the channel.
-TEST_F(HidIoPipeTest, FlushAndFeatureFailWithTheLastError) {
-    Open(4096);
-    std::array<uint8_t, 23> buffer{};
-    fakeError = ERROR_INVALID_PARAMETER;
-    CaptureOutput capture;
-    EXPECT_FALSE(channel->getFeature(buffer.data(), 23));
-    EXPECT_EQ(capture.out(), "HidIo::getFeature - err=00000057\n");
-    fakeError = ERROR_DEVICE_NOT_CONNECTED;
-    EXPECT_FALSE(channel->flushDeviceQueue());
-    EXPECT_FALSE(channel->isConnected());
-    EXPECT_EQ(Take(200), std::nullopt);  // nothing reached the device
 }
 
 }  // namespace
