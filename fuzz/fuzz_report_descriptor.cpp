@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/linux/ReportDescriptor.h"
+#include "hid/ReportDescriptor.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The HID class library's types, laid out as hid.dll publishes them, so that the same
-// core code drives the real library on Windows and the simulated one elsewhere.
+// core code drives hid.dll on Windows, the hidraw table on Linux and the simulated bus.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 inline constexpr uint32_t kErrorFileNotFound = 2;           // ERROR_FILE_NOT_FOUND
+inline constexpr uint32_t kErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
 inline constexpr uint32_t kErrorInvalidHandle = 6;          // ERROR_INVALID_HANDLE
 inline constexpr uint32_t kErrorGenFailure = 31;            // ERROR_GEN_FAILURE
 inline constexpr uint32_t kErrorInvalidParameter = 87;      // ERROR_INVALID_PARAMETER

@@ -54,8 +54,11 @@ platform-profile-case~platform/PortableProfile.cpp~? static_cast<char16_t>(c - 3
 platform-utf16-surrogates~platform/Text.cpp~(0x10000 + ((unit - 0xD800) << 10)~(0x1000 + ((unit - 0xD800) << 10)
 platform-replace-target~platform/posix/ReplaceFilePosix.cpp~rename(temp.c_str(), target.c_str())~rename(temp.c_str(), (target + "x").c_str())
 platform-lock-not-flock~platform/posix/FileLockPosix.cpp~if (flock(fd, LOCK_EX | LOCK_NB) == 0) {~if (struct flock l{F_WRLCK, SEEK_SET, 0, 0, 0}; fcntl(fd, F_OFD_SETLK, &l) == 0) {
-hid-report-length~hid/linux/ReportDescriptor.cpp~(longest + 7) / 8 + 1)~(longest + 7) / 8)
-hid-hup-ignored~hid/linux/HidIoLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) != 0) {~(POLLNVAL)) != 0) {
+hid-report-length~hid/ReportDescriptor.cpp~(longest + 7) / 8 + 1)~(longest + 7) / 8)
+hid-hup-ignored~hid/linux/HidTransportLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) != 0) {~(POLLNVAL)) != 0) {
+hid-gone-not-marked~hid/HidIo.cpp~    connected = false;<NL>    return true;~    return true;
+hid-terminate-no-cancel~hid/HidIo.cpp~    transport->cancel();~
+hid-late-write-lost~hid/HidIo.cpp~            break;  // finished right at the limit~            return false;
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
 LIST
 }

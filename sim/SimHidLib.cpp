@@ -4,13 +4,9 @@
 #include <cstring>
 
 #include "hid/HidLib.h"
-#include "log/Log.h"
 #include "sim/SimBus.h"
 
 namespace {
-
-bool g_initialised = false;
-HidFunctions g_table{};
 
 sim::SimBus& Bus() {
     return sim::SimBus::instance();
@@ -267,40 +263,25 @@ HidStatus HID_API SimGetValueCaps(int reportType, HidValueCaps* valueCaps, uint1
 namespace sim {
 
 void UnbindHidLibrary() {
-    g_initialised = false;
-    g_table = HidFunctions{};
+    HidLib::forget();
 }
 
 }  // namespace sim
 
-bool HidLib::initialise() {
-    if (g_initialised) {
-        LogMessage(LogDebug, "HidLib::initialise - hid library ready");
-        return true;
-    }
+bool HidBindFunctions(HidFunctions& table) {
     if (!Bus().hidLibraryAvailable) {
         return false;
     }
-    g_table.HidD_GetHidGuid = SimGetHidGuid;
-    g_table.HidD_GetPreparsedData = SimGetPreparsedData;
-    g_table.HidD_FreePreparsedData = SimFreePreparsedData;
-    g_table.HidD_GetAttributes = SimGetAttributes;
-    g_table.HidD_FlushQueue = SimFlushQueue;
-    g_table.HidD_SetNumInputBuffers = SimSetNumInputBuffers;
-    g_table.HidD_GetSerialNumberString = SimGetSerialNumberString;
-    g_table.HidD_GetFeature = SimGetFeature;
-    g_table.HidD_SetOutputReport = SimSetOutputReport;
-    g_table.HidP_GetCaps = SimGetCaps;
-    g_table.HidP_GetValueCaps = SimGetValueCaps;
-    g_initialised = true;
-    LogMessage(LogDebug, "HidLib::initialise - hid library ready");
+    table.HidD_GetHidGuid = SimGetHidGuid;
+    table.HidD_GetPreparsedData = SimGetPreparsedData;
+    table.HidD_FreePreparsedData = SimFreePreparsedData;
+    table.HidD_GetAttributes = SimGetAttributes;
+    table.HidD_FlushQueue = SimFlushQueue;
+    table.HidD_SetNumInputBuffers = SimSetNumInputBuffers;
+    table.HidD_GetSerialNumberString = SimGetSerialNumberString;
+    table.HidD_GetFeature = SimGetFeature;
+    table.HidD_SetOutputReport = SimSetOutputReport;
+    table.HidP_GetCaps = SimGetCaps;
+    table.HidP_GetValueCaps = SimGetValueCaps;
     return true;
-}
-
-bool HidLib::isInitialised() {
-    return g_initialised;
-}
-
-const HidFunctions& HidLib::functions() {
-    return g_table;
 }

@@ -12,9 +12,8 @@
 #include "discovery/ZelHidDisplayList.h"
 #include "discovery/linux/LinuxWalks.h"
 #include "discovery/linux/Udev.h"
-#include "hid/linux/HidrawDevice.h"
-#include "hid/linux/HidrawHandle.h"
-#include "hid/linux/ReportDescriptor.h"
+#include "hid/linux/HidrawNode.h"
+#include "hid/ReportDescriptor.h"
 #include "log/Log.h"
 
 namespace discovery_linux {
@@ -55,7 +54,7 @@ bool HidrawWalk::enumerate(ZelHidDisplayList& list) const {
         udev_device* hid =
             udev_device_get_parent_with_subsystem_devtype(node.get(), "hid", nullptr);
         std::string hidId;
-        auto probe = std::make_unique<hidraw::ProbeHandle>();
+        auto probe = std::make_unique<hidraw::HidrawNode>();
         if (hid == nullptr || !PropertyText(hid, "HID_ID", hidId) ||
             !ParseHidId(hidId, probe->bus, probe->vendor, probe->product)) {
             LogMessage(LogDebug,

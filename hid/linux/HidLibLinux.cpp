@@ -1,4 +1,4 @@
-// The HID class library's table over hidraw. A HidHandle is a hidraw::ProbeHandle*; the
+// The HID class library's table over hidraw. A HidHandle is a hidraw::HidrawNode*; the
 // preparsed data is our own block holding one top-level collection of the node's report
 // descriptor. Failures leave errno set, as GetLastError is on Windows, and log the Linux call.
 #include <fcntl.h>
@@ -16,51 +16,49 @@
 
 #include "discovery/linux/Udev.h"
 #include "hid/HidLib.h"
-#include "hid/linux/HidrawDevice.h"
+#include "hid/ReportDescriptor.h"
+#include "hid/linux/HidrawNode.h"
 #include "hid/linux/HidrawSys.h"
-#include "hid/linux/ReportDescriptor.h"
 #include "log/Log.h"
 #include "platform/Text.h"
 
 namespace hidraw {
 
-ProbeHandle::ProbeHandle() = default;
-ProbeHandle::~ProbeHandle() = default;
-
-std::unique_ptr<ProbeHandle> OpenProbe(const std::string& devnode) {
-    const int fd = Sys().open(devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return nullptr;
-    }
-    auto probe = std::make_unique<ProbeHandle>();
-    probe->fd.reset(fd);
-    probe->devnode = devnode;
-    const size_t slash = devnode.rfind('/');
-    probe->sysname = slash == std::string::npos ? devnode : devnode.substr(slash + 1);
-    return probe;
+HidrawNode::HidrawNode() = default;
+HidrawNode::HidrawNode(const std::string& node) : devnode(node) {
+    const size_t slash = node.rfind('/');
+    sysname = slash == std::string::npos ? node : node.substr(slash + 1);
 }
+HidrawNode::~HidrawNode() = default;
 
-bool EnsureOpen(ProbeHandle& probe, const char* who) {
-    if (probe.fd.held()) {
+bool OpenNode(HidrawNode& node, const char* who) {
+    if (node.fd.held()) {
         return true;
     }
-    if (!probe.openOnDemand) {
-        errno = EBADF;  // closed for good (a channel after terminate)
-        return false;
-    }
-    const int fd = Sys().open(probe.devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const int fd = Sys().open(node.devnode.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        LogMessage(LogDebug, "%s - open(%s) failed, error=0x%08x", who, probe.devnode.c_str(),
+        LogMessage(LogDebug, "%s - open(%s) failed, error=0x%08x", who, node.devnode.c_str(),
                    static_cast<uint32_t>(error));
         errno = error;
         return false;
     }
-    probe.fd.reset(fd);
+    node.fd.reset(fd);
     return true;
 }
 
-bool Identify(ProbeHandle& probe, const char* who) {
+bool EnsureOpen(HidrawNode& node, const char* who) {
+    if (node.fd.held()) {
+        return true;
+    }
+    if (!node.openOnDemand) {
+        errno = EBADF;  // closed for good (a channel after terminate)
+        return false;
+    }
+    return OpenNode(node, who);
+}
+
+bool Identify(HidrawNode& probe, const char* who) {
     if (probe.identityKnown) {
         return true;
     }
@@ -82,16 +80,7 @@ bool Identify(ProbeHandle& probe, const char* who) {
     return true;
 }
 
-bool CollectionCount(ProbeHandle& probe, size_t& count) {
-    count = 0;
-    if (!LoadDescriptor(probe, "hidraw::CollectionCount")) {
-        return false;
-    }
-    count = probe.descriptor->collections.size();
-    return true;
-}
-
-bool LoadDescriptor(ProbeHandle& probe, const char* who) {
+bool LoadDescriptor(HidrawNode& probe, const char* who) {
     if (probe.descriptor) {
         return true;
     }
@@ -143,7 +132,17 @@ uint32_t WindowsErrorOf(int error, bool fromRead) {
     if (ErrnoMeansGone(error, fromRead)) {
         return kErrorDeviceNotConnected;
     }
-    return error == EINVAL ? kErrorInvalidParameter : kErrorGenFailure;
+    switch (error) {
+        case EINVAL:
+            return kErrorInvalidParameter;
+        case ENOENT:
+            return kErrorFileNotFound;
+        case EACCES:
+        case EPERM:
+            return kErrorAccessDenied;
+        default:
+            return kErrorGenFailure;
+    }
 }
 
 namespace {
@@ -185,7 +184,7 @@ void SplitCollectionPath(const std::string& path, std::string& devnode, size_t& 
 
 namespace {
 
-using hidraw::ProbeHandle;
+using hidraw::HidrawNode;
 using hidraw::Sys;
 
 // The caller's copy of one collection's caps: valid until HidD_FreePreparsedData, whatever
@@ -202,20 +201,17 @@ struct PreparsedBlock {
 std::mutex g_blocksLock;
 std::vector<std::unique_ptr<PreparsedBlock>> g_blocks;
 
-bool g_initialised = false;
-HidFunctions g_table{};
-
 HidBoolean Fail(int error) {
     errno = error;
     return 0;
 }
 
-ProbeHandle* Probe(HidHandle handle) {
+HidrawNode* NodeOf(HidHandle handle) {
     if (handle == nullptr || handle == InvalidHidHandle()) {
         errno = EBADF;
         return nullptr;
     }
-    auto* probe = static_cast<ProbeHandle*>(handle);
+    auto* probe = static_cast<HidrawNode*>(handle);
     if (!probe->fd.held() && !probe->openOnDemand) {
         errno = EBADF;
         return nullptr;
@@ -242,7 +238,7 @@ struct NodeInfo {
     UdevDevicePtr node;
     bool onUsb = false;
 
-    bool open(ProbeHandle& probe, const char* who) {
+    bool open(HidrawNode& probe, const char* who) {
         // Only a USB device speaks through the USB device above it: a Bluetooth or I2C device
         // behind a USB dongle or bridge has its own identity, not the dongle's.
         onUsb = hidraw::Identify(probe, who) && probe.bus == hidraw::kBusUsb;
@@ -280,7 +276,7 @@ void HID_API LinuxGetHidGuid(HidGuid* guid) {
 }
 
 HidBoolean HID_API LinuxGetPreparsedData(HidHandle device, HidPreparsedData* preparsed) {
-    ProbeHandle* probe = Probe(device);
+    HidrawNode* probe = NodeOf(device);
     if (probe == nullptr || preparsed == nullptr) {
         return Fail(probe == nullptr ? EBADF : EINVAL);
     }
@@ -311,7 +307,7 @@ HidBoolean HID_API LinuxFreePreparsedData(HidPreparsedData preparsed) {
 }
 
 HidBoolean HID_API LinuxGetAttributes(HidHandle device, HidAttributes* attributes) {
-    ProbeHandle* probe = Probe(device);
+    HidrawNode* probe = NodeOf(device);
     if (probe == nullptr || attributes == nullptr) {
         return Fail(probe == nullptr ? EBADF : EINVAL);
     }
@@ -341,7 +337,7 @@ HidBoolean HID_API LinuxGetAttributes(HidHandle device, HidAttributes* attribute
 // Reads and drops every input report waiting on the descriptor. Bounded, so that a node that
 // never runs dry cannot hold the program here.
 HidBoolean HID_API LinuxFlushQueue(HidHandle device) {
-    ProbeHandle* probe = Probe(device);
+    HidrawNode* probe = NodeOf(device);
     if (probe == nullptr || !hidraw::EnsureOpen(*probe, "HidLib::HidD_FlushQueue")) {
         return 0;
     }
@@ -372,12 +368,12 @@ HidBoolean HID_API LinuxFlushQueue(HidHandle device) {
 
 HidBoolean HID_API LinuxSetNumInputBuffers(HidHandle device, uint32_t) {
     // The kernel keeps 64 reports per open file; there is nothing to set.
-    return Probe(device) == nullptr ? HidBoolean{0} : HidBoolean{1};
+    return NodeOf(device) == nullptr ? HidBoolean{0} : HidBoolean{1};
 }
 
 // The serial as the USB device reports it, else the HID device's unique id (the same string
 // for USB, the only one for other buses).
-bool SerialOf(ProbeHandle& probe, std::string& serial) {
+bool SerialOf(HidrawNode& probe, std::string& serial) {
     NodeInfo node;
     if (node.open(probe, "HidLib::HidD_GetSerialNumberString")) {
         if (udev_device* usb = node.usbDevice()) {
@@ -412,7 +408,7 @@ bool SerialOf(ProbeHandle& probe, std::string& serial) {
 }
 
 HidBoolean HID_API LinuxGetSerialNumberString(HidHandle device, void* buffer, uint32_t length) {
-    ProbeHandle* probe = Probe(device);
+    HidrawNode* probe = NodeOf(device);
     if (probe == nullptr) {
         return 0;
     }
@@ -446,7 +442,7 @@ bool ReportBufferFits(const void* buffer, uint32_t length) {
 }
 
 // One report request on the node; a refusal is logged naming the library call and the request.
-HidBoolean ReportIoctl(const ProbeHandle& probe, unsigned long request, void* buffer,
+HidBoolean ReportIoctl(const HidrawNode& probe, unsigned long request, void* buffer,
                        uint32_t length, const char* call, const char* requestName) {
     if (Sys().ioctl(probe.fd.get(), request, buffer) < 0) {
         const int error = errno;
@@ -458,7 +454,7 @@ HidBoolean ReportIoctl(const ProbeHandle& probe, unsigned long request, void* bu
 }
 
 HidBoolean HID_API LinuxGetFeature(HidHandle device, void* buffer, uint32_t length) {
-    ProbeHandle* probe = Probe(device);
+    HidrawNode* probe = NodeOf(device);
     if (probe == nullptr) {
         return 0;
     }
@@ -496,7 +492,7 @@ HidBoolean HID_API LinuxGetFeature(HidHandle device, void* buffer, uint32_t leng
 }
 
 HidBoolean HID_API LinuxSetOutputReport(HidHandle device, void* buffer, uint32_t length) {
-    ProbeHandle* probe = Probe(device);
+    HidrawNode* probe = NodeOf(device);
     if (probe == nullptr || !hidraw::EnsureOpen(*probe, "HidLib::HidD_SetOutputReport")) {
         return 0;
     }
@@ -526,29 +522,17 @@ HidStatus HID_API LinuxGetValueCaps(int reportType, HidValueCaps* valueCaps, uin
 
 }  // namespace
 
-bool HidLib::initialise() {
-    if (!g_initialised) {
-        g_table.HidD_GetHidGuid = LinuxGetHidGuid;
-        g_table.HidD_GetPreparsedData = LinuxGetPreparsedData;
-        g_table.HidD_FreePreparsedData = LinuxFreePreparsedData;
-        g_table.HidD_GetAttributes = LinuxGetAttributes;
-        g_table.HidD_FlushQueue = LinuxFlushQueue;
-        g_table.HidD_SetNumInputBuffers = LinuxSetNumInputBuffers;
-        g_table.HidD_GetSerialNumberString = LinuxGetSerialNumberString;
-        g_table.HidD_GetFeature = LinuxGetFeature;
-        g_table.HidD_SetOutputReport = LinuxSetOutputReport;
-        g_table.HidP_GetCaps = LinuxGetCaps;
-        g_table.HidP_GetValueCaps = LinuxGetValueCaps;
-        g_initialised = true;
-    }
-    LogMessage(LogDebug, "HidLib::initialise - hid library ready");
+bool HidBindFunctions(HidFunctions& table) {
+    table.HidD_GetHidGuid = LinuxGetHidGuid;
+    table.HidD_GetPreparsedData = LinuxGetPreparsedData;
+    table.HidD_FreePreparsedData = LinuxFreePreparsedData;
+    table.HidD_GetAttributes = LinuxGetAttributes;
+    table.HidD_FlushQueue = LinuxFlushQueue;
+    table.HidD_SetNumInputBuffers = LinuxSetNumInputBuffers;
+    table.HidD_GetSerialNumberString = LinuxGetSerialNumberString;
+    table.HidD_GetFeature = LinuxGetFeature;
+    table.HidD_SetOutputReport = LinuxSetOutputReport;
+    table.HidP_GetCaps = LinuxGetCaps;
+    table.HidP_GetValueCaps = LinuxGetValueCaps;
     return true;
-}
-
-bool HidLib::isInitialised() {
-    return g_initialised;
-}
-
-const HidFunctions& HidLib::functions() {
-    return g_table;
 }

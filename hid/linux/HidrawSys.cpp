@@ -6,7 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "hid/linux/HidrawHandle.h"
+#include "hid/linux/HidrawNode.h"
 
 namespace hidraw {
 namespace {

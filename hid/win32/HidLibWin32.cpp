@@ -10,7 +10,6 @@
 #include <type_traits>
 
 #include "hid/HidLib.h"
-#include "log/Log.h"
 
 namespace {
 
@@ -19,15 +18,9 @@ struct ModuleUnloader {
 };
 using ModuleHandle = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleUnloader>;
 
-struct HidLibState {
-    bool initialised = false;
-    ModuleHandle module;
-    HidFunctions functions{};
-};
-
 // Constant-initialised, so it is usable from any static initialiser. Its destructor is a
 // safety net only: the release below runs first and leaves nothing to unload.
-HidLibState state;
+ModuleHandle g_module;
 
 // Looks up one export and stores it in its typed table slot.
 template <typename Function>
@@ -45,9 +38,9 @@ bool BindExport(HMODULE module, const char* name, Function& slot) {
 // The library stays loaded for the whole run; device objects destroyed during exit may
 // still be using it until then.
 void ReleaseHidLibrary() {
-    if (state.initialised && state.module) {
-        state.module.reset();
-        state.initialised = false;
+    if (g_module) {
+        HidLib::forget();
+        g_module.reset();
     }
 }
 
@@ -67,18 +60,9 @@ HMODULE LoadSystemHidLibrary() {
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-void LogReady() {
-    LogMessage(LogDebug, "HidLib::initialise - hid library ready");
-}
-
 }  // namespace
 
-bool HidLib::initialise() {
-    if (state.initialised) {
-        LogReady();
-        return true;
-    }
-
+bool HidBindFunctions(HidFunctions& table) {
     ModuleHandle module(LoadSystemHidLibrary());
     if (!module) {
         return false;
@@ -86,7 +70,6 @@ bool HidLib::initialise() {
 
     // In this order, stopping at the first missing name. HidD_SetOutputReport is never
     // called, but a library without it is not one this program was built against.
-    HidFunctions& table = state.functions;
     const HMODULE m = module.get();
     const bool bound =
         BindExport(m, "HidD_GetHidGuid", table.HidD_GetHidGuid) &&
@@ -101,22 +84,10 @@ bool HidLib::initialise() {
         BindExport(m, "HidP_GetCaps", table.HidP_GetCaps) &&
         BindExport(m, "HidP_GetValueCaps", table.HidP_GetValueCaps);
     if (!bound) {
-        // No pointer into the library survives its unloading.
-        table = HidFunctions{};
         return false;  // the module unloads here
     }
 
-    state.module = std::move(module);
+    g_module = std::move(module);
     std::atexit(ReleaseHidLibrary);
-    state.initialised = true;
-    LogReady();
     return true;
-}
-
-bool HidLib::isInitialised() {
-    return state.initialised;
-}
-
-const HidFunctions& HidLib::functions() {
-    return state.functions;
 }

@@ -1,7 +1,7 @@
 // A scripted hidraw node behind the backend's system call table: a queue of input reports,
-// a script of poll and read results for the awkward cases (interrupted waits, empty
-// wake-ups, hang-ups, vanished devices), answered ioctls and a clock that moves only when a
-// wait runs to its time-out.
+// scripts of poll and read results for the awkward cases (interrupted waits, empty wake-ups,
+// hang-ups, vanished devices), answered ioctls, and a clock that moves only when a wait runs
+// to its time-out.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,15 +22,13 @@ namespace fakehid {
 inline constexpr int kDeviceFd = 100;
 inline constexpr int kEventFd = 101;
 
-// One scripted poll answer: the device's revents (or an error), and how long it took.
 struct PollStep {
     short deviceEvents = 0;
-    int error = 0;  // e.g. EINTR: poll fails with it
+    int error = 0;  // poll fails with it (EINTR)
     int64_t elapsedMs = 0;
     bool terminate = false;  // the terminate event is readable
 };
 
-// One scripted read answer: bytes, or an error.
 struct ReadStep {
     std::vector<uint8_t> bytes;
     int error = 0;
@@ -39,26 +37,21 @@ struct ReadStep {
 struct Node {
     std::vector<uint8_t> descriptor;
     std::deque<std::vector<uint8_t>> queue;  // input reports waiting
-    std::deque<PollStep> polls;              // used before the queue decides
-    std::deque<ReadStep> reads;              // used before the queue decides
-    int openError = 0;
-    std::deque<int> writeErrors;  // the next device writes fail with these
-    int writeError = 0;           // then every device write fails with it
-    int featureError = 0;         // HIDIOCGFEATURE fails with it
-    int descriptorSizeError = 0;  // HIDIOCGRDESCSIZE fails with it
+    std::deque<PollStep> polls;              // these first, then the queue decides
+    std::deque<ReadStep> reads;              // these first, then the queue
+    std::deque<int> writeErrors;             // the next writes fail with these
+    int writeError = 0;                      // then every write fails with it
+    int featureError = 0;                    // HIDIOCGFEATURE
+    int descriptorSizeError = 0;             // HIDIOCGRDESCSIZE
     std::vector<uint8_t> featureAnswer;
-    hidraw_devinfo info{3, 0x0F66, 0x302C};
     std::string unique;  // HIDIOCGRAWUNIQ
 
     int64_t now = 1000000;
     bool terminated = false;
-    std::vector<std::vector<uint8_t>> written;        // device writes
-    std::vector<std::vector<uint8_t>> outputReports;  // HIDIOCSOUTPUT
-    std::vector<int> pollTimeouts;                    // of polls that watched the device
+    std::vector<std::vector<uint8_t>> written;
+    std::vector<int> pollTimeouts;  // of polls that watched the device
     std::vector<int> closed;
     int devicePolls = 0;
-    int opens = 0;
-    int featureRequests = 0;  // HIDIOCGFEATURE
 };
 
 inline Node*& Current() {
@@ -71,37 +64,23 @@ inline int Fail(int error) {
     return -1;
 }
 
-// Copies what fits of `bytes` to `out`; returns how much that is.
 inline int CopyOut(void* out, size_t room, const std::vector<uint8_t>& bytes) {
     const size_t copied = std::min(room, bytes.size());
     std::memcpy(out, bytes.data(), copied);
     return static_cast<int>(copied);
 }
 
-inline int Open(const char*, int) {
-    ++Current()->opens;
-    return Current()->openError != 0 ? Fail(Current()->openError) : kDeviceFd;
-}
-
-inline int Close(int fd) {
-    Current()->closed.push_back(fd);
-    return 0;
-}
-
 inline ssize_t Read(int fd, void* buffer, size_t count) {
     Node& n = *Current();
-    if (fd == kEventFd) {
-        return Fail(EAGAIN);
-    }
     std::vector<uint8_t> report;
-    if (!n.reads.empty()) {
-        ReadStep step = n.reads.front();
+    if (fd != kEventFd && !n.reads.empty()) {
+        const ReadStep step = n.reads.front();
         n.reads.pop_front();
         if (step.error != 0) {
             return Fail(step.error);
         }
         report = step.bytes;
-    } else if (!n.queue.empty()) {
+    } else if (fd != kEventFd && !n.queue.empty()) {
         report = n.queue.front();
         n.queue.pop_front();
     } else {
@@ -112,20 +91,21 @@ inline ssize_t Read(int fd, void* buffer, size_t count) {
 
 inline ssize_t Write(int fd, const void* buffer, size_t count) {
     Node& n = *Current();
+    int error = n.writeError;
     if (fd == kEventFd) {
         n.terminated = true;
-        return static_cast<ssize_t>(count);
-    }
-    if (!n.writeErrors.empty()) {
-        const int error = n.writeErrors.front();
+        error = 0;
+    } else if (!n.writeErrors.empty()) {
+        error = n.writeErrors.front();
         n.writeErrors.pop_front();
+    }
+    if (error != 0) {
         return Fail(error);
     }
-    if (n.writeError != 0) {
-        return Fail(n.writeError);
+    if (fd != kEventFd) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        n.written.emplace_back(bytes, bytes + count);
     }
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    n.written.emplace_back(bytes, bytes + count);
     return static_cast<ssize_t>(count);
 }
 
@@ -133,23 +113,13 @@ inline int Ioctl(int, unsigned long request, void* argument) {
     Node& n = *Current();
     const size_t size = _IOC_SIZE(request);
     const unsigned int nr = _IOC_NR(request);
-    if (_IOC_TYPE(request) != 'H') {
-        return Fail(ENOTTY);
-    }
     if (nr == _IOC_NR(HIDIOCGRDESCSIZE)) {
-        if (n.descriptorSizeError != 0) {
-            return Fail(n.descriptorSizeError);
-        }
         *static_cast<int*>(argument) = static_cast<int>(n.descriptor.size());
-        return 0;
+        return n.descriptorSizeError != 0 ? Fail(n.descriptorSizeError) : 0;
     }
     if (nr == _IOC_NR(HIDIOCGRDESC)) {
         auto* d = static_cast<hidraw_report_descriptor*>(argument);
         CopyOut(d->value, d->size, n.descriptor);
-        return 0;
-    }
-    if (nr == _IOC_NR(HIDIOCGRAWINFO)) {
-        *static_cast<hidraw_devinfo*>(argument) = n.info;
         return 0;
     }
     if (nr == _IOC_NR(HIDIOCGRAWUNIQ(0))) {
@@ -157,14 +127,8 @@ inline int Ioctl(int, unsigned long request, void* argument) {
         return CopyOut(argument, size, {n.unique.begin(), n.unique.end()});
     }
     if (nr == _IOC_NR(HIDIOCGFEATURE(0))) {
-        ++n.featureRequests;
         return n.featureError != 0 ? Fail(n.featureError)
                                    : CopyOut(argument, size, n.featureAnswer);
-    }
-    if (nr == _IOC_NR(HIDIOCSOUTPUT(0))) {
-        const auto* bytes = static_cast<const uint8_t*>(argument);
-        n.outputReports.emplace_back(bytes, bytes + size);
-        return static_cast<int>(size);
     }
     return Fail(ENOTTY);
 }
@@ -172,9 +136,8 @@ inline int Ioctl(int, unsigned long request, void* argument) {
 inline int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     Node& n = *Current();
     if (timeoutMs < 0) {
-        // For ever: a bug in the caller. Fail the test and jump far ahead so it ends.
         ADD_FAILURE() << "poll without a time limit";
-        n.now += int64_t{1} << 40;
+        n.now += int64_t{1} << 40;  // so that the test ends
         return 0;
     }
     pollfd* device = nullptr;
@@ -193,46 +156,31 @@ inline int Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     }
     ++n.devicePolls;
     n.pollTimeouts.push_back(timeoutMs);
+    PollStep step{static_cast<short>(n.queue.empty() ? 0 : POLLIN), 0,
+                  n.queue.empty() ? timeoutMs : 0};
     if (!n.polls.empty()) {
-        const PollStep step = n.polls.front();
+        step = n.polls.front();
         n.polls.pop_front();
-        n.now += step.elapsedMs;
-        if (step.error != 0) {
-            return Fail(step.error);
-        }
-        if (step.terminate && event != nullptr) {
-            event->revents = POLLIN;
-        }
-        device->revents =
-            static_cast<short>(step.deviceEvents & (device->events | POLLERR | POLLHUP | POLLNVAL));
-        return (device->revents != 0 ? 1 : 0) + (event != nullptr && event->revents ? 1 : 0);
     }
-    if ((device->events & POLLOUT) != 0) {
-        device->revents = POLLOUT;
-        return 1;
+    n.now += step.elapsedMs;
+    if (step.error != 0) {
+        return Fail(step.error);
     }
-    if (!n.queue.empty()) {
-        device->revents = POLLIN;
-        return 1;
+    if (step.terminate && event != nullptr) {
+        event->revents = POLLIN;
     }
-    n.now += timeoutMs;
-    return 0;
-}
-
-inline int EventFd(unsigned int, int) {
-    return kEventFd;
-}
-
-inline int64_t Now() {
-    return Current()->now;
+    device->revents = static_cast<short>(step.deviceEvents & (POLLIN | POLLERR | POLLHUP));
+    return (device->revents != 0 ? 1 : 0) + (event != nullptr && event->revents ? 1 : 0);
 }
 
 // Installs the node's calls for the scope.
 class Install {
 public:
     explicit Install(Node& node)
-        : previous(hidraw::SetSystemCalls(
-              hidraw::SystemCalls{Open, Close, Read, Write, Ioctl, Poll, EventFd, Now})) {
+        : previous(hidraw::SetSystemCalls(hidraw::SystemCalls{
+              [](const char*, int) { return kDeviceFd; },
+              [](int fd) { return Current()->closed.push_back(fd), 0; }, Read, Write, Ioctl, Poll,
+              [](unsigned int, int) { return kEventFd; }, [] { return Current()->now; }})) {
         Current() = &node;
     }
     ~Install() {

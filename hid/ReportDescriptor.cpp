@@ -1,4 +1,4 @@
-#include "hid/linux/ReportDescriptor.h"
+#include "hid/ReportDescriptor.h"
 
 #include <algorithm>
 #include <cstring>
