@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "log/Log.h"
-#include "tests/support/CaptureStdout.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 
