@@ -141,16 +141,11 @@ public:
                 continue;
             }
             if (error == EAGAIN || error == EWOULDBLOCK) {
-                switch (pause(deadline)) {
-                    case Wait::Ready:
-                        continue;
-                    case Wait::Terminated:
-                        how.end = HidWaitEnd::Terminated;
-                        return kErrorOperationAborted;
-                    default:
-                        how.end = HidWaitEnd::TimedOut;
-                        return kErrorIoIncomplete;
+                uint32_t ended = 0;
+                if (pauseToRetry(deadline, how, ended)) {
+                    continue;
                 }
+                return ended;
             }
             LogMessage(LogDebug, "HidIo::sendOutputReport - write(%s) failed, error=0x%08x",
                        device->devnode.c_str(), static_cast<uint32_t>(error));
@@ -216,16 +211,11 @@ public:
                 continue;
             }
             if (error == EAGAIN || error == EWOULDBLOCK) {
-                switch (pause(deadline)) {
-                    case Wait::Ready:
-                        continue;
-                    case Wait::Terminated:
-                        how.end = HidWaitEnd::Terminated;
-                        return kErrorOperationAborted;
-                    default:
-                        how.end = HidWaitEnd::TimedOut;
-                        return kErrorIoIncomplete;
+                uint32_t ended = 0;
+                if (pauseToRetry(deadline, how, ended)) {
+                    continue;
                 }
+                return ended;
             }
             std::memset(buffer, 0, length);
             return hidraw::WindowsErrorOf(error, true);
@@ -258,6 +248,23 @@ private:
                 continue;
             }
             return ready > 0 && event.revents != 0 ? Wait::Terminated : Wait::Ready;
+        }
+    }
+
+    // After a transfer the device refused for the moment: true to try it again, otherwise
+    // `error` and how.end say how the transfer ended.
+    bool pauseToRetry(int64_t deadline, HidTransfer& how, uint32_t& error) const {
+        switch (pause(deadline)) {
+            case Wait::Ready:
+                return true;
+            case Wait::Terminated:
+                how.end = HidWaitEnd::Terminated;
+                error = kErrorOperationAborted;
+                return false;
+            default:
+                how.end = HidWaitEnd::TimedOut;
+                error = kErrorIoIncomplete;
+                return false;
         }
     }
 

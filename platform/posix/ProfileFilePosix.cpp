@@ -7,18 +7,10 @@
 
 #include "platform/ProfileFile.h"
 #include "platform/Text.h"
+#include "platform/posix/FdCloser.h"
 
 namespace portable_profile {
 namespace {
-
-struct FdCloser {
-    int fd = -1;
-    ~FdCloser() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
 
 bool ReadAll(int fd, std::string& bytes, uint32_t& error) {
     char buffer[65536];

@@ -8,17 +8,9 @@
 
 #include "platform/ReplaceFile.h"
 #include "platform/Text.h"
+#include "platform/posix/FdCloser.h"
 
 namespace {
-
-struct FdCloser {
-    int fd = -1;
-    ~FdCloser() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
 
 bool WriteAll(int fd, const std::string& bytes) {
     size_t done = 0;
