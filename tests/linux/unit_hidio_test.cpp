@@ -1,27 +1,139 @@
-// The channel over hidraw on a scripted node: what the hidraw transport itself does. Timed
-// waits that survive interruptions and empty wake-ups, hang-ups, which errors mean the device
-// left, the id byte Windows puts first, the reports the collection declares, and the codes the
-// user sees. The channel's rules above the transport are tested over every backend alike;
-// whole runs go through the emulated devices of the bed.
+// The channel over hidraw on a scripted node, for what the bed's emulated nodes never do:
+// interrupted waits and empty wake-ups, hang-ups, errors only some buses give, writes refused
+// for the moment, a device that never stops sending, and descriptors left open. Whole runs
+// (report ids, collections, unplugging, time-outs) go through the bed.
 #include <gtest/gtest.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <deque>
 #include <limits>
+#include <vector>
 
 #include "hid/HidIo.h"
 #include "hid/HidLib.h"
-#include "tests/linux/unit_FakeHidraw.h"
+#include "hid/linux/HidrawSys.h"
 #include "tests/support/ConsoleAndFiles.h"
 #include "tests/support/Descriptors.h"
 
 namespace {
 
-using fakehid::PollStep;
-using fakehid::ReadStep;
+using Bytes = std::vector<uint8_t>;
+constexpr int kDevice = 100;
+constexpr int kEvent = 101;
 
-const std::vector<uint8_t> kAnswer = {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0x5A};
-const std::vector<uint8_t> kReport = [] {  // the monitor's output report: 264 bytes, id 1
-    std::vector<uint8_t> report(264, 0xA5);
+struct Poll {  // one poll of the device: what it says, after how long
+    short events = 0;
+    int error = 0;
+    int64_t ms = 0;
+    bool terminate = false;
+};
+
+// Polls run their script, then say ready at once while reads are queued and otherwise use up
+// their whole time-out; the clock moves only there.
+struct Node {
+    Bytes descriptor = descriptors::kMonitor;
+    std::deque<Poll> polls;
+    std::deque<std::pair<Bytes, int>> reads;  // a report, or the errno its read fails with
+    std::deque<int> writeErrors;              // then every write fails with writeError
+    int writeError = 0, featureError = 0, sizeError = 0;
+    Bytes feature;
+    int64_t now = 1000000;
+    bool terminated = false;
+    std::vector<Bytes> written;
+    std::vector<int> timeouts, closed;
+    int devicePolls = 0;
+};
+Node* g = nullptr;
+
+int Fail(int error) {
+    errno = error;
+    return -1;
+}
+
+const hidraw::SystemCalls kCalls = {
+    [](const char*, int) { return kDevice; },
+    [](int fd) { return g->closed.push_back(fd), 0; },
+    [](int fd, void* out, size_t room) -> ssize_t {
+        if (fd == kEvent || g->reads.empty()) {
+            return Fail(EAGAIN);
+        }
+        const auto [bytes, error] = g->reads.front();
+        g->reads.pop_front();
+        if (error != 0) {
+            return Fail(error);
+        }
+        std::memcpy(out, bytes.data(), std::min(room, bytes.size()));
+        return static_cast<ssize_t>(std::min(room, bytes.size()));
+    },
+    [](int fd, const void* in, size_t count) -> ssize_t {
+        if (fd == kEvent) {
+            g->terminated = true;
+            return static_cast<ssize_t>(count);
+        }
+        int error = g->writeError;
+        if (!g->writeErrors.empty()) {
+            error = g->writeErrors.front();
+            g->writeErrors.pop_front();
+        }
+        if (error != 0) {
+            return Fail(error);
+        }
+        g->written.emplace_back(static_cast<const uint8_t*>(in),
+                                static_cast<const uint8_t*>(in) + count);
+        return static_cast<ssize_t>(count);
+    },
+    [](int, unsigned long request, void* argument) {
+        if (_IOC_NR(request) == _IOC_NR(HIDIOCGRDESCSIZE)) {
+            *static_cast<int*>(argument) = static_cast<int>(g->descriptor.size());
+            return g->sizeError != 0 ? Fail(g->sizeError) : 0;
+        }
+        if (_IOC_NR(request) == _IOC_NR(HIDIOCGRDESC)) {
+            std::memcpy(static_cast<hidraw_report_descriptor*>(argument)->value,
+                        g->descriptor.data(), g->descriptor.size());
+            return 0;
+        }
+        if (_IOC_NR(request) == _IOC_NR(HIDIOCGFEATURE(0)) && g->featureError == 0) {
+            std::memcpy(argument, g->feature.data(), g->feature.size());
+            return static_cast<int>(g->feature.size());
+        }
+        return Fail(g->featureError != 0 ? g->featureError : ENOTTY);
+    },
+    [](pollfd* fds, nfds_t count, int timeoutMs) {
+        pollfd& event = fds[count - 1];
+        fds[0].revents = 0;
+        event.revents = g->terminated ? POLLIN : 0;
+        if (g->terminated || count == 1) {  // count 1: the pause, on the terminate event alone
+            g->now += g->terminated ? 0 : timeoutMs;
+            return g->terminated ? 1 : 0;
+        }
+        ++g->devicePolls;
+        g->timeouts.push_back(timeoutMs);
+        Poll step{static_cast<short>(g->reads.empty() ? 0 : POLLIN), 0,
+                  g->reads.empty() ? timeoutMs : 0};
+        if (!g->polls.empty()) {
+            step = g->polls.front();
+            g->polls.pop_front();
+        }
+        g->now += step.ms;
+        if (step.error != 0) {
+            return Fail(step.error);
+        }
+        event.revents = step.terminate ? POLLIN : 0;
+        fds[0].revents = step.events;
+        return (fds[0].revents != 0) + (event.revents != 0);
+    },
+    [](unsigned int, int) { return kEvent; },
+    [] { return g->now; },
+};
+
+const Bytes kAnswer = {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0x5A};
+const Bytes kReport = [] {  // the monitor's output report: 264 bytes, id 1
+    Bytes report(264, 0xA5);
     report[0] = 0x01;
     return report;
 }();
@@ -29,61 +141,63 @@ const std::vector<uint8_t> kReport = [] {  // the monitor's output report: 264 b
 class HidrawChannel : public ::testing::Test {
 protected:
     void SetUp() override {
-        node.descriptor = descriptors::kMonitor;
+        g = &node;
+        previous = hidraw::SetSystemCalls(kCalls);
         ASSERT_TRUE(HidLib::initialise());
+        ASSERT_TRUE(io.open(L"/dev/hidraw7"));
     }
-    std::vector<uint8_t> received() const { return {buffer.begin(), buffer.begin() + 9}; }
-    bool send() { return io.sendOutputReport(kReport.data(), 264); }
+    void TearDown() override { hidraw::SetSystemCalls(previous); }
+    Bytes received() const { return {buffer.begin(), buffer.begin() + 9}; }
+    bool receive(uint32_t ms) { return io.recvInputReport(buffer.data(), ms); }
 
     std::array<uint8_t, kInputReportLength + 1> buffer{};
-    fakehid::Node node;
-    fakehid::Install install{node};
+    Node node;
+    hidraw::SystemCalls previous{};
     HidIo io;
 };
 
 // Every wait is bounded by the time left on the monotonic clock, however it is woken; poll's
-// int takes a 32-bit time-out in steps; no time at all still finds a queued report.
+// int takes a 32-bit time-out in steps; no time at all still finds a queued report; terminate
+// ends a wait at once.
 TEST_F(HidrawChannel, WaitsKeepTheirTimeLimit) {
-    ASSERT_TRUE(io.open(L"/dev/hidraw7"));
-    node.polls = {PollStep{0, EINTR, 1200}, PollStep{POLLIN, 0, 300}, PollStep{POLLIN, 0, 100}};
-    node.reads = {ReadStep{{}, EAGAIN}, ReadStep{kAnswer, 0}};  // woken with nothing, then
-    EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
+    node.polls = {{0, EINTR, 1200}, {POLLIN, 0, 300}, {POLLIN, 0, 100}};
+    node.reads = {{{}, EAGAIN}, {kAnswer, 0}};  // woken with nothing, then the answer
+    EXPECT_TRUE(receive(3000));
     EXPECT_EQ(received(), kAnswer);
-    EXPECT_EQ(node.pollTimeouts, (std::vector<int>{3000, 1800, 1498}));
+    EXPECT_EQ(node.timeouts, (std::vector<int>{3000, 1800, 1498}));
 
     int64_t start = node.now;
-    node.polls.assign(5000, PollStep{POLLIN, 0, 0});  // always ready, never anything
-    EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
+    node.polls.assign(5000, Poll{POLLIN});  // always ready, never anything
+    EXPECT_FALSE(receive(3000));
     EXPECT_GE(node.now - start, 3000);
     EXPECT_LT(node.now - start, 3010);
 
     node.polls.clear();
-    node.pollTimeouts.clear();
+    node.timeouts.clear();
     start = node.now;
-    EXPECT_FALSE(io.recvInputReport(buffer.data(), 0xFFFFFFFFu));
+    EXPECT_FALSE(receive(0xFFFFFFFFu));
     EXPECT_EQ(node.now - start, int64_t{0xFFFFFFFFu});
     constexpr int kMost = std::numeric_limits<int>::max();
-    EXPECT_EQ(node.pollTimeouts, (std::vector<int>{kMost, kMost, 1, 0}));
-    node.queue = {kAnswer};
-    EXPECT_TRUE(io.recvInputReport(buffer.data(), 0));
+    EXPECT_EQ(node.timeouts, (std::vector<int>{kMost, kMost, 1, 0}));
+    node.reads = {{kAnswer, 0}};
+    EXPECT_TRUE(receive(0));
 
-    node.polls = {PollStep{0, 0, 10, true}};  // terminate's eventfd ends a wait at once
+    node.polls = {{0, 0, 10, true}};
     start = node.now;
-    EXPECT_FALSE(io.recvInputReport(buffer.data(), 7000));
+    EXPECT_FALSE(receive(7000));
     EXPECT_EQ(node.now - start, 10);
     EXPECT_TRUE(io.isConnected());
 }
 
 TEST_F(HidrawChannel, ReportsQueuedBeforeAHangUpAreReadThenTheChannelStops) {
-    ASSERT_TRUE(io.open(L"/dev/hidraw7"));
-    node.polls = {PollStep{POLLIN | POLLHUP, 0, 0}, PollStep{POLLHUP, 0, 0}};
-    node.reads = {ReadStep{kAnswer, 0}};
-    EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
+    node.polls = {{POLLIN | POLLHUP}, {POLLHUP}};
+    node.reads = {{kAnswer, 0}};
+    EXPECT_TRUE(receive(3000));
     EXPECT_EQ(received(), kAnswer);
-    EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
+    EXPECT_FALSE(receive(3000));
     EXPECT_FALSE(io.isConnected());
     const int polls = node.devicePolls;
-    EXPECT_FALSE(io.recvInputReport(buffer.data(), 3000));
+    EXPECT_FALSE(receive(3000));
     EXPECT_EQ(node.devicePolls, polls);
 }
 
@@ -102,8 +216,7 @@ TEST_F(HidrawChannel, ErrorsMarkTheDeviceGoneOnlyWhenItIs) {
             SCOPED_TRACE(testing::Message() << error << " call " << call);
             HidIo channel;
             ASSERT_TRUE(channel.open(L"/dev/hidraw7"));
-            node.reads = {ReadStep{{}, error}};
-            node.queue = {kAnswer};
+            node.reads = {{{}, error}, {kAnswer, 0}};
             node.writeError = error;
             EXPECT_FALSE(call == 0   ? channel.recvInputReport(buffer.data(), 3000)
                          : call == 1 ? channel.sendOutputReport(kReport.data(), 264)
@@ -113,58 +226,39 @@ TEST_F(HidrawChannel, ErrorsMarkTheDeviceGoneOnlyWhenItIs) {
     }
 }
 
-// Windows puts a zero id byte before an unnumbered report; a long one is cut to nine bytes.
-TEST_F(HidrawChannel, UnnumberedReportsStayWithinNineBytes) {
-    node.descriptor = descriptors::kUnnumberedMonitor;
-    ASSERT_TRUE(io.open(L"/dev/hidraw8"));
-    node.queue = {std::vector<uint8_t>(64, 0x77)};
-    buffer.fill(0xEE);
-    EXPECT_TRUE(io.recvInputReport(buffer.data(), 3000));
-    EXPECT_EQ(received(),
-              (std::vector<uint8_t>{0, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77}));
-    EXPECT_EQ(buffer[9], 0xEE);
-}
-
 // Whole reports of the declared length and id only; a write refused for the moment is tried
 // again for at most five seconds, and terminate ends that at once.
 TEST_F(HidrawChannel, WritesWholeDeclaredReportsWithinFiveSeconds) {
-    ASSERT_TRUE(io.open(L"/dev/hidraw7"));
     node.writeErrors = {EINTR, EAGAIN, EAGAIN};
-    EXPECT_TRUE(send());
-    std::vector<uint8_t> other = kReport;
+    EXPECT_TRUE(io.sendOutputReport(kReport.data(), 264));
+    Bytes other = kReport;
     other[0] = 0x02;
     EXPECT_FALSE(io.sendOutputReport(kReport.data(), 263));
     EXPECT_FALSE(io.sendOutputReport(other.data(), 264));
-    EXPECT_EQ(node.written, std::vector<std::vector<uint8_t>>{kReport});
+    EXPECT_EQ(node.written, std::vector<Bytes>{kReport});
     EXPECT_EQ(node.devicePolls, 0);  // a write is not preceded by a poll
 
     node.writeError = EAGAIN;
     const int64_t start = node.now;
-    EXPECT_FALSE(send());
+    EXPECT_FALSE(io.sendOutputReport(kReport.data(), 264));
     EXPECT_GE(node.now - start, 5000);
     EXPECT_LT(node.now - start, 5010);
     node.terminated = true;
     const int64_t then = node.now;
-    EXPECT_FALSE(send());
+    EXPECT_FALSE(io.sendOutputReport(kReport.data(), 264));
     EXPECT_EQ(node.now, then);
     EXPECT_TRUE(io.isConnected());
 }
 
-// A node carries the reports of every collection and a channel takes only its own, going on
-// for the time left; past the deadline only what the kernel had queued (64 reports) is looked
-// at, so a device that never stops cannot hold the read.
-TEST_F(HidrawChannel, ReportsOfAnotherCollectionAreDropped) {
+// Past the deadline only what the kernel had queued (64 reports) is looked at, so a device
+// whose other collection never stops sending cannot hold the read.
+TEST_F(HidrawChannel, ADeviceThatNeverStopsCannotHoldARead) {
     node.descriptor = descriptors::MonitorWithSecondCollection();
-    ASSERT_TRUE(io.open(L"/dev/hidraw7&col01"));
-    const std::vector<uint8_t> other = {0x02, 0x01, 0, 0, 0, 0, 0, 0, 0x77};
-    node.queue.assign(200, other);
-    EXPECT_FALSE(io.recvInputReport(buffer.data(), 0));
-    EXPECT_EQ(node.queue.size(), 200u - 65u);
-    node.queue = {other, kAnswer};
-    EXPECT_TRUE(io.recvInputReport(buffer.data(), 0));
-    EXPECT_EQ(received(), kAnswer);
-    HidIo third;
-    EXPECT_FALSE(third.open(L"/dev/hidraw7&col03"));
+    HidIo first;
+    ASSERT_TRUE(first.open(L"/dev/hidraw7&col01"));
+    node.reads.assign(200, {{0x02, 0x01, 0, 0, 0, 0, 0, 0, 0x77}, 0});
+    EXPECT_FALSE(first.recvInputReport(buffer.data(), 0));
+    EXPECT_EQ(node.reads.size(), 200u - 65u);
 }
 
 // The code the user sees for a failed feature request is the one Windows gives; a short
@@ -172,8 +266,7 @@ TEST_F(HidrawChannel, ReportsOfAnotherCollectionAreDropped) {
 TEST_F(HidrawChannel, FeatureRequests) {
     const std::pair<int, const char*> cases[] = {
         {ENODEV, "0000048f"}, {EIO, "0000001f"}, {EPIPE, "0000001f"}, {EINVAL, "00000057"}};
-    ASSERT_TRUE(io.open(L"/dev/hidraw7"));
-    std::vector<uint8_t> feature(128, 0xEE);
+    Bytes feature(128, 0xEE);
     feature[0] = 0x01;
     for (const auto& [error, shown] : cases) {
         node.featureError = error;
@@ -182,17 +275,16 @@ TEST_F(HidrawChannel, FeatureRequests) {
         EXPECT_EQ(capture.out(), std::string("HidIo::getFeature - err=") + shown + "\n") << error;
     }
     node.featureError = 0;
-    node.featureAnswer = {0x01, 0x10, 0x00, 0xFF};
+    node.feature = {0x01, 0x10, 0x00, 0xFF};
     EXPECT_TRUE(io.getFeature(feature.data(), 128));
-    std::vector<uint8_t> expected(128, 0);
-    std::copy(node.featureAnswer.begin(), node.featureAnswer.end(), expected.begin());
+    Bytes expected(128, 0);
+    std::copy(node.feature.begin(), node.feature.end(), expected.begin());
     EXPECT_EQ(feature, expected);
 }
 
 // Both descriptors close at terminate, or without it; a node whose descriptor cannot be read
 // is no channel and is closed at once.
 TEST_F(HidrawChannel, DescriptorsAreClosed) {
-    ASSERT_TRUE(io.open(L"/dev/hidraw7"));
     io.terminate();
     EXPECT_TRUE(node.terminated);
     {
@@ -200,13 +292,12 @@ TEST_F(HidrawChannel, DescriptorsAreClosed) {
         ASSERT_TRUE(unterminated.open(L"/dev/hidraw7"));
     }
     std::sort(node.closed.begin(), node.closed.end());
-    EXPECT_EQ(node.closed, (std::vector<int>{fakehid::kDeviceFd, fakehid::kDeviceFd,
-                                             fakehid::kEventFd, fakehid::kEventFd}));
+    EXPECT_EQ(node.closed, (std::vector<int>{kDevice, kDevice, kEvent, kEvent}));
     node.closed.clear();
-    node.descriptorSizeError = EIO;
+    node.sizeError = EIO;
     HidIo broken;
     EXPECT_FALSE(broken.open(L"/dev/hidraw7"));
-    EXPECT_EQ(node.closed, (std::vector<int>{fakehid::kDeviceFd}));
+    EXPECT_EQ(node.closed, (std::vector<int>{kDevice}));
 }
 
 }  // namespace
