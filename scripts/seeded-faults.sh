@@ -46,6 +46,11 @@ discovery-vid-pid-swapped~discovery/DeviceIdParsing.cpp~ParseIdPiece(pieces[0], 
 discovery-zero-id~discovery/DeviceIdParsing.cpp~    return id != 0;~    return true;
 discovery-single-monitor~discovery/ZelHidDisplayList.cpp~    if (!result.empty()) {~    if (result.size() > 1) {
 discovery-hub-rule~discovery/ZelHidDisplayList.cpp~    return hubFound && hubVid == kPlacementHubVid && hubPid == kPlacementHubPid;~    return true;
+discovery-linux-bluetooth-on-hub~discovery/linux/EnumerateHidLinux.cpp~const bool onUsb = probe->bus == hidraw::kBusUsb;~const bool onUsb = true;
+discovery-linux-serial-pair-split~discovery/linux/Udev.cpp~            units.pop_back();  // the pair's low half is beyond the cut~
+discovery-linux-hex-short~discovery/linux/Udev.cpp~digits > 4 || text.size() != digits~digits > 4 || text.size() > digits
+discovery-linux-port-separator~discovery/linux/Udev.cpp~sysname.find_last_of("-.")~sysname.find_last_of(".")
+discovery-linux-bound-interface~discovery/linux/EnumerateUsbLinux.cpp~if (driver == nullptr || std::string(driver) == "usbfs") {~if (true) {
 log-line-end~log/Log.cpp~    line += "\r\n";~    line += "\n";
 log-level-filter~log/Log.cpp~const bool passes = level <= handler.GetLevel();~const bool passes = level < handler.GetLevel();
 log-fifo-blocks~platform/posix/LogFilePosix.cpp~O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);~O_NOCTTY | O_NOFOLLOW, 0666);
@@ -59,6 +64,13 @@ hid-hup-ignored~hid/linux/HidTransportLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) 
 hid-gone-not-marked~hid/HidIo.cpp~    connected = false;<NL>    return true;~    return true;
 hid-terminate-no-cancel~hid/HidIo.cpp~    transport->cancel();~
 hid-late-write-lost~hid/HidIo.cpp~            break;  // finished right at the limit~            return false;
+hid-linux-eintr-ends-wait~hid/linux/HidTransportLinux.cpp~if (errno == EINTR && left > 0) {~if (errno == EINTR && left < 0) {
+hid-linux-eio-write-gone~hid/linux/HidLibLinux.cpp~(fromRead && error == EIO)~error == EIO
+hid-linux-unnumbered-offset~hid/linux/HidTransportLinux.cpp~uint8_t* target = numberedReports ? buffer : buffer + 1;~uint8_t* target = buffer;
+hid-linux-other-collection-kept~hid/linux/HidTransportLinux.cpp~if (declares(kHidpInput, buffer[0])) {~if (true) {
+hid-linux-collection-path~hid/linux/HidLibLinux.cpp~"%s%02zu"~"%s%zu"
+hid-linux-write-no-retry~hid/linux/HidTransportLinux.cpp~            if (error == EAGAIN || error == EWOULDBLOCK) {~            if (false) {
+hid-linux-late-reports-unbounded~hid/linux/HidTransportLinux.cpp~++lateReports > kQueuedReports~++lateReports > 100000
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
 LIST
 }
