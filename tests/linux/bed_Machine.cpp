@@ -26,15 +26,8 @@ namespace {
 std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string text;
     for (uint8_t b : bytes) {
-        text += "0123456789abcdef"[b >> 4];
-        text += "0123456789abcdef"[b & 0x0F];
+        text += Hex4(b).substr(2);
     }
-    return text;
-}
-
-std::string Hex4(uint16_t value, bool upper = false) {
-    char text[8];
-    std::snprintf(text, sizeof text, upper ? "%04X" : "%04x", static_cast<unsigned>(value));
     return text;
 }
 
@@ -48,18 +41,31 @@ void Item(std::vector<uint8_t>& d, int prefix, int value, int size = 0) {
     }
 }
 
-// A monitor's video controller as the simulated monitor declares it: one application
-// collection with an input value (usage | 2, 8 bytes), the output values of another usage
-// the monitor declares before its command value, the command value (usage | 1, or | 2 when
-// set not to match) and a feature value (usage | 3), each on the report id the monitor
-// gives it. Fields without an id come first, before any Report ID item (only the layout of
-// earlier state files, whose feature report has no id while the rest do, mixes them). A node
-// that numbers its reports also carries the second collection, if set (usage 0xA100, report
-// 0xF0); `numbered` says whether it does.
+struct Field {
+    int reportId, usage, count, main;  // main: 0x80 input, 0x90 output, 0xB0 feature
+};
+
+// An application collection of 8-bit values 0..255 holding the fields.
+void Collection(std::vector<uint8_t>& d, int page, int usage, const std::vector<Field>& fields) {
+    Item(d, 0x04, page), Item(d, 0x08, usage), Item(d, 0xA0, 1);
+    Item(d, 0x14, 0), Item(d, 0x24, 0xFF, 2), Item(d, 0x74, 8);
+    for (const Field& f : fields) {
+        if (f.reportId != 0) {
+            Item(d, 0x84, f.reportId);
+        }
+        Item(d, 0x08, f.usage), Item(d, 0x94, f.count), Item(d, f.main, 0x02);
+    }
+    d.push_back(0xC0);
+}
+
+// A monitor's video controller as the simulated monitor declares it: an input value (usage
+// | 2, 8 bytes), the output values of another usage the monitor declares before its command
+// value, the command value (usage | 1, or | 2 when set not to match) and a feature value
+// (usage | 3), each on the report id the monitor gives it. Fields without an id come first
+// (only the layout of earlier state files, whose feature report has no id while the rest
+// do, mixes them). A node that numbers its reports (`numbered`) also carries the second
+// collection, if set (usage 0xA100, report 0xF0).
 std::vector<uint8_t> MonitorDescriptor(const sim::SimMonitor& m, bool& numbered) {
-    struct Field {
-        int reportId, usage, count, main;  // main: 0x80 input, 0x90 output, 0xB0 feature
-    };
     const int outputCount = m.outputReportLength > 0 ? m.outputReportLength - 1 : 0;
     std::vector<Field> fields = {{m.reportId, m.usage | 2, 8, 0x80}};
     for (int k = 0; k < m.otherOutputValues; ++k) {
@@ -75,85 +81,12 @@ std::vector<uint8_t> MonitorDescriptor(const sim::SimMonitor& m, bool& numbered)
     std::stable_partition(fields.begin(), fields.end(),
                           [](const Field& f) { return f.reportId == 0; });
     numbered = fields.back().reportId != 0;
-
     std::vector<uint8_t> d;
-    auto collection = [&](int page, int usage) {
-        Item(d, 0x04, page), Item(d, 0x08, usage), Item(d, 0xA0, 1);
-        Item(d, 0x14, 0), Item(d, 0x24, 0xFF, 2), Item(d, 0x74, 8);
-    };
-    auto field = [&](const Field& f) {
-        if (f.reportId != 0) {
-            Item(d, 0x84, f.reportId);
-        }
-        Item(d, 0x08, f.usage), Item(d, 0x94, f.count), Item(d, f.main, 0x02);
-    };
-    collection(m.usagePage, m.usage);
-    for (const Field& f : fields) {
-        field(f);
-    }
-    d.push_back(0xC0);
+    Collection(d, m.usagePage, m.usage, fields);
     if (m.secondCollection && numbered) {
-        collection(0xFF45, 0xA100);
-        field({0xF0, 0xA101, 8, 0x80});
-        d.push_back(0xC0);
+        Collection(d, 0xFF45, 0xA100, {{0xF0, 0xA101, 8, 0x80}});
     }
     return d;
-}
-
-// The second collection of a monitor whose reports carry no id: a HID interface of its own
-// (one descriptor without ids cannot carry two collections that both send input reports).
-std::vector<uint8_t> SecondCollectionDescriptor() {
-    std::vector<uint8_t> d;
-    Item(d, 0x04, 0xFF45), Item(d, 0x08, 0xA100), Item(d, 0xA0, 1);
-    Item(d, 0x14, 0), Item(d, 0x24, 0xFF, 2), Item(d, 0x74, 8);
-    Item(d, 0x08, 0xA101), Item(d, 0x94, 8), Item(d, 0x80, 0x02);
-    d.push_back(0xC0);
-    return d;
-}
-
-// The touch controller's vendor interface, without report ids: 8 bytes in.
-std::vector<uint8_t> TouchDescriptor() {
-    return descriptors::InCollection(
-        {0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x09, 0x02, 0x95, 0x08, 0x81, 0x02});
-}
-
-std::string HidDevice(const std::string& path, const std::string& id, const std::string& name,
-                      const std::string& uniq, const std::string& phys,
-                      const std::vector<uint8_t>& descriptor) {
-    return "P: " + path + "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=" + id +
-           "\nE: HID_NAME=" + name + "\nE: HID_PHYS=" + phys + "\nE: HID_UNIQ=" + uniq +
-           "\nH: report_descriptor=" + Hex(descriptor) + "\n";
-}
-
-std::string UsbDevice(const std::string& path, uint16_t vid, uint16_t pid, uint16_t version,
-                      const std::string& serial, const std::string& product,
-                      const std::string& deviceClass, const std::string& extra = "") {
-    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
-           "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
-           "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
-           "\nA: bDeviceClass=" + deviceClass + "\nA: product=" + product + "\n" +
-           (serial.empty() ? "" : "A: serial=" + serial + "\n") + extra + "\n";
-}
-
-std::string UsbInterface(const std::string& path, int number, const std::string& driver,
-                         const std::string& interfaceClass) {
-    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=" + driver +
-           "\nA: bInterfaceClass=" + interfaceClass + "\nA: bInterfaceNumber=0" +
-           std::to_string(number) + "\n\n";
-}
-
-std::string HidrawNode(const std::string& hidPath, int hidraw) {
-    const std::string node = "hidraw" + std::to_string(hidraw);
-    const std::string minor = std::to_string(hidraw);
-    return "\nP: " + hidPath + "/hidraw/" + node + "\nN: " + node +
-           "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + node +
-           "\nE: MAJOR=240\nE: MINOR=" + minor + "\nA: dev=240:" + minor + "\n";
-}
-
-std::string Hub(const std::string& path, uint16_t vid, uint16_t pid, const std::string& product,
-                int ports) {
-    return UsbDevice(path, vid, pid, 0x0100, "", product, "09",
-                     "E: DRIVER=usb\nA: maxchild=" + std::to_string(ports) + "\n");
 }
 
 int Errno(uint32_t windowsError, bool read) {
@@ -179,19 +112,15 @@ struct Machine::Testbed {
 };
 
 struct Machine::Node {
-    int interfaceIndex = -1;
+    int interfaceIndex = -1;  // in the model; -1: none
     uint16_t bus = BUS_USB;
     uint16_t vid = 0;
     uint16_t pid = 0;
     std::vector<uint8_t> descriptor;
-    bool numbered = false;  // reads start with the report id
     std::string uniq;
-    std::string product;
-    std::string phys;
+    bool numbered = false;  // reads start with the report id
+    bool chatty = false;    // see Extras::chattySecondCollection
     std::string devnode;
-    // A numbered monitor's second collection sends a report (id 0xF0, status bit 0 set)
-    // after each report the controller takes, before its answer.
-    bool chatty = false;
     // Run state, on umockdev's thread under the bus lock.
     bool chatPending = false;
     int opens = 0;
@@ -280,14 +209,8 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
             result = static_cast<long>(std::min(length, size));
             break;
         }
-        case _IOC_NR(HIDIOCSOUTPUT(0)): {
-            const uint32_t error = Bus().writeReport(interface, out, static_cast<uint32_t>(size));
-            failure = error != 0 ? Errno(error, false) : 0;
-            result = static_cast<long>(size);
-            break;
-        }
         default:
-            // Feature writes and input or output report requests: the controller stalls them.
+            // Report requests other than a feature fetch: the controller stalls them.
             failure = EPIPE;
             break;
     }
@@ -347,18 +270,9 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 // Programs started from here on load the preload library, which comes before the sanitizer
 // runtime in the link order of a sanitizer build. Set once, before any testbed thread runs.
 void PreloadForChildren() {
-    static const bool done = [] {
-        for (const auto& [name, value, separator] :
-             {std::tuple{"LD_PRELOAD", "libumockdev-preload.so.0", " "},
-              std::tuple{"ASAN_OPTIONS", "verify_asan_link_order=0", ":"}}) {
-            const char* old = std::getenv(name);
-            const std::string text = old != nullptr && *old != '\0'
-                                         ? std::string(value) + separator + old
-                                         : std::string(value);
-            setenv(name, text.c_str(), 1);
-        }
-        return true;
-    }();
+    static const bool done =
+        (PrependToEnvironment("LD_PRELOAD", "libumockdev-preload.so.0", " "),
+         PrependToEnvironment("ASAN_OPTIONS", "verify_asan_link_order=0", ":"), true);
     (void)done;
 }
 
@@ -367,12 +281,20 @@ void PreloadForChildren() {
 Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& extras) {
     PreloadForChildren();
     testbed_ = std::make_unique<Testbed>();
-    {
-        std::lock_guard<std::mutex> lock(g_busLock);
-        Bus().loadMonitors(monitors);
-    }
+    std::lock_guard<std::mutex> lock(g_busLock);
     sim::SimBus& bus = Bus();
-    auto interfaceOf = [&](uint16_t vid, uint16_t pid) {
+    bus.loadMonitors(monitors);
+    auto node = [&](int interface, uint16_t vid, uint16_t pid, const std::string& uniq,
+                    std::vector<uint8_t> descriptor) {
+        auto n = std::make_unique<Node>();
+        n->interfaceIndex = interface;
+        n->vid = vid;
+        n->pid = pid;
+        n->uniq = uniq;
+        n->descriptor = std::move(descriptor);
+        return n;
+    };
+    auto otherInterface = [&](uint16_t vid, uint16_t pid) {
         for (size_t i = 0; i < bus.interfaces.size(); ++i) {
             const sim::SimInterface& f = bus.interfaces[i];
             if (f.monitor < 0 && f.vid == vid && f.pid == pid) {
@@ -381,87 +303,81 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
         }
         return -1;
     };
+    // A USB device on a port of `parent`, its interface 1.0 and the node below that.
+    auto usbHid = [&](const std::string& parent, const std::string& name, uint16_t version,
+                      const std::string& product, std::unique_ptr<Node> n) {
+        const std::string path = parent + "/" + name;
+        const std::string more =
+            "A: product=" + product + "\n" + (n->uniq.empty() ? "" : "A: serial=" + n->uniq + "\n");
+        return add(UsbDevice(path, n->vid, n->pid, version, "00", more) +
+                   UsbInterface(path + "/" + name + ":1.0", 0, "usbhid")) &&
+               addHid(path + "/" + name + ":1.0", std::move(n),
+                      "E: HID_NAME=" + product + "\nE: HID_PHYS=usb-0000:00:14.0-" +
+                          name.substr(2) + "/input0\n");
+    };
     const std::string root = "/devices/pci0000:00/0000:00:14.0/usb1";
     const std::string hub = root + "/1-2";
-    const int ports = static_cast<int>(std::max<size_t>(4, monitors.size() + 1));
-    std::vector<uint8_t> touch = TouchDescriptor();
+    const std::string ports = std::to_string(std::max<size_t>(4, monitors.size() + 1));
+    std::vector<uint8_t> touch;  // the touch controller's vendor interface: 8 bytes in
+    Collection(touch, 0xFF00, 0x0001, {{0, 0x0002, 8, 0x80}});
     if (extras.brokenTouchDescriptor) {
         touch.resize(5);        // usage page and usage
         touch.push_back(0xA1);  // a collection item whose data byte is missing
     }
+    const std::string hubLines = "E: DRIVER=usb\nA: product=Generic USB Hub\nA: maxchild=";
     bool laidOut =
         add("P: /devices/pci0000:00/0000:00:14.0\nE: SUBSYSTEM=pci\nE: DRIVER=xhci_hcd\n\n" +
-            Hub(root, 0x1d6b, 0x0002, "xHCI Host Controller", 4) +
-            Hub(hub, 0x04b3, 0x4675, "Generic USB Hub", ports)) &&
-        addUsbHid(root, "1-1", interfaceOf(0x046d, 0xc31c), 0x046d, 0xc31c, 0x6400, "",
-                  "Logitech USB Keyboard", descriptors::kKeyboard) &&
-        addUsbHid(hub, "1-2.1", interfaceOf(0x03eb, 0x212c), 0x03eb, 0x212c, 0x0100, "",
-                  "Atmel maXTouch Digitizer", touch);
+            UsbDevice(root, 0x1d6b, 0x0002, 0x0100, "09", hubLines + "4\n") +
+            UsbDevice(hub, 0x04b3, 0x4675, 0x0100, "09", hubLines + ports + "\n")) &&
+        usbHid(root, "1-1", 0x6400, "Logitech USB Keyboard",
+               node(otherInterface(0x046d, 0xc31c), 0x046d, 0xc31c, "", descriptors::kKeyboard)) &&
+        usbHid(hub, "1-2.1", 0x0100, "Atmel maXTouch Digitizer",
+               node(otherInterface(0x03eb, 0x212c), 0x03eb, 0x212c, "", touch));
     for (size_t k = 0; laidOut && k < monitors.size(); ++k) {
         const sim::SimMonitor& m = bus.monitors[k];
-        const std::string usbName = "1-2." + std::to_string(k + 2);
-        const std::string usbPath = hub + "/" + usbName;
+        const std::string name = "1-2." + std::to_string(k + 2);
         const std::string serial = Narrow(m.serial);
-        auto controller = std::make_unique<Node>();
-        controller->interfaceIndex = bus.monitorInterface(static_cast<int>(k));
-        controller->vid = m.vid;
-        controller->pid = m.pid;
-        controller->uniq = serial;
-        controller->product = "POS Touch Monitor";
-        controller->descriptor = MonitorDescriptor(m, controller->numbered);
-        controller->chatty =
-            extras.chattySecondCollection && m.secondCollection && controller->numbered;
+        bool numbered = false;
+        auto controller = node(bus.monitorInterface(static_cast<int>(k)), m.vid, m.pid, serial,
+                               MonitorDescriptor(m, numbered));
+        controller->numbered = numbered;
+        controller->chatty = extras.chattySecondCollection && m.secondCollection && numbered;
         if (extras.bluetoothMonitor && k + 1 == monitors.size()) {
             // A Bluetooth dongle on the hub port, the monitor paired with it: its HID device
             // hangs below the dongle's USB interface, but it is not a USB device.
-            const std::string interface = usbPath + "/" + usbName + ":1.0";
-            const std::string host = interface + "/bluetooth/hci0";
-            laidOut = add(UsbDevice(usbPath, 0x0a12, 0x0001, 0x8891, "BT-DONGLE-0001",
-                                    "Bluetooth Dongle", "e0") +
-                          UsbInterface(interface, 0, "btusb", "e0") + "P: " + host +
-                          "\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=host\n\nP: " + host +
-                          "/hci0:256\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=link\n");
+            const std::string host = hub + "/" + name + "/" + name + ":1.0/bluetooth/hci0";
             controller->bus = BUS_BLUETOOTH;
-            controller->phys = "00:1a:7d:da:71:13";
-            laidOut = laidOut && addHid(host + "/hci0:256", std::move(controller));
+            laidOut = add(UsbDevice(hub + "/" + name, 0x0a12, 0x0001, 0x8891, "e0",
+                                    "A: product=Bluetooth Dongle\nA: serial=BT-DONGLE-0001\n") +
+                          UsbInterface(hub + "/" + name + "/" + name + ":1.0", 0, "btusb") +
+                          "P: " + host + "\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=host\n\nP: " + host +
+                          "/hci0:256\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=link\n\n") &&
+                      addHid(host + "/hci0:256", std::move(controller),
+                             "E: HID_NAME=POS Touch Monitor\nE: HID_PHYS=00:1a:7d:da:71:13\n");
             continue;
         }
-        const std::string interface = usbPath + "/" + usbName + ":1.0";
-        controller->phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input0";
-        laidOut =
-            add(UsbDevice(usbPath, m.vid, m.pid, m.version, serial, "POS Touch Monitor", "00") +
-                UsbInterface(interface, 0, "usbhid", "03"));
-        const bool apart = m.secondCollection && !controller->numbered;
-        laidOut = laidOut && addHid(interface, std::move(controller));
-        if (laidOut && apart) {
-            const std::string second = usbPath + "/" + usbName + ":1.1";
-            auto collection = std::make_unique<Node>();
-            collection->vid = m.vid;
-            collection->pid = m.pid;
-            collection->uniq = serial;
-            collection->product = "POS Touch Monitor";
-            collection->phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input1";
-            collection->descriptor = SecondCollectionDescriptor();
-            laidOut = add(UsbInterface(second, 1, "usbhid", "03")) &&
-                      addHid(second, std::move(collection));
+        laidOut = usbHid(hub, name, m.version, "POS Touch Monitor", std::move(controller));
+        if (laidOut && m.secondCollection && !numbered) {
+            const std::string second = hub + "/" + name + "/" + name + ":1.1";
+            std::vector<uint8_t> descriptor;
+            Collection(descriptor, 0xFF45, 0xA100, {{0, 0xA101, 8, 0x80}});
+            laidOut = add(UsbInterface(second, 1, "usbhid")) &&
+                      addHid(second, node(-1, m.vid, m.pid, serial, descriptor),
+                             "E: HID_NAME=POS Touch Monitor\nE: HID_PHYS=usb-0000:00:14.0-" +
+                                 name.substr(2) + "/input1\n");
         }
     }
     if (laidOut && extras.virtualKeyboard) {
-        auto keyboard = std::make_unique<Node>();
+        auto keyboard = node(-1, 0x1234, 0x5678, "", descriptors::kKeyboard);
         keyboard->bus = BUS_VIRTUAL;
-        keyboard->vid = 0x1234;
-        keyboard->pid = 0x5678;
-        keyboard->product = "Virtual Keyboard";
-        keyboard->descriptor = descriptors::kKeyboard;
-        laidOut = addHid("/devices/virtual/misc/uhid", std::move(keyboard));
+        laidOut = addHid("/devices/virtual/misc/uhid", std::move(keyboard),
+                         "E: HID_NAME=Virtual Keyboard\n");
     }
     if (!laidOut && error_.empty()) {
         error_ = "laying out the machine failed";
     }
 }
 
-// The testbed goes first: it holds the handlers and stops serving the nodes, so no request
-// can reach a node that is gone.
 Machine::~Machine() {
     // Every node's handler stops before the testbed goes: the testbed's teardown unsets
     // UMOCKDEV_DIR, and a handler still accepting a connection on umockdev's thread reads the
@@ -475,7 +391,7 @@ Machine::~Machine() {
     Bus().reset();
 }
 
-// Adds umockdev records and, with a node, answers the hidraw node they create next.
+// Adds umockdev records and, with a node, answers the hidraw node they create last.
 bool Machine::add(const std::string& text, std::unique_ptr<Node> node) {
     GError* gerror = nullptr;
     const char* what = "add_from_string";
@@ -487,7 +403,6 @@ bool Machine::add(const std::string& text, std::unique_ptr<Node> node) {
         g_signal_connect(handler, "handle-read", G_CALLBACK(OnRead), node.get());
         g_signal_connect(handler, "handle-write", G_CALLBACK(OnWrite), node.get());
         g_signal_connect(handler, "client-connected", G_CALLBACK(OnConnected), node.get());
-        node->devnode = "/dev/hidraw" + std::to_string(hidraw_++);
         umockdev_testbed_attach_ioctl(testbed_->bed, node->devnode.c_str(), handler, &gerror);
         nodes_.push_back(std::move(node));
     }
@@ -499,49 +414,24 @@ bool Machine::add(const std::string& text, std::unique_ptr<Node> node) {
     return true;
 }
 
-// The USB device, its one interface, its HID device and its hidraw node.
-bool Machine::addUsbHid(const std::string& parent, const std::string& usbName, int interfaceIndex,
-                        uint16_t vid, uint16_t pid, uint16_t version, const std::string& serial,
-                        const std::string& product, std::vector<uint8_t> descriptor) {
-    const std::string usbPath = parent + "/" + usbName;
-    const std::string interfacePath = usbPath + "/" + usbName + ":1.0";
-    auto hid = std::make_unique<Node>();
-    hid->interfaceIndex = interfaceIndex;
-    hid->vid = vid;
-    hid->pid = pid;
-    hid->uniq = serial;
-    hid->product = product;
-    hid->phys = "usb-0000:00:14.0-" + usbName.substr(2) + "/input0";
-    hid->descriptor = std::move(descriptor);
-    return add(UsbDevice(usbPath, vid, pid, version, serial, product, "00") +
-               UsbInterface(interfacePath, 0, "usbhid", "03")) &&
-           addHid(interfacePath, std::move(hid));
-}
-
-// A HID device below `parent` (named as the kernel names it: bus, ids, instance) and its
-// hidraw node, answered from the model.
-bool Machine::addHid(const std::string& parent, std::unique_ptr<Node> node) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%04X:%s:%s.%04X", static_cast<unsigned>(node->bus),
-                  Hex4(node->vid, true).c_str(), Hex4(node->pid, true).c_str(),
-                  static_cast<unsigned>(hidraw_ + 1));
-    const std::string path = parent + "/" + name;
-    const std::string id =
-        Hex4(node->bus, true) + ":0000" + Hex4(node->vid, true) + ":0000" + Hex4(node->pid, true);
-    const std::string text =
-        HidDevice(path, id, node->product, node->uniq, node->phys, node->descriptor) +
-        HidrawNode(path, hidraw_);
+bool Machine::addHid(const std::string& parent, std::unique_ptr<Node> node,
+                     const std::string& more) {
+    const int hidraw = static_cast<int>(nodes_.size());
+    node->devnode = "/dev/hidraw" + std::to_string(hidraw);
+    const std::string text = HidWithNode(parent, node->bus, node->vid, node->pid, node->uniq,
+                                         Hex(node->descriptor), hidraw, more);
     return add(text, std::move(node));
 }
 
-std::vector<Machine::NodeOpens> Machine::opens() const {
+std::string Machine::opens(bool monitors) const {
     std::lock_guard<std::mutex> lock(g_busLock);
-    std::vector<NodeOpens> result;
+    std::string result;
     for (const auto& node : nodes_) {
         const int interface = node->interfaceIndex;
-        const bool monitor =
-            interface >= 0 && Bus().interfaces[static_cast<size_t>(interface)].monitor >= 0;
-        result.push_back({node->devnode, monitor, node->opens});
+        if ((interface >= 0 && Bus().interfaces[static_cast<size_t>(interface)].monitor >= 0) ==
+            monitors) {
+            result += node->devnode + "=" + std::to_string(node->opens) + " ";
+        }
     }
     return result;
 }

@@ -10,14 +10,14 @@
 //   usb1/1-2/1-2.1            touch controller 03eb:212c              -> hidraw1
 //   usb1/1-2/1-2.<k+2>        monitor k (its ids, version, serial)    -> hidraw<n>
 // Each USB device has one interface (<name>:1.0) with one HID device below it, numbered in
-// this order. A monitor's descriptor numbers its reports as the simulated monitor does (by
-// default not at all); its second collection, when set, is the second collection of that
-// descriptor when it numbers its reports, and otherwise (a descriptor without ids cannot hold
-// two collections that send input) a second interface (<name>:1.1) with its own HID device
-// and node, right after the monitor's.
+// this order. A monitor's second collection, when set, is part of its node's descriptor when
+// the monitor numbers its reports, and otherwise (one descriptor without ids cannot hold two
+// collections that send input) an interface <name>:1.1 with a node of its own.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,10 +26,61 @@
 
 namespace bed {
 
+// umockdev records as the kernel's sysfs and udev database have them; `more` are further
+// lines of the record.
+inline std::string Hex4(unsigned value, bool upper = false) {
+    char text[8];
+    std::snprintf(text, sizeof text, upper ? "%04X" : "%04x", value & 0xFFFF);
+    return text;
+}
+inline std::string UsbDevice(const std::string& path, uint16_t vid, uint16_t pid, uint16_t version,
+                             const std::string& deviceClass, const std::string& more = "") {
+    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: PRODUCT=" + Hex4(vid) +
+           "/" + Hex4(pid) + "/" + Hex4(version) + "\nA: idVendor=" + Hex4(vid) +
+           "\nA: idProduct=" + Hex4(pid) + "\nA: bcdDevice=" + Hex4(version) +
+           "\nA: bDeviceClass=" + deviceClass + "\n" + more + "\n";
+}
+// Bound to `driver` (none: free for user space).
+inline std::string UsbInterface(const std::string& path, int number, const std::string& driver) {
+    std::string up;  // from the interface's directory to /sys
+    for (char c : path) {
+        up += c == '/' ? "../" : "";
+    }
+    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceClass=" +
+           (driver == "btusb" ? "e0" : "03") + "\nA: bInterfaceNumber=0" + std::to_string(number) +
+           "\n" +
+           (driver.empty() ? ""
+                           : "E: DRIVER=" + driver + "\nL: driver=" + up + "bus/usb/drivers/" +
+                                 driver + "\n") +
+           "\n";
+}
+// A HID device below `parent`, named as the kernel names it (bus, ids, instance), and its
+// hidraw node.
+inline std::string HidWithNode(const std::string& parent, uint16_t bus, uint16_t vid, uint16_t pid,
+                               const std::string& uniq, const std::string& descriptorHex,
+                               int hidraw, const std::string& more = "") {
+    const std::string path = parent + "/" + Hex4(bus, true) + ":" + Hex4(vid, true) + ":" +
+                             Hex4(pid, true) + "." + Hex4(hidraw + 1, true);
+    const std::string node = "hidraw" + std::to_string(hidraw);
+    const std::string minor = std::to_string(hidraw);
+    return "P: " + path +
+           "\nE: SUBSYSTEM=hid\nE: DRIVER=hid-generic\nE: HID_ID=" + Hex4(bus, true) + ":0000" +
+           Hex4(vid, true) + ":0000" + Hex4(pid, true) + "\nE: HID_UNIQ=" + uniq + "\n" + more +
+           "H: report_descriptor=" + descriptorHex + "\n\nP: " + path + "/hidraw/" + node +
+           "\nN: " + node + "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + node +
+           "\nE: MAJOR=240\nE: MINOR=" + minor + "\nA: dev=240:" + minor + "\n\n";
+}
+
+// Puts `value` before the variable's value, joined by `separator`.
+inline void PrependToEnvironment(const char* name, const std::string& value,
+                                 const char* separator) {
+    const char* old = std::getenv(name);
+    setenv(name, (old != nullptr && *old != '\0' ? value + separator + old : value).c_str(), 1);
+}
+
 // Departures from the default layout, for the walks' cases.
 struct Extras {
-    // A keyboard made by uhid (/devices/virtual/misc/uhid/...): a hidraw node with no USB
-    // device above it, numbered after the monitors.
+    // A keyboard made by uhid: a hidraw node with no USB device above it, after the monitors.
     bool virtualKeyboard = false;
     // The touch controller's descriptor cut in the middle of an item.
     bool brokenTouchDescriptor = false;
@@ -52,31 +103,21 @@ public:
 
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
-
     // The reports the handlers saw, in the simulator's transcript line format.
     std::vector<std::string> transcript() const;
-
-    // How often programs opened each hidraw node, in node order.
-    struct NodeOpens {
-        std::string devnode;
-        bool monitor = false;  // a monitor's video controller
-        int opens = 0;
-    };
-    std::vector<NodeOpens> opens() const;
+    // "/dev/hidraw<n>=<times opened> " for each node that is (or is not) a monitor's video
+    // controller, in node order.
+    std::string opens(bool monitors) const;
 
     struct Node;
 
 private:
     bool add(const std::string& text, std::unique_ptr<Node> node = nullptr);
-    bool addUsbHid(const std::string& parent, const std::string& usbName, int interfaceIndex,
-                   uint16_t vid, uint16_t pid, uint16_t version, const std::string& serial,
-                   const std::string& product, std::vector<uint8_t> descriptor);
-    bool addHid(const std::string& parent, std::unique_ptr<Node> node);
+    bool addHid(const std::string& parent, std::unique_ptr<Node> node, const std::string& more);
 
     struct Testbed;
     std::unique_ptr<Testbed> testbed_;
     std::vector<std::unique_ptr<Node>> nodes_;
-    int hidraw_ = 0;
     std::string error_;
 };
 

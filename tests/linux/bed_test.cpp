@@ -34,6 +34,7 @@ struct Comparison {
     ProcessResult sim, bed;
     std::string simIni, bedIni;
     std::vector<std::string> simTranscript, bedTranscript;
+    std::string opened, others;  // the nodes of monitors' controllers and the rest
 };
 
 Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
@@ -64,6 +65,8 @@ Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
     EXPECT_TRUE(machine.ok()) << machine.error();
     c.bed = run("marvanecfgutil", bedDir.path(), c.bedIni);
     c.bedTranscript = machine.transcript();
+    c.opened = machine.opens(true);
+    c.others = machine.opens(false);
     return c;
 }
 
@@ -175,58 +178,34 @@ TEST(BedWalks, VerboseListFindsWhatTheSimulatorFinds) {
     EXPECT_EQ(c.bedTranscript, c.simTranscript);
 }
 
-// A Bluetooth monitor paired with a USB dongle is no USB device: it has no release number
-// (0000) and keeps its own serial, however the dongle is named.
-TEST(BedWalks, ABluetoothMonitorHasNothingOfItsDongle) {
-    const Comparison c = RunBoth(kDefaultState, {"-L", "-v"}, {.bluetoothMonitor = true});
+// Listing decides from sysfs: it opens each monitor's node once (for the channel) and no
+// other, since opening a hidraw node powers its device up and starts polling it. Passed
+// over: a uhid keyboard with no USB device above it, and a node whose descriptor cannot be
+// parsed (with a line saying so). A Bluetooth monitor paired with a USB dongle is no USB
+// device: it has no release number (0000) and keeps its own serial, however the dongle is
+// named.
+TEST(BedWalks, ListingOpensOnlyTheMonitorsAndPassesOverTheRest) {
+    std::vector<sim::SimMonitor> monitors = sim::DefaultMonitors();
+    monitors.push_back(monitors[1]);
+    monitors[2].serial = L"41-A0003";
+    monitors[2].reportId = 0x01;
+    monitors[2].secondCollection = true;  // on the controller's node, which numbers its reports
+    const Comparison c =
+        RunBoth(sim::FormatState(monitors), {"-L", "-v"},
+                {.virtualKeyboard = true, .brokenTouchDescriptor = true, .bluetoothMonitor = true});
     EXPECT_EQ(c.bed.exitStatus, 0);
     EXPECT_EQ(c.bedTranscript, c.simTranscript);
-    EXPECT_NE(c.bed.out.find("\n0f66:302c 0000 41-A0002\n"), std::string::npos) << c.bed.out;
-    EXPECT_NE(c.bed.out.find("\n0f66:302c 0100 41-A0001\n"), std::string::npos) << c.bed.out;
-    EXPECT_EQ(c.bed.out.find("8891"), std::string::npos) << c.bed.out;
-    EXPECT_EQ(c.bed.out.find("BT-DONGLE"), std::string::npos) << c.bed.out;
-}
-
-// Listing opens the monitors' nodes (once each, for the channel) and no other: opening a
-// hidraw node powers its device up and starts polling it, so the walk decides from sysfs. A
-// uhid keyboard with no USB device above it is passed over.
-TEST(BedWalks, ListingOpensOnlyTheMonitors) {
-    std::vector<sim::SimMonitor> monitors = sim::DefaultMonitors();
-    sim::SimMonitor numbered = monitors[1];
-    numbered.serial = L"41-A0003";
-    numbered.reportId = 0x01;
-    numbered.secondCollection = true;  // on the controller's node, which numbers its reports
-    monitors.push_back(numbered);
-    bed::Machine machine(monitors, {.virtualKeyboard = true, .bluetoothMonitor = true});
-    ASSERT_TRUE(machine.ok()) << machine.error();
-    TempDir dir;
-    const ProcessResult r = RunProcess(BuiltProgram("marvanecfgutil"), {"-L"}, dir.path());
-    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("serial/id=41-A0003"), std::string::npos) << r.out;
-    std::string opened, others;
-    for (const bed::Machine::NodeOpens& node : machine.opens()) {
-        (node.monitor ? opened : others) += node.devnode + "=" + std::to_string(node.opens) + " ";
-    }
     // Keyboard, touch controller, the first monitor's second collection, the uhid keyboard.
-    EXPECT_EQ(opened, "/dev/hidraw2=1 /dev/hidraw4=1 /dev/hidraw5=1 ");
-    EXPECT_EQ(others, "/dev/hidraw0=0 /dev/hidraw1=0 /dev/hidraw3=0 /dev/hidraw6=0 ");
-}
-
-// A node whose descriptor cannot be parsed is passed over with a line saying so, and the walk
-// goes on: the touch controller is not found, both monitors are.
-TEST(BedWalks, ANodeWithABrokenDescriptorIsPassedOverWithALine) {
-    const Comparison c = RunBoth(kDefaultState, {"-L", "-v"}, {.brokenTouchDescriptor = true});
-    EXPECT_EQ(c.bed.exitStatus, 0);
-    EXPECT_EQ(c.bed.out.find("vid=0x03eb"), std::string::npos) << c.bed.out;
-    EXPECT_NE(c.bed.out.find("ZelHidDisplayList::enumerateHid - report descriptor of /dev/hidraw1 "
-                             "not read, error=0x00000016 - continuing ..."),
-              std::string::npos)
-        << c.bed.out;
-    const std::string found =
-        "found supported flash chip - vid=0x0f66, pid=0x302c, usage page=0xff45, usage=0xa000";
-    const size_t first = c.bed.out.find(found);
-    ASSERT_NE(first, std::string::npos) << c.bed.out;
-    EXPECT_NE(c.bed.out.find(found, first + 1), std::string::npos) << c.bed.out;
+    EXPECT_EQ(c.opened, "/dev/hidraw2=1 /dev/hidraw4=1 /dev/hidraw5=1 ");
+    EXPECT_EQ(c.others, "/dev/hidraw0=0 /dev/hidraw1=0 /dev/hidraw3=0 /dev/hidraw6=0 ");
+    for (const char* line : {"\n0f66:302c 0000 41-A0003\n", "\n0f66:302c 0100 41-A0001\n",
+                             "ZelHidDisplayList::enumerateHid - report descriptor of /dev/hidraw1 "
+                             "not read, error=0x00000016 - continuing ..."}) {
+        EXPECT_NE(c.bed.out.find(line), std::string::npos) << line << c.bed.out;
+    }
+    for (const char* absent : {"8891", "BT-DONGLE", "vid=0x03eb"}) {
+        EXPECT_EQ(c.bed.out.find(absent), std::string::npos) << absent << c.bed.out;
+    }
 }
 
 // One lock for the machine: a run started anywhere waits while another holds it.

@@ -1,18 +1,11 @@
 // The unchanged Windows program end to end on the emulated machine, through Wine's own HID
-// stack: Wine's udev bus turns the emulated hidraw nodes into HID devices, and the real
-// SetupAPI walk, hid.dll, Wine's HID class driver and overlapped I/O carry every report to
-// the simulator's controller model behind the nodes. Each run is compared with
+// stack (its udev bus, SetupAPI, hid.dll, class driver and overlapped I/O), compared with
 // marvanecfgutil-sim on the same monitors: the same console bytes (line ends aside), exit
-// status, INI file and reports on the wire. (The Linux program meets the same comparison on
-// the bed in bed_test.cpp.)
-//
-// Wine's HID stack is not Windows' own, and three things here are test set-up only, never in
-// the product: the prefix's hid.dll answers HidD_FlushQueue itself (Wine 8 lacks the flush)
-// and forwards the rest to Wine's hid.dll; each emulated node has one application collection
-// (Wine 8 joins a node's collections into one interface); and the controllers carry no
-// report ids, the only kind the program can talk to through Windows' feature requests.
-//
-// Each case makes a Wine prefix of its own (the cases run side by side) and starts its
+// status, INI file and reports on the wire. Set-up only, never in the product: the prefix's
+// hid.dll answers HidD_FlushQueue itself (Wine 8 lacks the flush) and forwards the rest to
+// Wine's; each node has one collection (Wine 8 joins a node's collections into one
+// interface); and the controllers carry no report ids, the only kind the program can talk to
+// through Windows' feature requests. Each case has a prefix of its own and starts its
 // wineserver inside its own emulated machine, so that Wine's bus sees that machine.
 #include <gtest/gtest.h>
 
@@ -71,35 +64,21 @@ void StopServer() {
     RunProcess("/usr/bin/wineserver", {"-w"}, "/");
 }
 
-// What a case needs and may lack: the Windows build and Wine.
-std::string Missing() {
-    for (const std::string& file : {kExe, kProbe, kTestHid}) {
+// A new prefix in `dir` for every program started from here on, its Wine stopped, with the
+// test's hid.dll in place of Wine's own, which stays beside it as hidwine.dll.
+std::string MakePrefix(const std::string& dir) {
+    for (const std::string& file : {kExe, kProbe, kTestHid, std::string("/usr/bin/wine")}) {
         if (!FileExists(file)) {
-            return "no " + file + " (build the windows preset first)";
+            return "no " + file + " (build the windows preset, install Wine)";
         }
     }
-    return FileExists("/usr/bin/wine") && FileExists("/usr/bin/wineserver")
-               ? ""
-               : "Wine is not installed";
-}
-
-// Wine's settings for every program started from here on.
-void UsePrefix(const std::string& dir) {
-    for (const auto& [name, value] :
-         {std::pair<const char*, std::string>{"WINEPREFIX", dir},
-          {"WINEDEBUG", "-all"},
-          // Wine's own hid.dll gives way to the test one in the prefix's system folder.
-          {"WINEDLLOVERRIDES", "mscoree,mshtml=;hid=n"},
-          {"DISPLAY", ""},
-          {"WAYLAND_DISPLAY", ""}}) {
+    for (const auto& [name, value] : {std::pair<const char*, std::string>{"WINEPREFIX", dir},
+                                      {"WINEDEBUG", "-all"},
+                                      {"WINEDLLOVERRIDES", "mscoree,mshtml=;hid=n"},
+                                      {"DISPLAY", ""},
+                                      {"WAYLAND_DISPLAY", ""}}) {
         setenv(name, value.c_str(), 1);
     }
-}
-
-// A new prefix in `dir`, its Wine stopped, with Wine's own hid.dll beside it as hidwine.dll
-// for the test one to forward to.
-bool MakePrefix(const std::string& dir) {
-    UsePrefix(dir);
     // Wine 8 starts its udev bus only with the SDL bus off.
     const bool made = Wine({"cmd", "/c", "exit"}, dir).exitStatus == 0 &&
                       Wine({"reg", "add", "HKLM\\System\\CurrentControlSet\\Services\\winebus",
@@ -110,9 +89,11 @@ bool MakePrefix(const std::string& dir) {
     namespace fs = std::filesystem;
     const fs::path system = fs::path(dir) / "drive_c/windows/system32";
     std::error_code error;
-    fs::copy_file(system / "hid.dll", system / "hidwine.dll", fs::copy_options::overwrite_existing,
-                  error);
-    return made && !error;
+    fs::rename(system / "hid.dll", system / "hidwine.dll", error);
+    if (!error) {
+        fs::copy_file(kTestHid, system / "hid.dll", error);
+    }
+    return made && !error ? "" : "making the prefix failed " + error.message();
 }
 
 // Monitors with one collection each and no report ids; a fault line belongs to the monitor
@@ -122,8 +103,7 @@ const char kThreeFaulted[] =
     "monitor 41-A0001\nfault 5 no-answer\nmonitor 41-A0002\nfault 5 status 40\n"
     "monitor 41-A0003\nfault 5 disconnect\n";
 
-// What one command line gave: console, status, the INI file and the reports of this
-// command line alone.
+// What one command line gave: console, status, the INI file and its own reports.
 struct Outcome {
     ProcessResult result;
     std::string ini;
@@ -157,16 +137,11 @@ std::vector<Outcome> RunSteps(const std::vector<std::vector<std::string>>& steps
 class WineOnBed : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string missing = Missing();
-        if (!missing.empty()) {
-            GTEST_SKIP() << missing;
+        const std::string failed = MakePrefix(prefix.path());
+        if (failed.rfind("no ", 0) == 0) {
+            GTEST_SKIP() << failed;
         }
-        ASSERT_TRUE(MakePrefix(prefix.path()));
-        std::error_code error;
-        std::filesystem::copy_file(
-            kTestHid, std::filesystem::path(prefix.path()) / "drive_c/windows/system32/hid.dll",
-            std::filesystem::copy_options::overwrite_existing, error);
-        ASSERT_FALSE(error) << error.message();
+        ASSERT_EQ(failed, "");
     }
 
     // The command lines by the Windows program under Wine on the bed laid out for `state`
@@ -210,12 +185,9 @@ protected:
                 return lines;
             });
         // Wine's console ends lines in "\r\n"; the program names the file as it was given.
-        std::string inJson = WindowsPath(ini);  // as --json writes it: \ escaped
-        ReplaceAll(inJson, "\\", "\\\\");
         for (size_t k = 0; k < steps.size(); ++k) {
             for (std::string* text : {&wine[k].result.out, &wine[k].result.err}) {
                 std::erase(*text, '\r');
-                ReplaceAll(*text, inJson, ini);
                 ReplaceAll(*text, WindowsPath(ini), ini);
             }
             if (std::find(steps[k].begin(), steps[k].end(), "-v") != steps[k].end()) {

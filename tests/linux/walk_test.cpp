@@ -23,57 +23,32 @@
 #include "hid/linux/HidrawSys.h"
 #include "log/Log.h"
 #include "platform/Text.h"
+#include "tests/linux/bed_Machine.h"
 #include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 
-constexpr char kPreload[] = "libumockdev-preload.so.0";
+using bed::UsbDevice;
+using bed::UsbInterface;
 
 // A digitizer's descriptor (usage page 0x0D, usage 0x04): what the placement rule's
 // 04e7:0030 interfaces declare here.
 const char kTouchDescriptor[] = "050d0904a101150026ff007508090195088102c0";
 
-std::string UsbDevice(const std::string& path, const std::string& ids, const std::string& cls,
-                      const std::string& extra = "") {
-    return "P: " + path +
-           "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=" + ids.substr(0, 4) +
-           "\nA: idProduct=" + ids.substr(5, 4) + "\nA: bcdDevice=0100\nA: bDeviceClass=" + cls +
-           "\n" + extra + "\n";
+std::string Hub(const std::string& path, uint16_t vid, uint16_t pid) {
+    return UsbDevice(path, vid, pid, 0x0100, "09", "A: maxchild=4\n");
 }
 
-std::string Hub(const std::string& path, const std::string& ids, int ports) {
-    return UsbDevice(path, ids, "09", "A: maxchild=" + std::to_string(ports) + "\n");
-}
-
-// A USB interface, bound to `driver` (none: free for user space).
-std::string Interface(const std::string& path, const std::string& driver) {
-    std::string up;  // from the device's directory to /sys
-    for (char c : path) {
-        up += c == '/' ? "../" : "";
-    }
-    return "P: " + path + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n" +
-           (driver.empty() ? ""
-                           : "E: DRIVER=" + driver + "\nL: driver=" + up + "bus/usb/drivers/" +
-                                 driver + "\n") +
-           "\n";
-}
-
-// A HID device with its hidraw node.
-std::string Hid(const std::string& parent, const std::string& name, const std::string& hidId,
-                int hidraw) {
-    const std::string path = parent + "/" + name;
-    const std::string node = "hidraw" + std::to_string(hidraw);
-    return "P: " + path + "\nE: SUBSYSTEM=hid\nE: HID_ID=" + hidId +
-           "\nE: HID_UNIQ=\nH: " + "report_descriptor=" + kTouchDescriptor + "\n\nP: " + path +
-           "/hidraw/" + node + "\nN: " + node + "=00\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" +
-           node + "\nE: MAJOR=240\nE: MINOR=" + std::to_string(hidraw) +
-           "\nA: dev=240:" + std::to_string(hidraw) + "\n\n";
+std::string Touch(const std::string& parent, uint16_t bus, int hidraw) {
+    return bed::HidWithNode(parent, bus, 0x04E7, 0x0030, "", kTouchDescriptor, hidraw);
 }
 
 const std::string kPci = "/devices/pci0000:00/0000:00:14.0";
 const std::string kRoot = kPci + "/usb1";
 const std::string kHub = kRoot + "/1-2";       // 04b3:4675, the placement rule's hub
 const std::string kOtherHub = kRoot + "/1-3";  // 05e3:0610
+const std::string kHubs = "P: " + kPci + "\nE: SUBSYSTEM=pci\n\n" + Hub(kRoot, 0x1d6b, 0x0002) +
+                          Hub(kHub, 0x04b3, 0x4675);
 
 // Counts the hidraw nodes opened through the backend's system calls.
 int g_opens = 0;
@@ -123,23 +98,22 @@ protected:
     // A USB touch screen 04e7:0030 on the rule's hub, one on another hub, a Bluetooth one
     // paired with a USB dongle on the rule's hub, and an I2C one.
     void AddPlacementMachine() {
-        Add("P: " + kPci + "\nE: SUBSYSTEM=pci\n\n" + Hub(kRoot, "1d6b:0002", 4) +
-            Hub(kHub, "04b3:4675", 4) + Hub(kOtherHub, "05e3:0610", 4));
-        Add(UsbDevice(kHub + "/1-2.1", "04e7:0030", "00") +
-            Interface(kHub + "/1-2.1/1-2.1:1.0", "usbhid") +
-            Hid(kHub + "/1-2.1/1-2.1:1.0", "0003:04E7:0030.0001", "0003:000004E7:00000030", 0));
-        Add(UsbDevice(kOtherHub + "/1-3.1", "04e7:0030", "00") +
-            Interface(kOtherHub + "/1-3.1/1-3.1:1.0", "usbhid") +
-            Hid(kOtherHub + "/1-3.1/1-3.1:1.0", "0003:04E7:0030.0002", "0003:000004E7:00000030",
-                1));
+        Add(kHubs + Hub(kOtherHub, 0x05e3, 0x0610));
+        int hidraw = 0;
+        for (const std::string& usb : {kHub + "/1-2.1", kOtherHub + "/1-3.1"}) {
+            const std::string interface = usb + usb.substr(usb.rfind('/')) + ":1.0";
+            Add(UsbDevice(usb, 0x04e7, 0x0030, 0x0100, "00") +
+                UsbInterface(interface, 0, "usbhid") + Touch(interface, 3, hidraw++));
+        }
         const std::string dongle = kHub + "/1-2.2";
         const std::string host = dongle + "/1-2.2:1.0/bluetooth/hci0";
-        Add(UsbDevice(dongle, "0a12:0001", "e0") + Interface(dongle + "/1-2.2:1.0", "btusb") +
-            "P: " + host + "\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=host\n\nP: " + host +
+        Add(UsbDevice(dongle, 0x0a12, 0x0001, 0x0100, "e0") +
+            UsbInterface(dongle + "/1-2.2:1.0", 0, "btusb") + "P: " + host +
+            "\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=host\n\nP: " + host +
             "/hci0:256\nE: SUBSYSTEM=bluetooth\nE: DEVTYPE=link\n\n" +
-            Hid(host + "/hci0:256", "0005:04E7:0030.0003", "0005:000004E7:00000030", 2));
+            Touch(host + "/hci0:256", 5, 2));
         Add("P: /devices/platform/i2c-0\nE: SUBSYSTEM=platform\n\n" +
-            Hid("/devices/platform/i2c-0", "0018:04E7:0030.0004", "0018:000004E7:00000030", 3));
+            Touch("/devices/platform/i2c-0", 0x18, 3));
     }
 
     UMockdevTestbed* bed = umockdev_testbed_new();
@@ -219,11 +193,11 @@ TEST_F(WalkTest, UsbPortsOfAListedHub) {
         CloseLogHandler();
         std::remove(dir.file("walk.log").c_str());
         const std::string touch = kHub + "/1-2.1";
-        Add("P: " + kPci + "\nE: SUBSYSTEM=pci\n\n" + Hub(kRoot, "1d6b:0002", 4) +
-            Hub(kHub, "04b3:4675", 4) + UsbDevice(touch, "03eb:212c", "00") +
-            Interface(touch + "/1-2.1:1.0", c.driverOfFirst) +
-            (c.oneInterface ? "" : Interface(touch + "/1-2.1:1.1", c.bothBound ? "usbhid" : "")) +
-            UsbDevice(kHub + "/1-2.3", "046d:c31c", "00"));
+        Add(kHubs + UsbDevice(touch, 0x03eb, 0x212c, 0x0100, "00") +
+            UsbInterface(touch + "/1-2.1:1.0", 0, c.driverOfFirst) +
+            (c.oneInterface ? ""
+                            : UsbInterface(touch + "/1-2.1:1.1", 1, c.bothBound ? "usbhid" : "")) +
+            UsbDevice(kHub + "/1-2.3", 0x046d, 0xc31c, 0x0100, "00"));
         if (!c.serialBytes.empty()) {  // bytes as the kernel has them, valid UTF-8 or not
             std::vector<guint8> bytes(c.serialBytes.begin(), c.serialBytes.end());
             umockdev_testbed_set_attribute_binary(bed, ("/sys" + touch).c_str(), "serial",
@@ -259,15 +233,8 @@ TEST_F(WalkTest, UsbPortsOfAListedHub) {
 int main(int argc, char** argv) {
     const char* preload = std::getenv("LD_PRELOAD");
     if (preload == nullptr || std::strstr(preload, "libumockdev-preload") == nullptr) {
-        const std::string value = preload != nullptr && *preload != '\0'
-                                      ? std::string(kPreload) + " " + preload
-                                      : std::string(kPreload);
-        setenv("LD_PRELOAD", value.c_str(), 1);
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        const std::string options =
-            std::string("verify_asan_link_order=0") +
-            (asan != nullptr && *asan != '\0' ? ":" + std::string(asan) : "");
-        setenv("ASAN_OPTIONS", options.c_str(), 1);
+        bed::PrependToEnvironment("LD_PRELOAD", "libumockdev-preload.so.0", " ");
+        bed::PrependToEnvironment("ASAN_OPTIONS", "verify_asan_link_order=0", ":");
         execv("/proc/self/exe", argv);
         std::perror("execv");
         return 1;
