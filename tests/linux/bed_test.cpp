@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr char kOneMonitor[] = "monitor 41-A0001\n";
 constexpr char kRunLock[] = "/run/marvanecfgutil.lock";
 
 [[maybe_unused]] const auto* const kPrivateRun =
@@ -102,23 +101,9 @@ TEST_P(BedEndToEnd, SameAsTheSimulator) {
     EXPECT_NE((c.bed.out + c.bedIni).find(k.shows), std::string::npos) << c.bed.out;
 }
 
-// Numbered input and output reports, output values of another usage first, a feature report
-// without id and a second collection on the same node.
-const char kNumberedReports[] =
-    "monitor 41-A0001\n  report-id 05\n  other-output-values 2\n  second-collection yes\n";
-// A controller numbering every report: the program's feature fetch (id 0) is refused.
-const char kNumbered[] = "monitor 41-A0001\n  report-id 01\n  numbered-feature yes\n";
-// A node of two collections whose other one reports before every answer.
-const char kTwo[] = "monitor 41-A0001\n  report-id 01\n  second-collection yes\nmonitor 41-A0002\n";
-const char kResetVanishes[] = "monitor 41-A0001\nfault 2 disconnect\n";
-const char kRecordNoAnswer[] = "monitor 41-A0001\nfault 5 no-answer\n";
-const char kRecordVanishes[] = "monitor 41-A0001\nfault 5 disconnect\n";
-const char kQueryNoAnswer[] = "monitor 41-A0001\nfault 2 no-answer\n";
-const char kQueryVanishes[] = "monitor 41-A0001\nfault 2 disconnect\n";
-
 // During -i the reset into update mode is exchange 2 and the records 3 to 8; during -o the
-// configuration query is exchange 2. A monitor whose only collection has another usage is
-// not one of ours.
+// configuration query is exchange 2.
+const char kFaultAt2[] = "monitor 41-A0001\nfault 2 disconnect\n";
 const Case kCases[] = {
     {.name = "List", .arguments = {"-L"}, .shows = "serial/id=41-A0002"},
     {.name = "SaveBySerial", .arguments = {"-o", "{ini}", "-s", "41-A0002"}, .shows = "[General]"},
@@ -126,29 +111,43 @@ const Case kCases[] = {
      .arguments = {"-i", "{ini}", "-s", "41-A0002"},
      .shows = "updated successfully"},
     {.name = "NoMonitorAttached", .arguments = {"-L"}, .state = "", .status = 1, .traffic = false},
+    // A monitor whose only collection has another usage is not one of ours.
     {.name = "OtherUsageIsNotOurs",
      .arguments = {"-L"},
      .state = "monitor 41-A0001\n  usage a100\n",
      .status = 1,
      .traffic = false},
+    // Numbered input and output reports, output values of another usage first, a feature
+    // report without id and a second collection on the same node.
     {.name = "NumberedReportsAndSecondCollection",
      .arguments = {"-o", "{ini}"},
-     .state = kNumberedReports,
+     .state = "monitor 41-A0001\n  report-id 05\n  other-output-values 2\n"
+              "  second-collection yes\n",
      .shows = "[General]"},
+    // A controller numbering every report: the program's feature fetch (id 0) is refused.
     {.name = "EveryReportNumbered",
      .arguments = {"-L"},
-     .state = kNumbered,
+     .state = "monitor 41-A0001\n  report-id 01\n  numbered-feature yes\n",
      .status = 1,
      .shows = "getFeature - err=00000057\n"},
     {.name = "OtherCollectionReportsBeforeEveryAnswer",
      .arguments = {"-i", "{ini}", "-s", "41-A0001"},
-     .state = kTwo,
+     .state = "monitor 41-A0001\n  report-id 01\n  second-collection yes\nmonitor 41-A0002\n",
      .extras = {.chattySecondCollection = true}},
-    {.name = "ResetVanishes", .arguments = {"-i", "{ini}"}, .state = kResetVanishes, .status = 1},
-    {.name = "RecordNoAnswer", .arguments = {"-i", "{ini}"}, .state = kRecordNoAnswer, .status = 1},
-    {.name = "RecordVanishes", .arguments = {"-i", "{ini}"}, .state = kRecordVanishes, .status = 1},
-    {.name = "QueryNoAnswer", .arguments = {"-o", "{ini}"}, .state = kQueryNoAnswer, .status = 1},
-    {.name = "QueryVanishes", .arguments = {"-o", "{ini}"}, .state = kQueryVanishes, .status = 1},
+    {.name = "ResetVanishes", .arguments = {"-i", "{ini}"}, .state = kFaultAt2, .status = 1},
+    {.name = "RecordNoAnswer",
+     .arguments = {"-i", "{ini}"},
+     .state = "monitor 41-A0001\nfault 5 no-answer\n",
+     .status = 1},
+    {.name = "RecordVanishes",
+     .arguments = {"-i", "{ini}"},
+     .state = "monitor 41-A0001\nfault 5 disconnect\n",
+     .status = 1},
+    {.name = "QueryNoAnswer",
+     .arguments = {"-o", "{ini}"},
+     .state = "monitor 41-A0001\nfault 2 no-answer\n",
+     .status = 1},
+    {.name = "QueryVanishes", .arguments = {"-o", "{ini}"}, .state = kFaultAt2, .status = 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, BedEndToEnd, ::testing::ValuesIn(kCases),

@@ -1,6 +1,5 @@
-// Windows helper of the Wine-on-bed test: one line for every present HID interface that
-// opens and answers HidD_GetAttributes, so the test can wait until Wine's bus has brought up
-// every emulated node.
+// Windows helper of the Wine-on-bed test: a line for every present HID interface that opens
+// and answers HidD_GetAttributes, so the test can wait until Wine's bus has every node up.
 #include <windows.h>
 // windows.h first
 #include <setupapi.h>

@@ -36,9 +36,9 @@ TEST(ReportDescriptor, CollectionsLengthsAndCapabilityCounts) {
          {{0xFF45, 0xA000, 9, 264, 128, 1, 1, 1, 0, 0, 1}, {0xFF45, 0xA100, 9, 0, 0, 1, 0, 0, 0, 0, 1}}},
         // Buttons and arrays are button caps; the constant byte and LED padding add length.
         {descriptors::kKeyboard, {{0x0001, 0x0006, 9, 2, 0, 0, 0, 0, 2, 1, 1}}},
-        {descriptors::kComposite,
-         {{0x0001, 0x0002, 4, 0, 0, 2, 0, 0, 1, 0, 2}, {0x000C, 0x0001, 3, 0, 0, 0, 0, 0, 1, 0, 1},
-          {0xFF00, 0x0001, 0, 0, 64, 0, 0, 1, 0, 0, 1}}},
+        // A physical collection inside is a link collection node, not a collection of its own.
+        {InCollection({0xA1, 0x00, 0x75, 0x08, 0x95, 0x01, 0x09, 0x02, 0x81, 0x02, 0xC0}),
+         {{0xFF00, 0x0001, 2, 0, 0, 1, 0, 0, 0, 0, 2}}},
         // Without report ids the id byte still counts; bits round up to whole bytes.
         {InCollection({0x75, 0x03, 0x95, 0x03, 0x09, 0x02, 0x81, 0x02}),
          {{0xFF00, 0x0001, 3, 0, 0, 1, 0, 0, 0, 0, 1}}},

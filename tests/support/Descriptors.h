@@ -1,6 +1,6 @@
 // Report descriptors written out byte by byte, for the tests of the Linux backend's parser
-// and channel: the monitor's video controller as the simulated monitors declare it, a boot
-// keyboard, a device of several top-level collections, and the pieces broken ones are cut from.
+// and channel and for the bed: the monitor's video controller as the simulated monitors
+// declare it, and a boot keyboard.
 #pragma once
 
 #include <algorithm>
@@ -18,18 +18,6 @@ inline const std::vector<uint8_t> kMonitor = {
     0x15, 0x00, 0x26, 0xFF, 0x00,                    //   logical 0..255
     0x35, 0x00, 0x46, 0xFF, 0x00,                    //   physical 0..255
     0x75, 0x08, 0x85, 0x01,                          //   8 bits, report id 1
-    0x0A, 0x02, 0xA0, 0x95, 0x08, 0x81, 0x02,        //   usage 0xA002, 8, Input (Data, Var)
-    0x0A, 0x01, 0xA0, 0x96, 0x07, 0x01, 0x91, 0x02,  //   usage 0xA001, 263, Output (Data, Var)
-    0x0A, 0x03, 0xA0, 0x95, 0x7F, 0xB1, 0x02,        //   usage 0xA003, 127, Feature (Data, Var)
-    0xC0,                                            // End Collection
-};
-
-// The same controller without report ids, as the simulated monitors declare it by default.
-inline const std::vector<uint8_t> kUnnumberedMonitor = {
-    0x06, 0x45, 0xFF, 0x0A, 0x00, 0xA0, 0xA1, 0x01,  // page 0xFF45, usage 0xA000, Application
-    0x15, 0x00, 0x26, 0xFF, 0x00,                    //   logical 0..255
-    0x35, 0x00, 0x46, 0xFF, 0x00,                    //   physical 0..255
-    0x75, 0x08,                                      //   8 bits
     0x0A, 0x02, 0xA0, 0x95, 0x08, 0x81, 0x02,        //   usage 0xA002, 8, Input (Data, Var)
     0x0A, 0x01, 0xA0, 0x96, 0x07, 0x01, 0x91, 0x02,  //   usage 0xA001, 263, Output (Data, Var)
     0x0A, 0x03, 0xA0, 0x95, 0x7F, 0xB1, 0x02,        //   usage 0xA003, 127, Feature (Data, Var)
@@ -63,34 +51,6 @@ inline const std::vector<uint8_t> kKeyboard = {
     0x05, 0x07, 0x19, 0x00, 0x29, 0x65,              //   Keyboard page, usages 0..101
     0x81, 0x00,                                      //   Input (Data, Array)
     0xC0,                                            // End Collection
-};
-
-// Three top-level collections on numbered reports: a mouse (report 1: three buttons, five
-// bits of padding, relative X and Y in a physical collection), a consumer control (report 2:
-// one 16-bit array field) and a vendor feature (report 3: 63 bytes).
-inline const std::vector<uint8_t> kComposite = {
-    0x05, 0x01, 0x09, 0x02, 0xA1, 0x01,        // Generic Desktop, Mouse, Application
-    0x85, 0x01,                                //   Report ID (1)
-    0x09, 0x01, 0xA1, 0x00,                    //   Pointer, Collection (Physical)
-    0x05, 0x09, 0x19, 0x01, 0x29, 0x03,        //     Buttons 1..3
-    0x15, 0x00, 0x25, 0x01,                    //     0..1
-    0x95, 0x03, 0x75, 0x01, 0x81, 0x02,        //     3 x 1 bit, Input (Data, Variable)
-    0x95, 0x01, 0x75, 0x05, 0x81, 0x03,        //     1 x 5 bits, Input (Constant)
-    0x05, 0x01, 0x09, 0x30, 0x09, 0x31,        //     X, Y
-    0x15, 0x81, 0x25, 0x7F,                    //     -127..127
-    0x75, 0x08, 0x95, 0x02, 0x81, 0x06,        //     2 x 8 bits, Input (Data, Variable, Relative)
-    0xC0, 0xC0,                                //   End Collection, End Collection
-    0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01,        // Consumer, Consumer Control, Application
-    0x85, 0x02,                                //   Report ID (2)
-    0x15, 0x00, 0x26, 0xFF, 0x03,              //   0..1023
-    0x19, 0x00, 0x2A, 0xFF, 0x03,              //   usages 0..0x3FF
-    0x75, 0x10, 0x95, 0x01, 0x81, 0x00,        //   1 x 16 bits, Input (Data, Array)
-    0xC0,                                      // End Collection
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,  // Vendor 0xFF00, usage 1, Application
-    0x85, 0x03,                                //   Report ID (3)
-    0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,  //   0..255, 8 bits
-    0x95, 0x3F, 0x09, 0x02, 0xB1, 0x02,        //   63 x usage 2, Feature (Data, Variable)
-    0xC0,                                      // End Collection
 };
 
 // Wraps items in an application collection of vendor page 0xFF00, usage 1.

@@ -4,56 +4,38 @@
  * hidwine.dll. Never shipped, never installed outside a throw-away prefix. */
 #include <windows.h>
 
-/* Larger than any input report of the emulated devices; the class driver refuses reads
- * shorter than the input report length, not longer ones. */
-#define DRAIN_BUFFER_SIZE 4096
-/* A device that keeps sending cannot hold the flush forever. */
-#define DRAIN_LIMIT 512
-
 /* Discards the reports already queued on the handle, as the Windows class driver does:
- * every read that completes at once takes one queued report; the first one that would
- * wait finds the queue empty and is cancelled. A read that fails for any other reason fails
- * the flush with its error, so a vanished device is reported here as on Windows. */
+ * every read that completes at once takes one (the buffer is longer than any input report
+ * of the emulated devices); the first one that would wait finds the queue empty and is
+ * cancelled. A read that fails for any other reason fails the flush with its error, so a
+ * vanished device is reported here as on Windows. At most 512 reads, so a device that keeps
+ * sending cannot hold the flush. */
 __declspec(dllexport) BOOLEAN __stdcall HidD_FlushQueue(HANDLE device) {
-    static BYTE buffer[DRAIN_BUFFER_SIZE];
+    static BYTE buffer[4096];
     OVERLAPPED overlapped;
     DWORD count = 0;
-    int drained = 0;
+    DWORD error = 0;
     HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
     if (event == NULL) {
         return FALSE;
     }
-    for (; drained < DRAIN_LIMIT; ++drained) {
+    for (int drained = 0; drained < 512 && error == 0; ++drained) {
         ZeroMemory(&overlapped, sizeof overlapped);
         overlapped.hEvent = event;
         ResetEvent(event);
         if (ReadFile(device, buffer, sizeof buffer, &count, &overlapped)) {
             continue;
         }
-        if (GetLastError() != ERROR_IO_PENDING) {
-            const DWORD error = GetLastError();
-            CloseHandle(event);
-            SetLastError(error);
-            return FALSE;
+        error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            CancelIo(device);
+            /* Either cancelled or completed just now with a report, which is discarded too. */
+            error = GetOverlappedResult(device, &overlapped, &count, TRUE) ? 0 : GetLastError();
+            error = error == ERROR_OPERATION_ABORTED ? 0 : error;
+            break;
         }
-        CancelIo(device);
-        /* Either cancelled or completed just now with a report, which is discarded too. */
-        if (!GetOverlappedResult(device, &overlapped, &count, TRUE) &&
-            GetLastError() != ERROR_OPERATION_ABORTED) {
-            const DWORD error = GetLastError();
-            CloseHandle(event);
-            SetLastError(error);
-            return FALSE;
-        }
-        break;
     }
     CloseHandle(event);
-    return TRUE;
-}
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    (void)instance;
-    (void)reason;
-    (void)reserved;
-    return TRUE;
+    SetLastError(error);
+    return error == 0;
 }
