@@ -1,7 +1,6 @@
-// Arbitrary bytes as a report descriptor: the parser must refuse or answer, and what it
-// answers must keep the promises the HID table makes to the program: report lengths that
-// hold the id byte and every declared field, value caps within their report, and value caps
-// asked into buffers of every size filled as far as they fit.
+// Arbitrary bytes as a report descriptor: the parser refuses them or answers with what the
+// HID table promises the program: report lengths that hold the id byte and every field, value
+// caps within their report, and buffers of value caps filled as far as they fit.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

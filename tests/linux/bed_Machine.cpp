@@ -21,6 +21,27 @@
 
 namespace bed {
 
+struct Machine::Testbed {
+    UMockdevTestbed* bed = umockdev_testbed_new();  // sets UMOCKDEV_DIR for the preload
+    ~Testbed() { g_object_unref(bed); }
+};
+
+struct Machine::Node {
+    int interfaceIndex = -1;  // in the model; -1: none
+    uint16_t bus = BUS_USB;
+    uint16_t vid = 0;
+    uint16_t pid = 0;
+    std::vector<uint8_t> descriptor;
+    std::string uniq;
+    bool numbered = false;  // reads start with the report id
+    bool chatty = false;    // see Extras::chattySecondCollection
+    std::string devnode;
+    // Run state, on umockdev's thread under the bus lock.
+    bool chatPending = false;
+    int opens = 0;
+    std::unique_ptr<UMockdevIoctlBase, decltype(&g_object_unref)> handler{nullptr, g_object_unref};
+};
+
 namespace {
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
@@ -89,45 +110,14 @@ std::vector<uint8_t> MonitorDescriptor(const sim::SimMonitor& m, bool& numbered)
     return d;
 }
 
-int Errno(uint32_t windowsError, bool read) {
-    switch (windowsError) {
-        case kErrorDeviceNotConnected:
-            return read ? EIO : ENODEV;  // as hidraw reports a device that went away
-        case kErrorGenFailure:
-            return EPIPE;  // the device stalled the request
-        case kErrorInvalidHandle:
-            return EBADF;
-        case kErrorIoPending:
-            return EAGAIN;
-        default:
-            return EINVAL;
-    }
+// The errno hidraw gives where Windows gives the model's error.
+int Errno(uint32_t error, bool read) {
+    return error == kErrorDeviceNotConnected ? (read ? EIO : ENODEV)  // the device went away
+           : error == kErrorGenFailure       ? EPIPE                  // it stalled the request
+           : error == kErrorInvalidHandle    ? EBADF
+           : error == kErrorIoPending        ? EAGAIN
+                                             : EINVAL;
 }
-
-}  // namespace
-
-struct Machine::Testbed {
-    UMockdevTestbed* bed = umockdev_testbed_new();  // sets UMOCKDEV_DIR for the preload
-    ~Testbed() { g_object_unref(bed); }
-};
-
-struct Machine::Node {
-    int interfaceIndex = -1;  // in the model; -1: none
-    uint16_t bus = BUS_USB;
-    uint16_t vid = 0;
-    uint16_t pid = 0;
-    std::vector<uint8_t> descriptor;
-    std::string uniq;
-    bool numbered = false;  // reads start with the report id
-    bool chatty = false;    // see Extras::chattySecondCollection
-    std::string devnode;
-    // Run state, on umockdev's thread under the bus lock.
-    bool chatPending = false;
-    int opens = 0;
-    std::unique_ptr<UMockdevIoctlBase, decltype(&g_object_unref)> handler{nullptr, g_object_unref};
-};
-
-namespace {
 
 // The handlers run on umockdev's worker thread; the bus is touched there only while a
 // program runs, and by the test's thread only between runs.

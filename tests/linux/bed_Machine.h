@@ -1,18 +1,12 @@
-// The test bed: a machine of emulated kernel devices (umockdev) laid out like the
-// simulator's default one, whose hidraw nodes are answered by the simulator's controller
-// model. While a Machine lives, programs started with RunProcess see it through the umockdev
-// preload library as a real machine: sysfs, udev properties and /dev/hidraw* nodes.
-//
-// Layout (syspaths below /sys/devices/pci0000:00/0000:00:14.0):
-//   usb1                      root hub 1d6b:0002, class 09
-//   usb1/1-1                  keyboard 046d:c31c                      -> hidraw0
-//   usb1/1-2                  external hub 04b3:4675 "Generic USB Hub", class 09
-//   usb1/1-2/1-2.1            touch controller 03eb:212c              -> hidraw1
-//   usb1/1-2/1-2.<k+2>        monitor k (its ids, version, serial)    -> hidraw<n>
-// Each USB device has one interface (<name>:1.0) with one HID device below it, numbered in
-// this order. A monitor's second collection, when set, is part of its node's descriptor when
-// the monitor numbers its reports, and otherwise (one descriptor without ids cannot hold two
-// collections that send input) an interface <name>:1.1 with a node of its own.
+// The test bed: emulated kernel devices (umockdev) laid out like the simulator's default
+// machine, their hidraw nodes answered by the simulator's controller model. While a Machine
+// lives, programs started with RunProcess see it through umockdev's preload library. Below
+// /sys/devices/pci0000:00/0000:00:14.0/usb1 (root hub 1d6b:0002): the keyboard 046d:c31c at
+// 1-1 (hidraw0), the hub 04b3:4675 at 1-2, the touch controller 03eb:212c at 1-2.1 (hidraw1)
+// and monitor k at 1-2.<k+2> (then in order), each with one interface <name>:1.0 and its
+// node. A monitor's second collection is part of its node's descriptor when the monitor
+// numbers its reports, and otherwise (one descriptor without ids cannot hold two collections
+// that send input) an interface <name>:1.1 with a node of its own.
 #pragma once
 
 #include <cstdint>
@@ -80,10 +74,8 @@ inline void PrependToEnvironment(const char* name, const std::string& value,
 
 // Departures from the default layout, for the walks' cases.
 struct Extras {
-    // A keyboard made by uhid: a hidraw node with no USB device above it, after the monitors.
-    bool virtualKeyboard = false;
-    // The touch controller's descriptor cut in the middle of an item.
-    bool brokenTouchDescriptor = false;
+    bool virtualKeyboard = false;        // by uhid, no USB device above it; after the monitors
+    bool brokenTouchDescriptor = false;  // cut in the middle of an item
     // The last monitor is a Bluetooth HID device (bus 0005, its serial as HID_UNIQ) paired
     // with a USB dongle (0a12:0001, release 8891, serial BT-DONGLE-0001) on its hub port.
     bool bluetoothMonitor = false;
