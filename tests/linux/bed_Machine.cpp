@@ -44,39 +44,15 @@ struct Machine::Node {
 
 namespace {
 
+using descriptors::Collection;
+using descriptors::Field;
+
 std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string text;
     for (uint8_t b : bytes) {
         text += Hex4(b).substr(2);
     }
     return text;
-}
-
-// A short item: prefix with its size code, then the value in 1 or 2 little-endian bytes.
-void Item(std::vector<uint8_t>& d, int prefix, int value, int size = 0) {
-    size = size != 0 ? size : (value > 0xFF ? 2 : 1);
-    d.push_back(static_cast<uint8_t>(prefix | size));
-    d.push_back(static_cast<uint8_t>(value));
-    if (size == 2) {
-        d.push_back(static_cast<uint8_t>(value >> 8));
-    }
-}
-
-struct Field {
-    int reportId, usage, count, main;  // main: 0x80 input, 0x90 output, 0xB0 feature
-};
-
-// An application collection of 8-bit values 0..255 holding the fields.
-void Collection(std::vector<uint8_t>& d, int page, int usage, const std::vector<Field>& fields) {
-    Item(d, 0x04, page), Item(d, 0x08, usage), Item(d, 0xA0, 1);
-    Item(d, 0x14, 0), Item(d, 0x24, 0xFF, 2), Item(d, 0x74, 8);
-    for (const Field& f : fields) {
-        if (f.reportId != 0) {
-            Item(d, 0x84, f.reportId);
-        }
-        Item(d, 0x08, f.usage), Item(d, 0x94, f.count), Item(d, f.main, 0x02);
-    }
-    d.push_back(0xC0);
 }
 
 // A monitor's video controller as the simulated monitor declares it: an input value (usage

@@ -114,7 +114,7 @@ TEST(ReportDescriptor, ValueCapsInDescriptorOrder) {
 
 TEST(ReportDescriptor, RefusesBrokenDescriptorsCleanly) {
     std::vector<uint8_t> truncated(descriptors::kMonitor.begin(),
-                                   descriptors::kMonitor.begin() + 34);  // inside 0x96 07 01
+                                   descriptors::kMonitor.begin() + 31);  // inside 0x96 07 01
     std::vector<uint8_t> tooLong = descriptors::kMonitor;
     tooLong.resize(hidraw::kMaxDescriptorBytes + 1, 0x00);  // zero bytes are short items
     const std::vector<uint8_t> deepPush(hidraw::kMaxPushDepth + 1, 0xA4);

@@ -1,6 +1,6 @@
-// Report descriptors written out byte by byte, for the tests of the Linux backend's parser
-// and channel and for the bed: the monitor's video controller as the simulated monitors
-// declare it, and a boot keyboard.
+// Report descriptors for the tests of the Linux backend's parser and channel and for the bed:
+// a builder of vendor collections as the simulated monitors declare theirs, the monitor's
+// video controller, a second collection written out byte by byte, and a boot keyboard.
 #pragma once
 
 #include <algorithm>
@@ -10,19 +10,44 @@
 
 namespace descriptors {
 
+// A short item: prefix with its size code, then the value in 1 or 2 little-endian bytes.
+inline void Item(std::vector<uint8_t>& d, int prefix, int value, int size = 0) {
+    size = size != 0 ? size : (value > 0xFF ? 2 : 1);
+    d.push_back(static_cast<uint8_t>(prefix | size));
+    d.push_back(static_cast<uint8_t>(value));
+    if (size == 2) {
+        d.push_back(static_cast<uint8_t>(value >> 8));
+    }
+}
+
+struct Field {
+    int reportId, usage, count,
+        main;  // reportId 0: none; main: 0x80 input, 0x90 output, 0xB0 feature
+};
+
+// An application collection of 8-bit values 0..255 holding the fields.
+inline void Collection(std::vector<uint8_t>& d, int page, int usage,
+                       const std::vector<Field>& fields) {
+    Item(d, 0x04, page), Item(d, 0x08, usage), Item(d, 0xA0, 1);
+    Item(d, 0x14, 0), Item(d, 0x24, 0xFF, 2), Item(d, 0x74, 8);
+    for (const Field& f : fields) {
+        if (f.reportId != 0) {
+            Item(d, 0x84, f.reportId);
+        }
+        Item(d, 0x08, f.usage), Item(d, 0x94, f.count), Item(d, f.main, 0x02);
+    }
+    d.push_back(0xC0);
+}
+
 // The video controller numbering every report with id 1 (the simulator's "report-id 01" with
 // "numbered-feature yes"): usage page 0xFF45, usage 0xA000; input value 0xA002 of 8 bytes,
 // output value 0xA001 (the command) of 263 bytes, feature value 0xA003 of 127 bytes.
-inline const std::vector<uint8_t> kMonitor = {
-    0x06, 0x45, 0xFF, 0x0A, 0x00, 0xA0, 0xA1, 0x01,  // page 0xFF45, usage 0xA000, Application
-    0x15, 0x00, 0x26, 0xFF, 0x00,                    //   logical 0..255
-    0x35, 0x00, 0x46, 0xFF, 0x00,                    //   physical 0..255
-    0x75, 0x08, 0x85, 0x01,                          //   8 bits, report id 1
-    0x0A, 0x02, 0xA0, 0x95, 0x08, 0x81, 0x02,        //   usage 0xA002, 8, Input (Data, Var)
-    0x0A, 0x01, 0xA0, 0x96, 0x07, 0x01, 0x91, 0x02,  //   usage 0xA001, 263, Output (Data, Var)
-    0x0A, 0x03, 0xA0, 0x95, 0x7F, 0xB1, 0x02,        //   usage 0xA003, 127, Feature (Data, Var)
-    0xC0,                                            // End Collection
-};
+inline const std::vector<uint8_t> kMonitor = [] {
+    std::vector<uint8_t> d;
+    Collection(d, 0xFF45, 0xA000,
+               {{1, 0xA002, 8, 0x80}, {1, 0xA001, 263, 0x90}, {1, 0xA003, 127, 0xB0}});
+    return d;
+}();
 
 // The monitor's descriptor followed by a second collection (usage 0xA100, report id 2, an
 // 8-byte input value) that names neither its usage page nor its report size: both carry over.
