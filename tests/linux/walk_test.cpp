@@ -141,21 +141,18 @@ struct PortCase {
 
 // The serial as the USB walk reads it is decoded from UTF-8 (malformed bytes become U+FFFD),
 // nothing is cut inside a sequence, and the text ends after 127 UTF-16 units without
-// splitting a pair. A port counts
-// only with one of its first two interfaces free for user space.
+// splitting a pair. A port counts only with one of its first two interfaces free for user
+// space.
 TEST_F(WalkTest, UsbPortsOfAListedHub) {
-    std::string euros, emoji;
-    std::wstring euroText, emojiText;
-    for (int k = 0; k < 100; ++k) {
-        euros += "\xE2\x82\xAC";
-        euroText += L'\u20AC';
-    }
-    for (int k = 0; k < 64; ++k) {
-        emoji += "\xF0\x9F\x98\x80";
-        if (k < 63) {
-            emojiText += static_cast<wchar_t>(0x1F600);
+    auto times = [](int n, const auto& piece) {
+        std::basic_string<std::decay_t<decltype(piece[0])>> text;
+        while (n-- > 0) {
+            text += piece;
         }
-    }
+        return text;
+    };
+    const std::string euros = times(100, "\xE2\x82\xAC"), emoji = times(64, "\xF0\x9F\x98\x80");
+    const std::wstring euroText = times(100, L"\u20AC"), emojiText = times(63, L"\U0001F600");
     const PortCase cases[] = {
         {"no serial", "", "usbhid", false, false, L"Unknown"},
         {"malformed", "A\xFF\xC3Z\n", "usbhid", false, false, L"A\uFFFD\uFFFDZ"},
