@@ -150,16 +150,6 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
                         std::min<size_t>(asked, node->descriptor.size()));
             break;
         }
-        case _IOC_NR(HIDIOCGRAWINFO): {
-            const hidraw_devinfo info{node->bus, static_cast<int16_t>(node->vid),
-                                      static_cast<int16_t>(node->pid)};
-            std::memcpy(out, &info, sizeof info);
-            break;
-        }
-        case _IOC_NR(HIDIOCGRAWUNIQ(0)):  // as much as fits, with its terminating zero
-            result = static_cast<long>(std::min(node->uniq.size() + 1, size));
-            std::memcpy(out, node->uniq.c_str(), static_cast<size_t>(result));
-            break;
         case _IOC_NR(HIDIOCGFEATURE(0)): {
             const int monitor = interface >= 0 ? Bus().interfaces[size_t(interface)].monitor : -1;
             const size_t length =
