@@ -22,7 +22,6 @@
 #include "sim/SimState.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/linux/bed_Machine.h"
-#include "tests/linux/bed_PrivateRun.h"
 
 namespace {
 
