@@ -44,7 +44,7 @@ devices-reset-pause~devices/KemoVideoFlashUpdate.cpp~constexpr uint32_t kAfterRe
 devices-component-table~devices/KemoVideoFlash.cpp~constexpr uint32_t kComponentTableOffset = 7;~constexpr uint32_t kComponentTableOffset = 8;
 devices-reset-status-rule~devices/KemoVideoFlash.cpp~if ((status[1] & 0x01) != 0) {~if ((status[1] & 0xC0) == 0) {
 devices-query-status-rule~devices/KemoVideoFlash.cpp~if ((status[1] & 0x01) == 0) {~if (status[1] == 0) {
-devices-short-answer-kept~devices/KemoVideoFlashUpdate.cpp~if (answer->length < kCfgAnswerMinSize) {~if (answer->length + 1 < kCfgAnswerMinSize) {
+devices-short-answer-kept~settings/SettingsItems.h~kCfgAnswerMinSize = kCfgImageOffsetInAnswer + kCfgImageSize;~kCfgAnswerMinSize = kCfgImageOffsetInAnswer + kCfgImageSize - 1;
 devices-leave-when-gone~devices/KemoVideoFlashUpdate.cpp~    if (!channel.isConnected()) {<NL>        return;~    if (false) {<NL>        return;
 discovery-vid-pid-swapped~discovery/DeviceIdParsing.cpp~ParseIdPiece(pieces[0], L"VID", vid) && ParseIdPiece(pieces[1], L"PID", pid)~ParseIdPiece(pieces[0], L"VID", pid) && ParseIdPiece(pieces[1], L"PID", vid)
 discovery-zero-id~discovery/DeviceIdParsing.cpp~    return id != 0;~    return true;

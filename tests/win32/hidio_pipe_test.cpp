@@ -26,8 +26,6 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
-HANDLE readHandle = nullptr;  // the handle the channel sized the input queue of
-
 // One overlapped transfer on the device's end; cancelled when it does not finish in time.
 std::optional<DWORD> Exchange(HANDLE pipe, bool write, void* data, DWORD length, DWORD ms) {
     const Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -56,9 +54,8 @@ protected:
         GetLogSettings().level = LogTrace;
         saved = HidLib::functions();
         HidFunctions& table = const_cast<HidFunctions&>(HidLib::functions());
-        table.HidD_SetNumInputBuffers = [](HidHandle device, uint32_t count) -> HidBoolean {
+        table.HidD_SetNumInputBuffers = [](HidHandle, uint32_t count) -> HidBoolean {
             EXPECT_EQ(count, 128u);
-            readHandle = device;
             return 1;
         };
     }
@@ -74,8 +71,8 @@ protected:
         GetLogSettings() = CLogSettings{};
     }
 
-    // The channel's two handles each take one of two listening instances. A probe sent
-    // through instance 0 then shows on the read handle, or waits, unread, towards the other.
+    // The channel's two handles each take one of two listening instances; an answer goes
+    // out through both, and waits unread towards the write handle.
     void Open() {
         const std::wstring name =
             L"\\\\.\\pipe\\marvane-hidio-" + std::to_wstring(GetCurrentProcessId());
@@ -89,27 +86,22 @@ protected:
         }
         channel = std::make_unique<HidIo>();
         ASSERT_TRUE(channel->open(name));
-        uint8_t probe = 0xEE;
-        DWORD available = 0;
         for (const Handle& listened : event) {
             ASSERT_EQ(WaitForSingleObject(listened.get(), 1000), WAIT_OBJECT_0);
         }
-        ASSERT_TRUE(Exchange(pipe[0].get(), true, &probe, 1, 1000));
-        ASSERT_TRUE(PeekNamedPipe(readHandle, nullptr, 0, nullptr, &available, nullptr));
-        toChannel = available == 0 ? 1 : 0;
-        ASSERT_TRUE(available == 0 || Exchange(readHandle, false, &probe, 1, 1000));
     }
     bool Deliver(Bytes report) {
-        return Exchange(pipe[toChannel].get(), true, report.data(),
-                        static_cast<DWORD>(report.size()), 1000)
-            .has_value();
+        bool sent = true;
+        for (const Handle& end : pipe) {
+            sent = Exchange(end.get(), true, report.data(), DWORD(report.size()), 1000) && sent;
+        }
+        return sent;
     }
 
     TempDir dir;
     HidFunctions saved{};
     std::array<Handle, 2> pipe, event;
     std::array<OVERLAPPED, 2> connect{};
-    size_t toChannel = 0;
     std::unique_ptr<HidIo> channel;
 };
 
