@@ -42,6 +42,10 @@ devices-commit-length~devices/KemoVideoFlashUpdate.cpp~    commit[1] = kCommitLe
 devices-feature-length~devices/KemoVideoFlash.cpp~answer.length = caps.FeatureReportByteLength;~answer.length = caps.FeatureReportByteLength - 1;
 devices-reset-pause~devices/KemoVideoFlashUpdate.cpp~constexpr uint32_t kAfterResetMs = 8000;~constexpr uint32_t kAfterResetMs = 800;
 devices-component-table~devices/KemoVideoFlash.cpp~constexpr uint32_t kComponentTableOffset = 7;~constexpr uint32_t kComponentTableOffset = 8;
+devices-reset-status-rule~devices/KemoVideoFlash.cpp~if ((status[1] & 0x01) != 0) {~if ((status[1] & 0xC0) == 0) {
+devices-query-status-rule~devices/KemoVideoFlash.cpp~if ((status[1] & 0x01) == 0) {~if (status[1] == 0) {
+devices-short-answer-kept~settings/SettingsItems.h~kCfgAnswerMinSize = kCfgImageOffsetInAnswer + kCfgImageSize;~kCfgAnswerMinSize = kCfgImageOffsetInAnswer + kCfgImageSize - 1;
+devices-leave-when-gone~devices/KemoVideoFlashUpdate.cpp~    if (!channel.isConnected()) {<NL>        return;~    if (false) {<NL>        return;
 discovery-vid-pid-swapped~discovery/DeviceIdParsing.cpp~ParseIdPiece(pieces[0], L"VID", vid) && ParseIdPiece(pieces[1], L"PID", pid)~ParseIdPiece(pieces[0], L"VID", pid) && ParseIdPiece(pieces[1], L"PID", vid)
 discovery-zero-id~discovery/DeviceIdParsing.cpp~    return id != 0;~    return true;
 discovery-single-monitor~discovery/ZelHidDisplayList.cpp~    if (!result.empty()) {~    if (result.size() > 1) {
@@ -71,6 +75,9 @@ hid-linux-other-collection-kept~hid/linux/HidTransportLinux.cpp~if (declares(kHi
 hid-linux-collection-path~hid/linux/HidLibLinux.cpp~"%s%02zu"~"%s%zu"
 hid-linux-write-no-retry~hid/linux/HidTransportLinux.cpp~            if (error == EAGAIN || error == EWOULDBLOCK) {~            if (false) {
 hid-linux-late-reports-unbounded~hid/linux/HidTransportLinux.cpp~++lateReports > kQueuedReports~++lateReports > 100000
+hid-any-error-gone~hid/HidIo.cpp~    if (error != kErrorDeviceNotConnected) {~    if (error == 0) {
+hid-late-read-gone-logged~hid/HidIo.cpp~if (gone(error) && how.end == HidWaitEnd::AtOnce) {~if (gone(error)) {
+hid-write-limit~hid/HidIo.cpp~constexpr uint32_t kWriteTimeoutMs = 5000;~constexpr uint32_t kWriteTimeoutMs = 4000;
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
 LIST
 }
