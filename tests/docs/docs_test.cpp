@@ -16,20 +16,17 @@
 
 namespace {
 
-const std::string kHelp[] = {
-#include "tests/data/app/help.inc"
-};
-
-std::string ReadDoc(const std::string& name) {
-    std::ifstream in(std::string(MARVANE_DOCS_DIR) + "/" + name, std::ios::binary);
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
-const std::string kGuide = ReadDoc("marvanecfgutil-guide.txt");
+const std::string kHelp = ReadText(MARVANE_HELP_FILE);
+const std::string kGuide = ReadText(MARVANE_DOCS_DIR "/marvanecfgutil-guide.txt");
 // The manual page with "\-" read as "-".
 const std::string kManual =
-    std::regex_replace(ReadDoc("marvanecfgutil.1"), std::regex(R"(\\-)"), "-");
+    std::regex_replace(ReadText(MARVANE_DOCS_DIR "/marvanecfgutil.1"), std::regex(R"(\\-)"), "-");
 
 // The text from the line that starts with `first` up to the line that starts with `next`.
 std::string Section(const std::string& text, const std::string& first, const std::string& next) {
@@ -71,7 +68,7 @@ TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
         allOptions.insert("--" + std::string(option.name) + (option.takesArgument ? " <" : ""));
     }
     const char* usageLine = R"(^  (--?[\w?-]+)( +<)?.*)";
-    EXPECT_EQ(AsSet(Matching(kHelp[0], usageLine, "$1$2")), shortOptions) << "help usage";
+    EXPECT_EQ(AsSet(Matching(kHelp, usageLine, "$1$2")), shortOptions) << "help usage";
     const std::string guide =
         Section(kGuide, "2. Options", "3. ") + Section(kGuide, "5. Scripting", "6. Trying");
     EXPECT_EQ(AsSet(Matching(guide, usageLine, "$1$2")), allOptions) << "guide";
@@ -95,7 +92,7 @@ TEST(DocsTest, EveryKeyIsDescribedAlikeEverywhere) {
         keys.push_back(Narrow(item.key));
         rows.push_back(Narrow(item.key) + " " + Narrow(item.section) + range);
     }
-    EXPECT_EQ(Matching(kHelp[2], R"(^    (\w+)=.*)", "$1"), keys) << "help";
+    EXPECT_EQ(Matching(kHelp, R"(^    (\w+)=.*)", "$1"), keys) << "help";
     EXPECT_EQ(Matching(kGuide,
                        R"(^  ([A-Za-z0-9]+) +([A-Za-z]+) +([0-9A-F]{2})-([0-9A-F]{2}) +)"
                        R"(([0-9A-F]{2}) .*)",
@@ -125,8 +122,7 @@ TEST(DocsTest, EveryKeyIsDescribedAlikeEverywhere) {
 
 // Every example command of the help appears in the guide and in the manual page's examples.
 TEST(DocsTest, ExampleCommandsMatchTheHelp) {
-    const std::vector<std::string> commands =
-        Matching(kHelp[1], "^       (marvanecfgutil .*)", "$1");
+    const std::vector<std::string> commands = Matching(kHelp, "^       (marvanecfgutil .*)", "$1");
     ASSERT_EQ(commands.size(), 4u);
     const std::string examples = Section(kManual, ".SH EXAMPLES", ".SH ");
     for (const std::string& command : commands) {
