@@ -26,6 +26,10 @@ app-no-device-message~app/Driver.cpp~Error: No single 7352 device is attached.~E
 app-lock-skipped~app/Driver.cpp~AcquireRunLock(lockWaitMs) == RunLockStatus::Busy~AcquireRunLock(lockWaitMs) == RunLockStatus::Busy && false
 app-help-text~app/Help.cpp~List attached devices *1~List attached devices
 app-option-clash-allowed~app/Options.cpp~        } else if (pending != commandLine.mode) {~        } else if (pending != commandLine.mode && false) {
+app-long-option-abbreviated~app/Options.cpp~        if (std::strlen(option.name) != nameLength ||~        if (std::strlen(option.name) < nameLength ||
+app-check-drift-status~app/Driver.cpp~return failed ? 1 : drift ? kExitDrift : 0;~return failed ? 1 : 0;
+app-if-needed-always~app/Driver.cpp~needed = !check.differences.empty();~needed = true;
+app-json-on-stdout~app/Driver.cpp~        ConsoleSendOutputToError(true);~        ConsoleSendOutputToError(false);
 settings-three-digit-value~settings/KemoHWData.cpp~count != 2 || text.size() != 2~count < 2
 platform-hex-digit~platform/Text.cpp~return static_cast<int>(c - U'a' + 10);~return static_cast<int>(c - U'a' + 11);
 settings-max-exclusive~settings/KemoHWData.cpp~!tooLow && value <= max~!tooLow && value < max
@@ -42,6 +46,8 @@ devices-commit-length~devices/KemoVideoFlashUpdate.cpp~    commit[1] = kCommitLe
 devices-feature-length~devices/KemoVideoFlash.cpp~answer.length = caps.FeatureReportByteLength;~answer.length = caps.FeatureReportByteLength - 1;
 devices-reset-pause~devices/KemoVideoFlashUpdate.cpp~constexpr uint32_t kAfterResetMs = 8000;~constexpr uint32_t kAfterResetMs = 800;
 devices-component-table~devices/KemoVideoFlash.cpp~constexpr uint32_t kComponentTableOffset = 7;~constexpr uint32_t kComponentTableOffset = 8;
+devices-query-wait~devices/KemoVideoFlash.h~kQueryAnswerTimeoutMs = 3000;~kQueryAnswerTimeoutMs = 3200;
+devices-feature-report-id~devices/KemoVideoFlash.cpp~    if (!channel.getFeature(answer.bytes.get(), answer.length)) {~    answer.bytes[0] = 1;<NL>    if (!channel.getFeature(answer.bytes.get(), answer.length)) {
 discovery-vid-pid-swapped~discovery/DeviceIdParsing.cpp~ParseIdPiece(pieces[0], L"VID", vid) && ParseIdPiece(pieces[1], L"PID", pid)~ParseIdPiece(pieces[0], L"VID", pid) && ParseIdPiece(pieces[1], L"PID", vid)
 discovery-zero-id~discovery/DeviceIdParsing.cpp~    return id != 0;~    return true;
 discovery-single-monitor~discovery/ZelHidDisplayList.cpp~    if (!result.empty()) {~    if (result.size() > 1) {
@@ -60,6 +66,7 @@ hid-gone-not-marked~hid/HidIo.cpp~    connected = false;<NL>    return true;~   
 hid-terminate-no-cancel~hid/HidIo.cpp~    transport->cancel();~
 hid-late-write-lost~hid/HidIo.cpp~            break;  // finished right at the limit~            return false;
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
+sim-lock-reload-skipped~sim/SimRunLock.cpp~            sim::ReloadState();~            (void)0;
 LIST
 }
 
