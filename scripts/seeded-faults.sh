@@ -46,6 +46,7 @@ devices-commit-length~devices/KemoVideoFlashUpdate.cpp~    commit[1] = kCommitLe
 devices-feature-length~devices/KemoVideoFlash.cpp~answer.length = caps.FeatureReportByteLength;~answer.length = caps.FeatureReportByteLength - 1;
 devices-reset-pause~devices/KemoVideoFlashUpdate.cpp~constexpr uint32_t kAfterResetMs = 8000;~constexpr uint32_t kAfterResetMs = 800;
 devices-component-table~devices/KemoVideoFlash.cpp~constexpr uint32_t kComponentTableOffset = 7;~constexpr uint32_t kComponentTableOffset = 8;
+devices-query-no-flush~devices/KemoVideoFlash.cpp~    if (!channel.flushDeviceQueue()) {<NL>        return std::nullopt;~    if (false) {<NL>        return std::nullopt;
 devices-query-wait~devices/KemoVideoFlash.h~kQueryAnswerTimeoutMs = 3000;~kQueryAnswerTimeoutMs = 3200;
 devices-feature-report-id~devices/KemoVideoFlash.cpp~    if (!channel.getFeature(answer.bytes.get(), answer.length)) {~    answer.bytes[0] = 1;<NL>    if (!channel.getFeature(answer.bytes.get(), answer.length)) {
 discovery-vid-pid-swapped~discovery/DeviceIdParsing.cpp~ParseIdPiece(pieces[0], L"VID", vid) && ParseIdPiece(pieces[1], L"PID", pid)~ParseIdPiece(pieces[0], L"VID", pid) && ParseIdPiece(pieces[1], L"PID", vid)
