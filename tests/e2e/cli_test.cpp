@@ -5,6 +5,7 @@
 #include "tests/support/ProfileCases.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -106,6 +107,21 @@ TEST_F(EndToEnd, AWaitingRunAppliesItsFileOverTheChangesOfTheRunBeforeIt) {
     const std::string saved = dir.file("saved.ini");
     ASSERT_EQ(Sim({"-o", saved, "-s", "41-A0001"}).exitStatus, 0);
     EXPECT_EQ(Lines(ReadFileBytes(saved)), Lines(IniWith("", "")));
+}
+
+// The log's own tests cover a FIFO with a reader waiting; here the run itself goes on.
+TEST_F(EndToEnd, FifoAsLogFileNeitherHangsNorChangesTheRun) {
+    const ProcessResult plain = Sim({"-L"});
+    ASSERT_EQ(plain.exitStatus, 0);
+    const std::string fifo = dir.file("log.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Killed after 30 s if it hangs, so the run fails instead of the test hanging.
+    const ProcessResult result =
+        RunProcess("/usr/bin/timeout",
+                   {"-s", "KILL", "30", BuiltProgram(kSimProgram), "-l", fifo, "-L"}, dir.path());
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, plain.out);
+    EXPECT_EQ(result.err, "");
 }
 
 TEST_F(EndToEnd, WithoutRootTheRunIsRefusedBeforeAnythingElse) {

@@ -43,6 +43,33 @@ TEST_F(Faults, AnUpdateMeetingARefusedRecord) {
     EXPECT_NE(ReadFileBytes(saved).find("Volume=20"), std::string::npos);
 }
 
+// The configuration query waits 3000 ms for its answer; a report left waiting in the queue is
+// emptied away before it, never taken for its answer; a failed read leaves no file.
+TEST_F(Faults, SavingMeetingAFaultOnTheConfigurationQuery) {
+    const std::string ini = dir.file("saved.ini");
+    const std::string start = "Creating INI file from current configuration\n";
+    const std::string failed =
+        "Error: Reading the configuration of device '" + kSerial + "' failed.\n";
+    const std::string written = "Check the generated \"" + ini + "\" file.\n";
+    const struct {
+        const char* faults;
+        std::string out;
+    } cases[] = {
+        {"fault 2 late 3100\n", "timeout revc\n" + failed},
+        {"fault 2 stale 00\n", written},
+        {"fault 2 status 00\nfault 2 stale 01\n", failed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.faults);
+        Monitor(c.faults);
+        std::remove(ini.c_str());
+        const ProcessResult result = Sim({"-o", ini});
+        EXPECT_EQ(result.out, start + c.out);
+        EXPECT_EQ(result.exitStatus, c.out == written ? 0 : 1);
+        EXPECT_EQ(FileExists(ini), c.out == written);
+    }
+}
+
 // A monitor that does not answer the configuration query is a failure for a check and for
 // an update only where needed, and is left as it was.
 TEST_F(Faults, CheckingAndUpdatingIfNeededMeetingASilentMonitor) {
