@@ -25,45 +25,33 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Words are separated by NUL bytes; each is its own allocation, so that the sanitizer
     // sees a read past any of them.
-    std::vector<std::string> words{"marvanecfgutil"};
-    std::string word;
-    for (size_t i = 0; i < size && words.size() < 16; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word.push_back(static_cast<char>(data[i]));
-        }
+    std::vector<std::string> words{"marvanecfgutil", ""};
+    for (size_t i = 0; i < size && words.size() < 17; ++i) {
+        data[i] == 0 ? (void)words.emplace_back()
+                     : words.back().push_back(static_cast<char>(data[i]));
     }
-    words.push_back(word);
     std::vector<std::unique_ptr<char[]>> storage;
     std::vector<char*> argv;
     for (const auto& w : words) {
         storage.push_back(std::make_unique<char[]>(w.size() + 1));
-        std::copy(w.begin(), w.end(), storage.back().get());
-        storage.back()[w.size()] = '\0';
+        std::copy(w.c_str(), w.c_str() + w.size() + 1, storage.back().get());
         argv.push_back(storage.back().get());
     }
     argv.push_back(nullptr);
 
-    CommandLine commandLine;
+    CommandLine line;
     int exitStatus = -1;
     VerboseFlag() = 0;
-    const bool runs =
-        ParseCommandLine(static_cast<int>(words.size()), argv.data(), commandLine, exitStatus);
-    if (runs) {
-        if (commandLine.mode == RunMode::None ||
-            commandLine.iniFileName.size() > kMaxArgumentLength ||
-            commandLine.serial.size() > kMaxArgumentLength ||
-            commandLine.logFileName.size() > kMaxArgumentLength ||
-            (commandLine.ifNeeded && commandLine.mode != RunMode::UpdateFromIni) ||
-            (commandLine.json && commandLine.mode != RunMode::ListDevices &&
-             commandLine.mode != RunMode::CheckAgainstIni) ||
-            (commandLine.mode == RunMode::CheckAgainstIni && commandLine.iniFileName.empty())) {
-            std::abort();
-        }
-    } else if (exitStatus != 1 && !(exitStatus == 0 && std::find(words.begin(), words.end(),
-                                                                 "--help") != words.end())) {
+    const bool help = std::find(words.begin(), words.end(), "--help") != words.end();
+    if (ParseCommandLine(static_cast<int>(words.size()), argv.data(), line, exitStatus)
+            ? line.mode == RunMode::None || line.iniFileName.size() > kMaxArgumentLength ||
+                  line.serial.size() > kMaxArgumentLength ||
+                  line.logFileName.size() > kMaxArgumentLength ||
+                  (line.ifNeeded && line.mode != RunMode::UpdateFromIni) ||
+                  (line.json && line.mode != RunMode::ListDevices &&
+                   line.mode != RunMode::CheckAgainstIni) ||
+                  (line.mode == RunMode::CheckAgainstIni && line.iniFileName.empty())
+            : exitStatus != 1 && !(exitStatus == 0 && help)) {
         std::abort();
     }
     GetLogSettings() = CLogSettings{};

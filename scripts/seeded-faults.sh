@@ -26,6 +26,10 @@ app-no-device-message~app/Driver.cpp~Error: No single 7352 device is attached.~E
 app-lock-skipped~app/Driver.cpp~AcquireRunLock(lockWaitMs) == RunLockStatus::Busy~AcquireRunLock(lockWaitMs) == RunLockStatus::Busy && false
 app-help-text~app/Help.cpp~List attached devices *1~List attached devices
 app-option-clash-allowed~app/Options.cpp~        } else if (pending != commandLine.mode) {~        } else if (pending != commandLine.mode && false) {
+app-long-option-abbreviated~app/Options.cpp~        if (std::strlen(option.name) != nameLength ||~        if (std::strlen(option.name) < nameLength ||
+app-check-drift-status~app/Driver.cpp~return failed ? 1 : drift ? kExitDrift : 0;~return failed ? 1 : 0;
+app-if-needed-always~app/Driver.cpp~needed = !check.differences.empty();~needed = true;
+app-json-on-stdout~app/Driver.cpp~        ConsoleSendOutputToError(true);~        ConsoleSendOutputToError(false);
 settings-three-digit-value~settings/KemoHWData.cpp~count != 2 || text.size() != 2~count < 2
 platform-hex-digit~platform/Text.cpp~return static_cast<int>(c - U'a' + 10);~return static_cast<int>(c - U'a' + 11);
 settings-max-exclusive~settings/KemoHWData.cpp~!tooLow && value <= max~!tooLow && value < max
@@ -46,6 +50,9 @@ devices-reset-status-rule~devices/KemoVideoFlash.cpp~if ((status[1] & 0x01) != 0
 devices-query-status-rule~devices/KemoVideoFlash.cpp~if ((status[1] & 0x01) == 0) {~if (status[1] == 0) {
 devices-short-answer-kept~settings/SettingsItems.h~kCfgAnswerMinSize = kCfgImageOffsetInAnswer + kCfgImageSize;~kCfgAnswerMinSize = kCfgImageOffsetInAnswer + kCfgImageSize - 1;
 devices-leave-when-gone~devices/KemoVideoFlashUpdate.cpp~    if (!channel.isConnected()) {<NL>        return;~    if (false) {<NL>        return;
+devices-query-no-flush~devices/KemoVideoFlash.cpp~    if (!channel.flushDeviceQueue()) {<NL>        return std::nullopt;~    if (false) {<NL>        return std::nullopt;
+devices-query-wait~devices/KemoVideoFlash.h~kQueryAnswerTimeoutMs = 3000;~kQueryAnswerTimeoutMs = 3200;
+devices-feature-report-id~devices/KemoVideoFlash.cpp~    if (!channel.getFeature(answer.bytes.get(), answer.length)) {~    answer.bytes[0] = 1;<NL>    if (!channel.getFeature(answer.bytes.get(), answer.length)) {
 discovery-vid-pid-swapped~discovery/DeviceIdParsing.cpp~ParseIdPiece(pieces[0], L"VID", vid) && ParseIdPiece(pieces[1], L"PID", pid)~ParseIdPiece(pieces[0], L"VID", pid) && ParseIdPiece(pieces[1], L"PID", vid)
 discovery-zero-id~discovery/DeviceIdParsing.cpp~    return id != 0;~    return true;
 discovery-single-monitor~discovery/ZelHidDisplayList.cpp~    if (!result.empty()) {~    if (result.size() > 1) {
@@ -79,6 +86,7 @@ hid-any-error-gone~hid/HidIo.cpp~    if (error != kErrorDeviceNotConnected) {~  
 hid-late-read-gone-logged~hid/HidIo.cpp~if (gone(error) && how.end == HidWaitEnd::AtOnce) {~if (gone(error)) {
 hid-write-limit~hid/HidIo.cpp~constexpr uint32_t kWriteTimeoutMs = 5000;~constexpr uint32_t kWriteTimeoutMs = 4000;
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
+sim-lock-reload-skipped~sim/SimRunLock.cpp~            sim::ReloadState();~            (void)0;
 LIST
 }
 

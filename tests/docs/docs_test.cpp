@@ -16,20 +16,17 @@
 
 namespace {
 
-const std::string kHelp[] = {
-#include "tests/data/app/help.inc"
-};
-
-std::string ReadDoc(const std::string& name) {
-    std::ifstream in(std::string(MARVANE_DOCS_DIR) + "/" + name, std::ios::binary);
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
-const std::string kGuide = ReadDoc("marvanecfgutil-guide.txt");
+const std::string kHelp = ReadText(MARVANE_HELP_FILE);
+const std::string kGuide = ReadText(MARVANE_DOCS_DIR "/marvanecfgutil-guide.txt");
 // The manual page with "\-" read as "-".
 const std::string kManual =
-    std::regex_replace(ReadDoc("marvanecfgutil.1"), std::regex(R"(\\-)"), "-");
+    std::regex_replace(ReadText(MARVANE_DOCS_DIR "/marvanecfgutil.1"), std::regex(R"(\\-)"), "-");
 
 // The text from the line that starts with `first` up to the line that starts with `next`.
 std::string Section(const std::string& text, const std::string& first, const std::string& next) {
@@ -38,18 +35,12 @@ std::string Section(const std::string& text, const std::string& first, const std
     return text.substr(begin, text.find("\n" + next, begin + 1) - begin);
 }
 
-// Each line (after a line `after`, when given) that matches `pattern` whole, as `format`.
-std::vector<std::string> Matching(const std::string& text, const char* pattern, const char* format,
-                                  const std::string& after = "") {
-    const std::regex re(pattern);
+// Every match of `pattern` in `text`, as `format`; "\n" in a pattern stands for a line start.
+std::vector<std::string> All(const std::string& text, const char* pattern, const char* format) {
     std::vector<std::string> found;
-    std::istringstream in(text);
-    std::string previous;
-    for (std::string line; std::getline(in, line); previous = line) {
-        std::smatch match;
-        if ((after.empty() || previous == after) && std::regex_match(line, match, re)) {
-            found.push_back(match.format(format));
-        }
+    const std::regex re(pattern);
+    for (std::sregex_iterator m(text.begin(), text.end(), re), end; m != end; ++m) {
+        found.push_back(m->format(format));
     }
     return found;
 }
@@ -70,15 +61,15 @@ TEST(DocsTest, EveryOptionIsDescribedAlikeEverywhere) {
     for (const LongOption& option : kLongOptions) {
         allOptions.insert("--" + std::string(option.name) + (option.takesArgument ? " <" : ""));
     }
-    const char* usageLine = R"(^  (--?[\w?-]+)( +<)?.*)";
-    EXPECT_EQ(AsSet(Matching(kHelp[0], usageLine, "$1$2")), shortOptions) << "help usage";
+    const char* usageLine = R"(\n  (--?[\w?-]+)( +<)?)";
+    EXPECT_EQ(AsSet(All(kHelp, usageLine, "$1$2")), shortOptions) << "help usage";
     const std::string guide =
         Section(kGuide, "2. Options", "3. ") + Section(kGuide, "5. Scripting", "6. Trying");
-    EXPECT_EQ(AsSet(Matching(guide, usageLine, "$1$2")), allOptions) << "guide";
+    EXPECT_EQ(AsSet(All(guide, usageLine, "$1$2")), allOptions) << "guide";
     // ".TP", then ".BI -o " file"" for an option with a value, ".B -L" for one without.
-    const std::string manual = Section(kManual, ".SH OPTIONS", ".SH INI");
     std::set<std::string> described;
-    for (const std::string& found : Matching(manual, R"(^\.B(I?) (--?[\w?-]+).*)", "$1$2", ".TP")) {
+    for (const std::string& found : All(Section(kManual, ".SH OPTIONS", ".SH INI"),
+                                        R"(\n\.TP\n\.B(I?) (--?[\w?-]+))", "$1$2")) {
         described.insert(found[0] == 'I' ? found.substr(1) + " <" : found);
     }
     EXPECT_EQ(described, allOptions) << "manual page";
@@ -95,29 +86,22 @@ TEST(DocsTest, EveryKeyIsDescribedAlikeEverywhere) {
         keys.push_back(Narrow(item.key));
         rows.push_back(Narrow(item.key) + " " + Narrow(item.section) + range);
     }
-    EXPECT_EQ(Matching(kHelp[2], R"(^    (\w+)=.*)", "$1"), keys) << "help";
-    EXPECT_EQ(Matching(kGuide,
-                       R"(^  ([A-Za-z0-9]+) +([A-Za-z]+) +([0-9A-F]{2})-([0-9A-F]{2}) +)"
-                       R"(([0-9A-F]{2}) .*)",
-                       "$1 $2 $3-$4 $5"),
+    EXPECT_EQ(All(kHelp, R"(\n    (\w+)=)", "$1"), keys) << "help";
+    EXPECT_EQ(All(kGuide,
+                  R"(\n  ([A-Za-z0-9]+) +([A-Za-z]+) +([0-9A-F]{2})-([0-9A-F]{2}) +([0-9A-F]{2}) )",
+                  "$1 $2 $3-$4 $5"),
               rows)
         << "guide";
+    const std::string manual = Section(kManual, ".SH INI FILE", ".SH ");
+    const std::regex entry(R"(\n\.SS \[(\w+)\]|\n\.TP\n\.B (\w+)\n)"
+                           R"(([0-9A-F]{2})-([0-9A-F]{2}), default ([0-9A-F]{2})\.(?=\n))");
     std::vector<std::string> entries;
-    std::string section, key, previous;
-    std::istringstream in(Section(kManual, ".SH INI FILE", ".SH "));
-    static const std::regex sectionLine(R"(^\.SS \[(\w+)\]$)"), keyLine(R"(^\.B (\w+)$)");
-    static const std::regex range(R"(^([0-9A-F]{2})-([0-9A-F]{2}), default ([0-9A-F]{2})\.$)");
-    for (std::string line; std::getline(in, line); previous = line) {
-        std::smatch match;
-        if (std::regex_match(line, match, sectionLine)) {
-            section = match[1];
-        } else if (previous == ".TP" && std::regex_match(line, match, keyLine)) {
-            key = match[1];
-        } else if (!key.empty() && std::regex_match(line, match, range)) {
-            entries.push_back(key + " " + section + match.format(" $1-$2 $3"));
-            key.clear();
+    std::string section;
+    for (std::sregex_iterator m(manual.begin(), manual.end(), entry), end; m != end; ++m) {
+        if ((*m)[1].matched) {
+            section = (*m)[1];
         } else {
-            key.clear();
+            entries.push_back(m->format("$2 ") + section + m->format(" $3-$4 $5"));
         }
     }
     EXPECT_EQ(entries, rows) << "manual page";
@@ -125,8 +109,7 @@ TEST(DocsTest, EveryKeyIsDescribedAlikeEverywhere) {
 
 // Every example command of the help appears in the guide and in the manual page's examples.
 TEST(DocsTest, ExampleCommandsMatchTheHelp) {
-    const std::vector<std::string> commands =
-        Matching(kHelp[1], "^       (marvanecfgutil .*)", "$1");
+    const std::vector<std::string> commands = All(kHelp, "\n       (marvanecfgutil .*)", "$1");
     ASSERT_EQ(commands.size(), 4u);
     const std::string examples = Section(kManual, ".SH EXAMPLES", ".SH ");
     for (const std::string& command : commands) {

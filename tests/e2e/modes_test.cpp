@@ -45,9 +45,7 @@ TEST_F(EndToEnd, ListShowsBothMonitorsExactlyWithTheLogWhereAsked) {
     result = Sim({"-L", "-v"});
     EXPECT_EQ(result.exitStatus, 0);
     for (const std::string& part :
-         {std::string("HidLib::initialise - hid library ready\n"),
-          std::string("0f66:302c 0100 41-A0002\nComponent[01]:\n\tgen=06\n\trev=01\n"
-                      "\tflags=00\n\tlevel=0106\nComponent[02]:\n"),
+         {"HidLib::initialise - hid library ready\n" + std::string(),
           "Showing HW Configuration of all monitors attached\n" + kListing}) {
         EXPECT_NE(result.out.find(part), std::string::npos) << part;
     }
@@ -142,28 +140,6 @@ TEST_F(EndToEnd, NoMonitorEndsEveryModeButDefaultsWith1) {
     const ProcessResult result = Sim({"-g", dir.file("defaults.ini")});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_TRUE(FileExists(dir.file("defaults.ini")));
-}
-
-// The first bytes of each transcript line of a kind ("OUT", "IN", "FEATURE").
-std::vector<std::string> Heads(const std::string& transcript, const std::string& kind) {
-    std::vector<std::string> heads;
-    for (const auto& line : Lines(transcript)) {
-        const size_t at = line.find(" " + kind + " ");
-        if (at != std::string::npos) {
-            heads.push_back(line.substr(at + kind.size() + 2, 11));
-        }
-    }
-    return heads;
-}
-
-// The simulated monitors number no report by default: every report and answer starts with
-// id 00. (Numbered controllers and the earlier state files: the bed's cases.)
-TEST_F(EndToEnd, ReportIdsOnTheWire) {
-    EXPECT_EQ(Sim({"-L"}).exitStatus, 0);
-    EXPECT_EQ(Heads(Transcript(), "OUT"), (std::vector<std::string>{"00 06 00 20", "00 06 00 20"}));
-    EXPECT_EQ(Heads(Transcript(), "IN"), (std::vector<std::string>{"00 01 00 00", "00 01 00 00"}));
-    EXPECT_EQ(Heads(Transcript(), "FEATURE"),
-              (std::vector<std::string>{"00 10 00 ff", "00 10 00 ff"}));
 }
 
 }  // namespace

@@ -28,18 +28,6 @@ TEST_F(EndToEnd, ProductWithoutMonitorsSaysSoEndsWith1AndLogsDiscovery) {
               std::string::npos);
 }
 
-TEST_F(EndToEnd, ProductWritesTheSameDefaultsFileAsTheSimulator) {
-    const std::string productIni = dir.file("product.ini");
-    const std::string simIni = dir.file("sim.ini");
-    const ProcessResult product = Product({"-g", productIni}, dir.path());
-    EXPECT_EQ(product.exitStatus, 0);
-    EXPECT_EQ(Sim({"-g", simIni}).exitStatus, 0);
-    EXPECT_EQ(product.out, "Generating default HW configuration to \"" + productIni +
-                               "\" file.\nCheck the generated \"" + productIni + "\" file.\n");
-    ASSERT_TRUE(FileExists(productIni));
-    EXPECT_EQ(Lines(ReadFileBytes(productIni)), Lines(ReadFileBytes(simIni)));
-}
-
 // Another run holds the Global mutex for 1.5 s; once the program has it, discovery finds
 // no monitor under Wine.
 TEST_F(EndToEnd, ProductWaitsForAnotherRunBeforeLookingForMonitors) {
