@@ -1,7 +1,8 @@
+// The list of monitors over the simulated walks: what it finds, where a touch interface must
+// hang to count, and interfaces it cannot read.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,17 +18,6 @@ namespace {
 
 sim::SimBus& Bus() {
     return sim::SimBus::instance();
-}
-
-// The node of the touch controller's USB device, or of one of its functions.
-sim::SimNode& Touch(const std::wstring& rest = L"\\") {
-    const std::wstring prefix = L"USB\\VID_03EB&PID_212C" + rest;
-    for (sim::SimNode& node : Bus().nodes) {
-        if (node.instanceId.rfind(prefix, 0) == 0) {
-            return node;
-        }
-    }
-    throw std::logic_error("no touch controller");
 }
 
 int AddNode(const wchar_t* id, const wchar_t* description, int parent) {
@@ -164,44 +154,6 @@ TEST_F(ListTest, UnreadableInterfacesArePassedOver) {
         EXPECT_EQ(Discover(), std::vector<std::wstring>{L"41-A0002"});
         EXPECT_EQ(Count("found supported flash chip"), 2u);  // the touch, the other monitor
         EXPECT_EQ(Count("enumerateHid - CreateFile"), 0u);
-    }
-}
-
-// The USB hub walk with the external hub and the touch controller listed, as a future table
-// might list them: every port is logged, and a listed device counts only when connected
-// and bound to WinUSB; without a serial number it is "Unknown".
-TEST_F(ListTest, UsbPortsOfAListedHub) {
-    const struct {
-        void (*change)();
-        const wchar_t* serial;  // of the touch device's record, null when it has none
-        const char* status;     // the touch port's connection status
-        size_t noSerialLines;
-    } cases[] = {
-        {[] {}, L"Unknown", "1", 1},
-        {[] { Touch().instanceId = L"USB\\VID_03EB&PID_212C\\T0042"; }, L"T0042", "1", 0},
-        {[] { Touch().connectionStatus = 2; }, nullptr, "2", 0},
-        {[] { Touch(L"&MI_01").service = L"HidUsb"; }, nullptr, "1", 1},
-    };
-    SupportedIds ids = ZelHidDisplayList::productIds();
-    ids.hubIds = {{0x04B3, 0x4675}};
-    ids.usbDeviceIds = {{0x03EB, 0x212C}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << &c - cases);
-        Fresh();
-        c.change();
-        std::vector<std::wstring> serials{L"41-A0001", L"41-A0002"};
-        if (c.serial != nullptr) {
-            serials.push_back(c.serial);
-        }
-        EXPECT_EQ(Discover(ids), serials);
-        const std::string port = "Debug\t  Port: 1 - Device: 03eb:212c 0100 - Connection Status = ";
-        EXPECT_EQ(Count(port + c.status + "\r\n"), 1u);
-        EXPECT_EQ(
-            Count("Debug\tZelHidDisplayList::enumerate - No USB iSerialNumber string found\r\n"),
-            c.noSerialLines);
-        // Every port of the external hub, whatever is attached: the touch controller, two
-        // monitors and an empty port.
-        EXPECT_EQ(Count("  Port: "), 4u);
     }
 }
 
