@@ -46,8 +46,11 @@ protected:
 };
 
 TEST_F(LogTest, LineHasTimeIdsPaddedLevelTextAndCrLf) {
-    CLogRecord record{LogDebug, "HidDisplayManager Constructed"};
-    record.time = {1700000000, 45};
+    CLogRecord record;
+    record.level = LogDebug;
+    record.text = "HidDisplayManager Constructed";
+    record.time.seconds = 1700000000;
+    record.time.milliseconds = 45;
     record.processId = 0x1a2c;
     record.threadId = 0xf3c;
     EXPECT_TRUE(std::regex_match(
