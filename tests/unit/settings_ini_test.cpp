@@ -22,23 +22,19 @@ namespace {
 namespace fs = std::filesystem;
 using profile_cases::kDefaultFile;
 
-// The too-high message shows end to end; only the first bad item of a file has one.
+// The too-high message shows end to end; only the first bad item of a file has a message.
 TEST(SettingsItemsTest, RangeCheckMessages) {
-    {
-        CaptureOutput capture;
-        EXPECT_FALSE(KemoHWData::CheckItemMinMax(0, L"BOTDur", 1, 10, 2));
-        EXPECT_EQ(capture.out(),  // sic: no line end after the last line
-                  "Error: Item \"BOTDur\" is too low 0 (0x00). Check the configuration file used.\n"
-                  "- Min: 1 (0x01)\n- Max: 10 (0x0a)\n- Default: 2 (0x02)\n"
-                  "Check the configuration file used.");
-    }
     KemoHWData data;  // an image of zeros: BOTFreq and BOTDur too low
     data.CfgImage()[0x00] = 0xFF;
     CaptureOutput capture;
     EXPECT_FALSE(data.CheckAllItems());
-    EXPECT_EQ(capture.out(),
+    EXPECT_FALSE(KemoHWData::CheckItemMinMax(0, L"BOTDur", 1, 10, 2));
+    EXPECT_EQ(capture.out(),  // sic: no line end after the last line
               "Error: Invalid value entry for item \"BOTFreq\".\n"
-              "Check the [min-max] values allowed.\n");
+              "Check the [min-max] values allowed.\n"
+              "Error: Item \"BOTDur\" is too low 0 (0x00). Check the configuration file used.\n"
+              "- Min: 1 (0x01)\n- Max: 10 (0x0a)\n- Default: 2 (0x02)\n"
+              "Check the configuration file used.");
 }
 
 class SettingsIniTest : public ::testing::Test {
