@@ -94,7 +94,7 @@ TEST_F(SettingsIniTest, WriteBlockByteForByte) {
                    "BOTFreq=01\nBOTDur=0A\nBOTVol=00\nBOTEvent=03\n[POSTone]\nTone1Vol=01\n"
                    "Tone2Vol=27\n[OpPannel]\nIconBright=20\n[OSD]\nOSDEn=00\nOSDRPCEn=00\n"
                    "OSDEBLEn=01\nOSDIBCEn=00\nOSDVCEn=00\nOSDBCEn=00\n");
-    ASSERT_TRUE(Printing([&] { return data.SetCfgBytes(dir.wfile("block.ini")); }));
+    ASSERT_TRUE(Printing([&] { return data.SetCfgBytes(dir.wfile("block.ini")); })) << output;
     EXPECT_EQ(output, "");
     std::string hex;
     for (const uint8_t byte : data.CfgBlock()) {
