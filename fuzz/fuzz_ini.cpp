@@ -16,10 +16,7 @@
 
 namespace {
 
-std::string& IniPath() {
-    static std::string path;
-    return path;
-}
+std::string iniPath;
 
 void Check(bool condition, const char* what) {
     if (!condition) {
@@ -28,59 +25,31 @@ void Check(bool condition, const char* what) {
     }
 }
 
-struct Name {
-    const wchar_t* section;
-    const wchar_t* key;
-};
-
-// The settings items and a few names with blanks, another case and no section.
-Name NameAt(size_t index) {
-    static const Name extra[] = {{L" general ", L" VOLUME "}, {L"", L"Volume"}, {L"a", L"b"}};
-    if (index < kSettingsItems.size()) {
-        return {kSettingsItems[index].section, kSettingsItems[index].key};
-    }
-    return extra[(index - kSettingsItems.size()) % std::size(extra)];
-}
-constexpr size_t kNameCount = kSettingsItems.size() + 3;
-
-// Names match after removing blanks around them and without regard to case.
-std::wstring Folded(const wchar_t* text) {
-    std::wstring name(text);
-    const size_t begin = name.find_first_not_of(L" ");
-    if (begin == std::wstring::npos) {
-        return {};
-    }
-    name = name.substr(begin, name.find_last_not_of(L" ") - begin + 1);
-    for (wchar_t& c : name) {
-        if (c >= L'a' && c <= L'z') {
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-        }
-    }
-    return name;
-}
-
-bool SameName(const Name& a, const Name& b) {
-    return Folded(a.section) == Folded(b.section) && Folded(a.key) == Folded(b.key);
+// The settings items, then names with blanks, another case and no section.
+const size_t kItems = kSettingsItems.size();
+std::pair<const wchar_t*, const wchar_t*> NameAt(size_t index) {
+    static const std::pair<const wchar_t*, const wchar_t*> extra[] = {
+        {L" general ", L" VOLUME "}, {L"", L"Volume"}, {L"a", L"b"}};
+    return index < kItems ? std::pair(kSettingsItems[index].section, kSettingsItems[index].key)
+                          : extra[index - kItems];
 }
 
 // Writes one name and checks it and three others, all chosen by the input's last bytes
 // (checking every name on every input would slow the bounded runs down too much).
 void FuzzProfileText(const std::string& bytes) {
-    const auto pick = [&bytes](size_t back) {
-        return bytes.size() >= back ? static_cast<unsigned char>(bytes[bytes.size() - back]) : 0u;
-    };
-    const unsigned selector = pick(1);
-    const size_t checked[4] = {selector % kNameCount, pick(2) % kNameCount, pick(3) % kNameCount,
-                               pick(4) % kNameCount};
+    size_t checked[4];
+    for (size_t i = 0; i < 4; ++i) {
+        checked[i] = bytes.size() > i ? static_cast<uint8_t>(bytes[bytes.size() - 1 - i]) : 0u;
+        checked[i] %= kItems + 3;
+    }
     std::wstring before[4];
     std::vector<ProfileQuery> queries;
     for (size_t i = 0; i < 4; ++i) {
-        const Name name = NameAt(checked[i]);
+        const auto [section, key] = NameAt(checked[i]);
         const uint32_t count =
-            portable_profile::ReadStringFromBytes(bytes, name.section, name.key, before[i]);
-        Check(count == before[i].size(), "count differs from the value's length");
-        Check(count <= 259, "value longer than the buffer");
-        queries.push_back({name.section, name.key, L"junk", 7});
+            portable_profile::ReadStringFromBytes(bytes, section, key, before[i]);
+        Check(count == before[i].size() && count <= 259, "count wrong or over the buffer");
+        queries.push_back({section, key, L"junk", 7});
     }
     // The settings ask for all their values in one pass: it must answer each as alone.
     portable_profile::ReadStringsFromBytes(bytes, queries);
@@ -89,20 +58,19 @@ void FuzzProfileText(const std::string& bytes) {
               "one pass for several names reads differently");
     }
 
-    const Name name = NameAt(checked[0]);
-    const bool plain = (selector & 0x80) != 0;
+    const auto [section, key] = NameAt(checked[0]);
+    const bool plain = bytes.empty() || (bytes.back() & 0x80) != 0;
     std::string written;
-    portable_profile::WriteStringToBytes(bytes, name.section, name.key, plain ? L"1d" : L"'x y'",
-                                         written);
-    std::wstring readBack;
-    portable_profile::ReadStringFromBytes(written, name.section, name.key, readBack);
-    Check(readBack == (plain ? L"1d" : L"x y"), "written value does not read back");
-    for (size_t i = 1; i < 4; ++i) {
-        const Name other = NameAt(checked[i]);
-        if (!SameName(other, name)) {
-            std::wstring after;
-            portable_profile::ReadStringFromBytes(written, other.section, other.key, after);
-            Check(after == before[i], "a write changed another value");
+    std::wstring value;
+    portable_profile::WriteStringToBytes(bytes, section, key, plain ? L"1d" : L"'x y'", written);
+    portable_profile::ReadStringFromBytes(written, section, key, value);
+    Check(value == (plain ? L"1d" : L"x y"), "written value does not read back");
+    // The items are distinct names; the extra ones may be spellings of them.
+    for (size_t i = 1; i < 4 && checked[0] < kItems; ++i) {
+        if (checked[i] != checked[0] && checked[i] < kItems) {
+            const auto [otherSection, otherKey] = NameAt(checked[i]);
+            portable_profile::ReadStringFromBytes(written, otherSection, otherKey, value);
+            Check(value == before[i], "a write changed another value");
         }
     }
 }
@@ -111,13 +79,11 @@ void FuzzProfileText(const std::string& bytes) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The range check prints its messages; keep the fuzzer's own output readable.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        return 0;
-    }
+    Check(std::freopen("/dev/null", "w", stdout) != nullptr, "stdout");
     const char* dir = std::getenv("TMPDIR");
-    IniPath() = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/marvane-fuzz-" +
-                std::to_string(getpid()) + ".ini";
-    std::atexit([] { unlink(IniPath().c_str()); });
+    iniPath = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/marvane-fuzz-" +
+              std::to_string(getpid()) + ".ini";
+    std::atexit([] { unlink(iniPath.c_str()); });
     return 0;
 }
 
@@ -125,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     FuzzProfileText(bytes);
 
-    FILE* file = std::fopen(IniPath().c_str(), "wb");
+    FILE* file = std::fopen(iniPath.c_str(), "wb");
     if (file == nullptr) {
         return 0;
     }
@@ -133,11 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::fclose(file) != 0 || !complete) {
         return 0;
     }
-    const std::wstring path(IniPath().begin(), IniPath().end());
     KemoHWData settings;
     const auto blockBefore = settings.CfgBlock();
-    const bool built = settings.SetCfgBytes(path);
-    if (built) {
+    if (settings.SetCfgBytes(std::wstring(iniPath.begin(), iniPath.end()))) {
         // Nothing outside the ranges may reach the block.
         for (const SettingsItem& item : kSettingsItems) {
             const uint8_t value = settings.CfgBlock()[item.blockOffset];
@@ -146,7 +110,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         Check(settings.CfgBlock() == blockBefore, "failed read changed the block");
     }
-    std::wstring value;
-    portable_profile::ReadString(L"General", L"Volume", path, value);
     return 0;
 }

@@ -1,8 +1,7 @@
 // Arbitrary bytes as a simulator state file, and then as monitors: the parser must refuse
 // or accept safely and round-trip what it accepts; the monitors it describes (any feature
 // report length, component table, configuration bytes, fault on any exchange) must be
-// discovered and read without a crash, and a short configuration answer must never reach
-// the settings image.
+// discovered and read without a crash.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -54,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bus.loadMonitors(monitors);
     Check(HidLib::initialise(), "HID library");
     {
-        // The USB walk too, with a hub and a device listed as a future table might list
-        // them, so that monitors given their ids reach its port steps.
+        // A hub and a device listed, as no product table does yet, so that monitors given
+        // their ids reach the USB walk's port steps.
         SupportedIds ids = ZelHidDisplayList::productIds();
         ids.hubIds = {{0x04B3, 0x4675}};
         ids.usbDeviceIds = {{0x03EB, 0x212C}};

@@ -65,11 +65,16 @@ discovery-linux-bound-interface~discovery/linux/EnumerateUsbLinux.cpp~if (driver
 log-line-end~log/Log.cpp~    line += "\r\n";~    line += "\n";
 log-level-filter~log/Log.cpp~const bool passes = level <= handler.GetLevel();~const bool passes = level < handler.GetLevel();
 log-fifo-blocks~platform/posix/LogFilePosix.cpp~O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0666);~O_NOCTTY | O_NOFOLLOW, 0666);
+log-cap-one-line-late~log/Log.cpp~    if (size >= maxFileSize) {~    if (size > maxFileSize) {
+log-message-cut-short~log/Log.cpp~constexpr size_t kMaxMessageLength = 1023;~constexpr size_t kMaxMessageLength = 1022;
 platform-profile-blank~platform/PortableProfile.cpp~c == u'\f' || c == u'\r'~c == u'\r'
 platform-profile-case~platform/PortableProfile.cpp~? static_cast<char16_t>(c - 32) : c;~? c : c;
 platform-utf16-surrogates~platform/Text.cpp~(0x10000 + ((unit - 0xD800) << 10)~(0x1000 + ((unit - 0xD800) << 10)
 platform-replace-target~platform/posix/ReplaceFilePosix.cpp~rename(temp.c_str(), target.c_str())~rename(temp.c_str(), (target + "x").c_str())
+platform-replace-mode-lost~platform/posix/ReplaceFilePosix.cpp~if (fchmod(file.fd, mode) != 0 ||~if (fchmod(file.fd, 0600) != 0 ||
 platform-lock-not-flock~platform/posix/FileLockPosix.cpp~if (flock(fd, LOCK_EX | LOCK_NB) == 0) {~if (struct flock l{F_WRLCK, SEEK_SET, 0, 0, 0}; fcntl(fd, F_OFD_SETLK, &l) == 0) {
+platform-lock-any-owner~platform/posix/FileLockPosix.cpp~} else if (info.st_uid != geteuid()) {~} else if (false) {
+platform-lock-follows-links~platform/posix/FileLockPosix.cpp~O_CLOEXEC | O_NOFOLLOW | O_NOCTTY~O_CLOEXEC | O_NOCTTY
 hid-report-length~hid/ReportDescriptor.cpp~(longest + 7) / 8 + 1)~(longest + 7) / 8)
 hid-hup-ignored~hid/linux/HidTransportLinux.cpp~(POLLERR | POLLHUP | POLLNVAL)) != 0) {~(POLLNVAL)) != 0) {
 hid-gone-not-marked~hid/HidIo.cpp~    connected = false;<NL>    return true;~    return true;
@@ -87,6 +92,7 @@ hid-late-read-gone-logged~hid/HidIo.cpp~if (gone(error) && how.end == HidWaitEnd
 hid-write-limit~hid/HidIo.cpp~constexpr uint32_t kWriteTimeoutMs = 5000;~constexpr uint32_t kWriteTimeoutMs = 4000;
 sim-record-rule~sim/SimController.cpp~return (status & 0xC0) == 0;~return (status & 0x80) == 0;
 sim-lock-reload-skipped~sim/SimRunLock.cpp~            sim::ReloadState();~            (void)0;
+sim-state-mode-lost~sim/SimStateFormat.cpp~(m.updateMode ? "update" : "normal")~(m.updateMode ? "normal" : "normal")
 LIST
 }
 

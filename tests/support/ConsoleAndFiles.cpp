@@ -10,16 +10,16 @@
 #include "platform/Text.h"
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
 #define dup _dup
 #define dup2 _dup2
 #define close _close
 #define fileno _fileno
 #else
-#include <fcntl.h>
 #include <unistd.h>
 #endif
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -27,79 +27,55 @@ std::string UniqueName(const char* prefix) {
     static std::mt19937_64 random{std::random_device{}()};
     std::ostringstream name;
     name << prefix << std::hex << random();
-    return name.str();
+    return (fs::temp_directory_path() / name.str()).string();
 }
 
-int Redirect(FILE* stream, const std::string& path) {
-    std::fflush(stream);
-    const int saved = dup(fileno(stream));
-    FILE* file = std::fopen(path.c_str(), "wb");
-    dup2(fileno(file), fileno(stream));
-    std::fclose(file);
-    return saved;
-}
-
-void Restore(FILE* stream, int saved) {
-    std::fflush(stream);
-    dup2(saved, fileno(stream));
-    close(saved);
+FILE* Stream(int i) {
+    return i == 0 ? stdout : stderr;
 }
 
 }  // namespace
 
 CaptureOutput::CaptureOutput() {
-    const auto dir = std::filesystem::temp_directory_path();
-    outPath = (dir / UniqueName("marvane-out-")).string();
-    errPath = (dir / UniqueName("marvane-err-")).string();
     ConsoleFlush();
-    savedOut = Redirect(stdout, outPath);
-    savedErr = Redirect(stderr, errPath);
-}
-
-CaptureOutput::~CaptureOutput() {
-    stop();
+    for (int i = 0; i < 2; ++i) {
+        path[i] = UniqueName("marvane-capture-");
+        std::fflush(Stream(i));
+        saved[i] = dup(fileno(Stream(i)));
+        FILE* file = std::fopen(path[i].c_str(), "wb");
+        dup2(fileno(file), fileno(Stream(i)));
+        std::fclose(file);
+    }
 }
 
 void CaptureOutput::stop() {
-    if (stopped) {
+    if (saved[0] < 0) {
         return;
     }
-    stopped = true;
     ConsoleFlush();
-    Restore(stdout, savedOut);
-    Restore(stderr, savedErr);
-    outText = WithoutCrLf(ReadFileBytes(outPath));
-    errText = WithoutCrLf(ReadFileBytes(errPath));
-    std::error_code ignored;
-    std::filesystem::remove(outPath, ignored);
-    std::filesystem::remove(errPath, ignored);
+    for (int i = 0; i < 2; ++i) {
+        std::fflush(Stream(i));
+        dup2(saved[i], fileno(Stream(i)));
+        close(saved[i]);
+        saved[i] = -1;
+        text[i] = WithoutCrLf(ReadFileBytes(path[i]));
+        std::error_code ignored;
+        fs::remove(path[i], ignored);
+    }
 }
 
-std::string CaptureOutput::out() {
-    stop();
-    return outText;
-}
-
-std::string CaptureOutput::err() {
-    stop();
-    return errText;
-}
-
-TempDir::TempDir() {
-    const auto dir = std::filesystem::temp_directory_path() / UniqueName("marvane-test-");
-    std::filesystem::create_directories(dir);
-    dirPath = dir.string();
+TempDir::TempDir() : dirPath(UniqueName("marvane-test-")) {
+    fs::create_directories(dirPath);
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::permissions(dirPath, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(dirPath, ignored);
+    fs::permissions(dirPath, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(dirPath, ignored);
 }
 
 std::string TempDir::file(const std::string& name) const {
-    return (std::filesystem::path(dirPath) / name).string();
+    return (fs::path(dirPath) / name).string();
 }
 
 std::wstring TempDir::wfile(const std::string& name) const {
@@ -114,24 +90,19 @@ std::string ReadFileBytes(const std::string& path) {
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string WithoutCrLf(std::string text) {
 #ifdef _WIN32
-    size_t kept = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') {
-            text[kept++] = text[i];
-        }
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+        text.erase(at, 1);
     }
-    text.resize(kept);
 #endif
     return text;
 }
 
 bool FileExists(const std::string& path) {
     std::error_code ignored;
-    return std::filesystem::exists(path, ignored);
+    return fs::exists(path, ignored);
 }

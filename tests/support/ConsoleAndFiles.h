@@ -8,24 +8,18 @@
 class CaptureOutput {
 public:
     CaptureOutput();
-    ~CaptureOutput();
+    ~CaptureOutput() { stop(); }
     CaptureOutput(const CaptureOutput&) = delete;
     CaptureOutput& operator=(const CaptureOutput&) = delete;
 
-    // Stops capturing (once) and returns the text with Windows text-mode "\r\n" turned
-    // back into "\n", so expectations read the same in both builds.
-    std::string out();
-    std::string err();
+    // Stop capturing (once) and give the text, Windows text-mode "\r\n" back as "\n".
+    std::string out() { return stop(), text[0]; }
+    std::string err() { return stop(), text[1]; }
 
 private:
     void stop();
-    bool stopped = false;
-    int savedOut = -1;
-    int savedErr = -1;
-    std::string outPath;
-    std::string errPath;
-    std::string outText;
-    std::string errText;
+    int saved[2] = {-1, -1};
+    std::string path[2], text[2];
 };
 
 // A fresh empty directory for a test's files, removed with everything in it at the end.
@@ -37,8 +31,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return dirPath; }
-    // path() + separator + name
-    std::string file(const std::string& name) const;
+    std::string file(const std::string& name) const;  // path() + separator + name
     std::wstring wfile(const std::string& name) const;
 
 private:

@@ -24,21 +24,16 @@
 extern char** environ;
 #endif
 
-namespace {
-
-int Fail(const char* what) {
-    std::fprintf(stderr, "lock_holder: %s\n", what);
-    return 3;
-}
-
-}  // namespace
-
 int main(int argc, char* argv[]) {
+    const auto fail = [](const char* what) {
+        std::fprintf(stderr, "lock_holder: %s\n", what);
+        return 3;
+    };
     if (argc < 5) {
-        return Fail("usage: lock_holder file|mutex <name> <holdMs> <program> [arguments...]");
+        return fail("usage: lock_holder file|mutex <name> <holdMs> <program> [arguments...]");
     }
     const std::string kind = argv[1];
-    const auto hold = std::chrono::milliseconds(std::strtoul(argv[3], nullptr, 10));
+    const int holdMs = static_cast<int>(std::strtoul(argv[3], nullptr, 10));
     FileLock file;
     bool locked = kind == "file" && file.lock(argv[2], 0) == FileLockStatus::Locked;
 #ifdef _WIN32
@@ -47,7 +42,7 @@ int main(int argc, char* argv[]) {
     locked = locked || (mutex != nullptr && WaitForSingleObject(mutex, 0) == WAIT_OBJECT_0);
 #endif
     if (!locked) {
-        return Fail("cannot take the lock");
+        return fail("cannot take the lock");
     }
 
     const auto start = std::chrono::steady_clock::now();
@@ -55,10 +50,9 @@ int main(int argc, char* argv[]) {
 #ifdef _WIN32
     const intptr_t child = _spawnv(_P_NOWAIT, argv[4], argv + 4);
     if (child == -1) {
-        return Fail("cannot start the program");
+        return fail("cannot start the program");
     }
-    // Returns early when the program ends first.
-    WaitForSingleObject(reinterpret_cast<HANDLE>(child), static_cast<DWORD>(hold.count()));
+    WaitForSingleObject(reinterpret_cast<HANDLE>(child), static_cast<DWORD>(holdMs));
     file.unlock();
     if (mutex != nullptr) {
         ReleaseMutex(mutex);
@@ -68,23 +62,19 @@ int main(int argc, char* argv[]) {
 #else
     pid_t child = 0;
     if (posix_spawn(&child, argv[4], nullptr, nullptr, argv + 4, environ) != 0) {
-        return Fail("cannot start the program");
+        return fail("cannot start the program");
     }
-    // Returns early when the program ends first.
+    // Woken early when the program ends first.
     pollfd ends{static_cast<int>(syscall(SYS_pidfd_open, child, 0)), POLLIN, 0};
-    poll(&ends, ends.fd >= 0 ? 1 : 0, static_cast<int>(hold.count()));
+    poll(&ends, ends.fd >= 0 ? 1 : 0, holdMs);
     file.unlock();
-    if (ends.fd >= 0) {
-        close(ends.fd);
-    }
     int code = 0;
-    const pid_t ended = waitpid(child, &code, 0);
-    status = ended == child && WIFEXITED(code) ? WEXITSTATUS(code) : -1;
+    status = waitpid(child, &code, 0) == child && WIFEXITED(code) ? WEXITSTATUS(code) : -1;
 #endif
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
     std::fflush(stdout);
     std::fprintf(stderr, "lock_holder: program ended after %lld ms\n",
-                 static_cast<long long>(elapsed.count()));
+                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now() - start)
+                                            .count()));
     return status;
 }

@@ -2,14 +2,12 @@
 // simulator's lock, which sits beside the state file in the current directory.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/Driver.h"
-#include "app/Options.h"
 #include "app/RunLock.h"
 #include "log/Log.h"
 #include "platform/FileLock.h"
@@ -25,11 +23,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Waiting for a holder shows through the driver below, and end to end with two processes
-// and with flock(1) in a script.
-TEST(FileLockTest, OnlyARegularFileIsLocked) {
+// Waiting for a holder shows end to end, with two processes and with flock(1).
+TEST(FileLockTest, OnlyARegularFileOfOurOwnIsLocked) {
     TempDir dir;
     FileLock lock;
     EXPECT_EQ(lock.lock(dir.path(), 0), FileLockStatus::Failed);  // a folder
@@ -61,77 +56,54 @@ TEST(FileLockTest, OnlyARegularFileIsLocked) {
 #endif
 }
 
-// The driver in this process, on the simulated machine, in a scratch directory that holds
-// the simulator's lock file.
-class RunLockTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        saved = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path());
-        sim::SimBus::instance().loadMonitors(sim::DefaultMonitors());
-    }
-    void TearDown() override {
-        ReleaseRunLock();
-        std::filesystem::current_path(saved);
-        CloseLogHandler();
-        GetLogSettings() = CLogSettings{};
-        VerboseFlag() = 0;
-    }
-    struct Run {
-        int status = -1;
-        std::string out, err;
-        long long milliseconds = 0;
-    };
-    static Run Driver(std::vector<std::string> args, uint32_t waitMs) {
+// The driver in this process, on the simulated monitors, in a scratch directory that holds
+// the simulator's lock file; usage errors, which take no lock, are run beside a holder end to
+// end.
+TEST(RunLockTest, WhileAnotherRunHoldsTheLockNoModeReachesAMonitor) {
+    TempDir dir;
+    const std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    sim::SimBus& bus = sim::SimBus::instance();
+    bus.loadMonitors(sim::DefaultMonitors());
+    const auto run = [](std::vector<std::string> args, std::string& out) {
         VerboseFlag() = 0;  // each call is a fresh run
         Argv argv(std::move(args));
-        Run run;
         CaptureOutput capture;
-        const Clock::time_point start = Clock::now();
-        run.status = RunCfgUtil(argv.argc(), argv.argv(), sim::Walks(), waitMs);
-        run.milliseconds =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        run.out = capture.out();
-        run.err = capture.err();
-        return run;
-    }
-
-    TempDir dir;
-    std::filesystem::path saved;
-};
-
-// Usage errors, which take no lock, are run beside a holder end to end.
-TEST_F(RunLockTest, WhileAnotherRunHoldsTheLockNoModeReachesAMonitor) {
+        const int status = RunCfgUtil(argv.argc(), argv.argv(), sim::Walks(), 200);
+        out = capture.out();
+        EXPECT_EQ(capture.err(), "");
+        return status;
+    };
     FileLock other;
     ASSERT_EQ(other.lock("marvanecfgutil-sim.lock", 0), FileLockStatus::Locked);
-
-    for (const auto& mode : std::vector<std::vector<std::string>>{{"-L"},
-                                                                  {"-o", dir.file("now.ini")},
-                                                                  {"-i", dir.file("now.ini")},
-                                                                  {"-g", dir.file("now.ini")},
-                                                                  {"-v", "-L"}}) {
+    const std::string ini = dir.file("now.ini");
+    for (const auto& mode : std::vector<std::vector<std::string>>{
+             {"-L"}, {"-o", ini}, {"-i", ini}, {"-g", ini}, {"-v", "-L"}}) {
         SCOPED_TRACE(::testing::PrintToString(mode));
-        sim::SimBus::instance().transcript.clear();
-        const Run run = Driver(mode, 200);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.out, "Error: Another run of this program is using the monitors.\n");
-        EXPECT_EQ(run.err, "");
-        EXPECT_GE(run.milliseconds, 200);
-        const auto& lines = sim::SimBus::instance().transcript;
-        EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.find(" OUT ") != std::string::npos;
-        }));
+        bus.transcript.clear();
+        std::string out;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(run(mode, out), 1);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+        EXPECT_EQ(out, "Error: Another run of this program is using the monitors.\n");
+        for (const std::string& line : bus.transcript) {
+            EXPECT_EQ(line.find(" OUT "), std::string::npos) << line;
+        }
     }
-    EXPECT_FALSE(FileExists(dir.file("now.ini")));
+    EXPECT_FALSE(FileExists(ini));
 
     other.unlock();
-    const Run list = Driver({"-L"}, 200);
-    EXPECT_EQ(list.status, 0);
-    EXPECT_EQ(list.out.rfind("Device: 0f66:302c  serial/id=41-A0001\n", 0), 0u) << list.out;
+    std::string out;
+    EXPECT_EQ(run({"-L"}, out), 0);
+    EXPECT_EQ(out.rfind("Device: 0f66:302c  serial/id=41-A0001\n", 0), 0u) << out;
     // Held by this run now, until it ends.
     EXPECT_EQ(other.lock("marvanecfgutil-sim.lock", 0), FileLockStatus::Busy);
     ReleaseRunLock();
     EXPECT_EQ(other.lock("marvanecfgutil-sim.lock", 0), FileLockStatus::Locked);
+    other.unlock();
+    std::filesystem::current_path(saved);
+    CloseLogHandler();
+    GetLogSettings() = CLogSettings{};
 }
 
 }  // namespace

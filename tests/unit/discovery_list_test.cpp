@@ -1,7 +1,8 @@
+// The list of monitors over the simulated walks: what it finds, where a touch interface must
+// hang to count, and interfaces it cannot read.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,17 +18,6 @@ namespace {
 
 sim::SimBus& Bus() {
     return sim::SimBus::instance();
-}
-
-// The node of the touch controller's USB device, or of one of its functions.
-sim::SimNode& Touch(const std::wstring& rest = L"\\") {
-    const std::wstring prefix = L"USB\\VID_03EB&PID_212C" + rest;
-    for (sim::SimNode& node : Bus().nodes) {
-        if (node.instanceId.rfind(prefix, 0) == 0) {
-            return node;
-        }
-    }
-    throw std::logic_error("no touch controller");
 }
 
 int AddNode(const wchar_t* id, const wchar_t* description, int parent) {
@@ -98,26 +88,6 @@ protected:
     CLogSettings saved;
 };
 
-TEST_F(ListTest, DefaultBusGivesTheTwoMonitorsInBusOrderAndClearDeletesThem) {
-    EXPECT_EQ(Discover(), (std::vector<std::wstring>{L"41-A0001", L"41-A0002"}));
-    // The second collection and the keyboard pass without a line; the touch gets no object.
-    EXPECT_EQ(Count(std::string(kFound) + "0f66, pid=0x302c, usage page=0xff45, usage=0xa000"), 2u);
-    EXPECT_EQ(Count(std::string(kFound) + "03eb, pid=0x212c, usage page=0xff00, usage=0x0001"), 1u);
-    EXPECT_EQ(Count("found supported flash chip"), 3u);
-    {
-        ZelHidDisplayList list(sim::Walks());
-        ASSERT_TRUE(list.enumerateHid());
-        ASSERT_TRUE(list.addZelUsbFlash(0x03EB, 0x212C, 0x0102, L"T1", L"Not-Used"));
-        list.clear();
-        list.clear();
-        std::vector<DeviceLevels> levels;
-        EXPECT_EQ(list.getAllFirmwareLevels(levels), kDspCodeNoDevice);  // the USB one went too
-    }
-    EXPECT_EQ(Count("Error\tZelHidDisplayList::getAllFirmwareLevels() dspcode=5\r\n"), 1u);
-    EXPECT_EQ(Count("Debug\tZelHidDisplayList::clear()\r\n"), 4u);  // two calls, two destructors
-    EXPECT_EQ(Count("ZelUsbFlash Constructed"), Count("ZelUsbFlash Destroyed"));
-}
-
 // A 0x04E7:0x0030 interface counts only below the hub 0x04B3:0x4675 (both ids); any other
 // interface counts wherever it hangs. The table lists 0x04E7:0x0030 as no product entry does.
 TEST_F(ListTest, HubPlacement) {
@@ -154,9 +124,14 @@ TEST_F(ListTest, HubPlacement) {
     }
 }
 
-// An interface whose preparsed data, attributes or capabilities cannot be read is passed
-// over without a line (the Discover checks: what was taken for it is given back).
-TEST_F(ListTest, UnreadableInterfacesArePassedOver) {
+// Both monitors in bus order; the second collection and the keyboard pass without a line and
+// the touch gets no object. An interface whose preparsed data, attributes or capabilities
+// cannot be read is passed over without a line (the Discover checks: what was taken for it
+// is given back).
+TEST_F(ListTest, DefaultBusAndUnreadableInterfaces) {
+    EXPECT_EQ(Discover(), (std::vector<std::wstring>{L"41-A0001", L"41-A0002"}));
+    EXPECT_EQ(Count(std::string(kFound) + "0f66, pid=0x302c, usage page=0xff45, usage=0xa000"), 2u);
+    EXPECT_EQ(Count(std::string(kFound) + "03eb, pid=0x212c, usage page=0xff00, usage=0x0001"), 1u);
     for (const auto spoil : {&sim::SimInterface::preparsedDataFails,
                              &sim::SimInterface::attributesFail, &sim::SimInterface::capsFail}) {
         Fresh();
@@ -164,44 +139,6 @@ TEST_F(ListTest, UnreadableInterfacesArePassedOver) {
         EXPECT_EQ(Discover(), std::vector<std::wstring>{L"41-A0002"});
         EXPECT_EQ(Count("found supported flash chip"), 2u);  // the touch, the other monitor
         EXPECT_EQ(Count("enumerateHid - CreateFile"), 0u);
-    }
-}
-
-// The USB hub walk with the external hub and the touch controller listed, as a future table
-// might list them: every port is logged, and a listed device counts only when connected
-// and bound to WinUSB; without a serial number it is "Unknown".
-TEST_F(ListTest, UsbPortsOfAListedHub) {
-    const struct {
-        void (*change)();
-        const wchar_t* serial;  // of the touch device's record, null when it has none
-        const char* status;     // the touch port's connection status
-        size_t noSerialLines;
-    } cases[] = {
-        {[] {}, L"Unknown", "1", 1},
-        {[] { Touch().instanceId = L"USB\\VID_03EB&PID_212C\\T0042"; }, L"T0042", "1", 0},
-        {[] { Touch().connectionStatus = 2; }, nullptr, "2", 0},
-        {[] { Touch(L"&MI_01").service = L"HidUsb"; }, nullptr, "1", 1},
-    };
-    SupportedIds ids = ZelHidDisplayList::productIds();
-    ids.hubIds = {{0x04B3, 0x4675}};
-    ids.usbDeviceIds = {{0x03EB, 0x212C}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << &c - cases);
-        Fresh();
-        c.change();
-        std::vector<std::wstring> serials{L"41-A0001", L"41-A0002"};
-        if (c.serial != nullptr) {
-            serials.push_back(c.serial);
-        }
-        EXPECT_EQ(Discover(ids), serials);
-        const std::string port = "Debug\t  Port: 1 - Device: 03eb:212c 0100 - Connection Status = ";
-        EXPECT_EQ(Count(port + c.status + "\r\n"), 1u);
-        EXPECT_EQ(
-            Count("Debug\tZelHidDisplayList::enumerate - No USB iSerialNumber string found\r\n"),
-            c.noSerialLines);
-        // Every port of the external hub, whatever is attached: the touch controller, two
-        // monitors and an empty port.
-        EXPECT_EQ(Count("  Port: "), 4u);
     }
 }
 
