@@ -47,21 +47,9 @@ namespace {
 using descriptors::Collection;
 using descriptors::Field;
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += Hex4(b).substr(2);
-    }
-    return text;
-}
-
-// A monitor's video controller as the simulated monitor declares it: an input value (usage
-// | 2, 8 bytes), the output values of another usage the monitor declares before its command
-// value, the command value (usage | 1, or | 2 when set not to match) and a feature value
-// (usage | 3), each on the report id the monitor gives it. Fields without an id come first
-// (only the layout of earlier state files, whose feature report has no id while the rest
-// do, mixes them). A node that numbers its reports (`numbered`) also carries the second
-// collection, if set (usage 0xA100, report 0xF0).
+// The controller as the simulated monitor declares it: input (usage | 2), other output
+// values, the command (usage | 1, or | 2 when set not to match), feature (usage | 3). Fields
+// without an id come first; a numbered node also carries the second collection (report f0).
 std::vector<uint8_t> MonitorDescriptor(const sim::SimMonitor& m, bool& numbered) {
     const int outputCount = m.outputReportLength > 0 ? m.outputReportLength - 1 : 0;
     std::vector<Field> fields = {{m.reportId, m.usage | 2, 8, 0x80}};
@@ -95,16 +83,14 @@ int Errno(uint32_t error, bool read) {
                                              : EINVAL;
 }
 
-// The handlers run on umockdev's worker thread; the bus is touched there only while a
-// program runs, and by the test's thread only between runs.
+// Handlers run on umockdev's thread, the test touches the bus between runs.
 std::mutex g_busLock;
 
 sim::SimBus& Bus() {
     return sim::SimBus::instance();
 }
 
-// The memory an ioctl's pointer argument points at, copied from the program; changes are
-// written back when the request completes. Owned by `arg`, whose child it becomes.
+// The memory an ioctl's argument points at, written back at completion; owned by `arg`.
 uint8_t* Resolve(UMockdevIoctlClient* client, size_t length) {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     GError* error = nullptr;
@@ -191,8 +177,7 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
                                              : Bus().readReport(node->interfaceIndex, answer);
         }
         if (error == 0) {
-            // The model answers as ReadFile has it, with an id byte first; the kernel puts
-            // one there only for a device that numbers its reports.
+            // The model answers with an id byte first, hidraw only for numbered reports.
             const uint8_t* report = node->numbered ? answer : answer + 1;
             const size_t length = node->numbered ? sizeof answer : sizeof answer - 1;
             const size_t n = std::min<size_t>(length, static_cast<size_t>(arg->data_len));
@@ -202,9 +187,7 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
         }
     }
     if (error == kErrorIoPending) {
-        // A plain-file node is always ready, so a waiting reader spins on EAGAIN; pausing a
-        // little here keeps that spin from eating the machine. Nothing can arrive meanwhile:
-        // the model answers at the write.
+        // The node is always ready: a short pause keeps a waiting reader from spinning hard.
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     umockdev_ioctl_client_complete(client, -1, Errno(error, true));
@@ -223,8 +206,7 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     return TRUE;
 }
 
-// Programs started from here on load the preload library, which comes before the sanitizer
-// runtime in the link order of a sanitizer build. Set once, before any testbed thread runs.
+// Set once, before any testbed thread runs; the preload comes before a sanitizer runtime.
 void PreloadForChildren() {
     static const bool done =
         (PrependToEnvironment("LD_PRELOAD", "libumockdev-preload.so.0", " "),
@@ -299,8 +281,7 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
         controller->numbered = numbered;
         controller->chatty = extras.chattySecondCollection && m.secondCollection && numbered;
         if (extras.bluetoothMonitor && k + 1 == monitors.size()) {
-            // A Bluetooth dongle on the hub port, the monitor paired with it: its HID device
-            // hangs below the dongle's USB interface, but it is not a USB device.
+            // Its HID device hangs below the dongle's USB interface, but is no USB device.
             const std::string host = hub + "/" + name + "/" + name + ":1.0/bluetooth/hci0";
             controller->bus = BUS_BLUETOOTH;
             laidOut = add(UsbDevice(hub + "/" + name, 0x0a12, 0x0001, 0x8891, "e0",
@@ -335,9 +316,7 @@ Machine::Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& ext
 }
 
 Machine::~Machine() {
-    // Every node's handler stops before the testbed goes: the testbed's teardown unsets
-    // UMOCKDEV_DIR, and a handler still accepting a connection on umockdev's thread reads the
-    // environment, which must not change under it.
+    // Handlers stop first: the testbed's teardown unsets UMOCKDEV_DIR, which they read.
     for (const auto& node : nodes_) {
         umockdev_testbed_detach_ioctl(testbed_->bed, node->devnode.c_str(), nullptr);
     }
@@ -374,8 +353,12 @@ bool Machine::addHid(const std::string& parent, std::unique_ptr<Node> node,
                      const std::string& more) {
     const int hidraw = static_cast<int>(nodes_.size());
     node->devnode = "/dev/hidraw" + std::to_string(hidraw);
-    const std::string text = HidWithNode(parent, node->bus, node->vid, node->pid, node->uniq,
-                                         Hex(node->descriptor), hidraw, more);
+    std::string hex;
+    for (uint8_t b : node->descriptor) {
+        hex += Hex4(b).substr(2);
+    }
+    const std::string text =
+        HidWithNode(parent, node->bus, node->vid, node->pid, node->uniq, hex, hidraw, more);
     return add(text, std::move(node));
 }
 

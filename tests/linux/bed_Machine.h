@@ -1,12 +1,8 @@
-// The test bed: emulated kernel devices (umockdev) laid out like the simulator's default
-// machine, their hidraw nodes answered by the simulator's controller model. While a Machine
-// lives, programs started with RunProcess see it through umockdev's preload library. Below
-// /sys/devices/pci0000:00/0000:00:14.0/usb1 (root hub 1d6b:0002): the keyboard 046d:c31c at
-// 1-1 (hidraw0), the hub 04b3:4675 at 1-2, the touch controller 03eb:212c at 1-2.1 (hidraw1)
-// and monitor k at 1-2.<k+2> (then in order), each with one interface <name>:1.0 and its
-// node. A monitor's second collection is part of its node's descriptor when the monitor
-// numbers its reports, and otherwise (one descriptor without ids cannot hold two collections
-// that send input) an interface <name>:1.1 with a node of its own.
+// The test bed: umockdev devices laid out like the simulator's default machine, their hidraw
+// nodes answered by the simulator's model; programs started while a Machine lives see it.
+// Below usb1 (root hub 1d6b:0002): keyboard 046d:c31c at 1-1 (hidraw0), hub 04b3:4675 at 1-2,
+// touch controller 03eb:212c at 1-2.1 (hidraw1), monitor k at 1-2.<k+2>. A second collection
+// shares the monitor's node when it numbers its reports, else gets interface 1.1 and a node.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,8 +23,7 @@
 
 namespace bed {
 
-// umockdev records as the kernel's sysfs and udev database have them; `more` are further
-// lines of the record.
+// umockdev records as sysfs and the udev database have them; `more`: further lines.
 inline std::string Hex4(unsigned value, bool upper = false) {
     char text[8];
     std::snprintf(text, sizeof text, upper ? "%04X" : "%04x", value & 0xFFFF);
@@ -55,8 +50,7 @@ inline std::string UsbInterface(const std::string& path, int number, const std::
                                  driver + "\n") +
            "\n";
 }
-// A HID device below `parent`, named as the kernel names it (bus, ids, instance), and its
-// hidraw node.
+// A HID device below `parent`, named as the kernel names it, and its hidraw node.
 inline std::string HidWithNode(const std::string& parent, uint16_t bus, uint16_t vid, uint16_t pid,
                                const std::string& uniq, const std::string& descriptorHex,
                                int hidraw, const std::string& more = "") {
@@ -72,7 +66,6 @@ inline std::string HidWithNode(const std::string& parent, uint16_t bus, uint16_t
            "\nE: MAJOR=240\nE: MINOR=" + minor + "\nA: dev=240:" + minor + "\n\n";
 }
 
-// Puts `value` before the variable's value, joined by `separator`.
 inline void PrependToEnvironment(const char* name, const std::string& value,
                                  const char* separator) {
     const char* old = std::getenv(name);
@@ -93,8 +86,7 @@ struct Extras {
 
 class Machine {
 public:
-    // Lays out the machine for the monitors (their settings, faults and mode as a state
-    // file gives them) and sets the preload for programs started from now on.
+    // Lays out the machine for the monitors and sets the preload for programs started later.
     explicit Machine(const std::vector<sim::SimMonitor>& monitors, const Extras& extras = {});
     ~Machine();
     Machine(const Machine&) = delete;
@@ -120,10 +112,8 @@ private:
     std::string error_;
 };
 
-// The program's run lock is one file for the whole machine, in /run. Test processes that
-// start the Linux program give themselves and the programs they start a /run of their own
-// (an empty tmpfs in a mount namespace of their own, laid out like a real one), so that
-// their runs neither wait for runs elsewhere on the machine nor hold them up.
+// The run lock is one file for the whole machine, in /run: each test process gets a /run
+// of its own (a tmpfs in its own mount namespace) so that runs elsewhere do not meet it.
 class PrivateRun : public ::testing::Environment {
 public:
     void SetUp() override {

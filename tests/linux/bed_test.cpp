@@ -1,10 +1,6 @@
-// The Linux program on the emulated machine against the simulator on the same monitors: the
-// same console bytes, exit statuses and files, and the same reports on the wire. What the
-// modes do with those reports is the simulator's end-to-end tests' business; here are the
-// cases where the Linux backends take paths of their own (walks, collections, report ids,
-// unplugging, time-outs, the machine's lock). An update is about 11 s a monitor in real
-// time, so every case is its own CTest test and they run side by side.
-
+// The Linux program on the bed against the simulator on the same monitors: console bytes,
+// statuses, files and reports, where the Linux backends take paths of their own. Real time
+// (an update is ~11 s a monitor), so every case is a CTest test of its own.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -25,9 +21,8 @@ constexpr char kRunLock[] = "/run/marvanecfgutil.lock";
 
 const std::string kDefaultState = sim::FormatState(sim::DefaultMonitors());
 
-// One command line run twice: by marvanecfgutil-sim on monitors given as state text, and by
-// marvanecfgutil on the bed laid out for the same monitors. "{ini}" in the arguments is an
-// INI file both runs use in turn, holding changed settings before an -i run.
+// One command line by the simulator and on the bed; "{ini}" is an INI file both use in
+// turn, holding changed settings before -i.
 struct Comparison {
     ProcessResult sim, bed;
     std::string simIni, bedIni;
@@ -68,8 +63,7 @@ Comparison RunBoth(const std::string& state, std::vector<std::string> arguments,
     return c;
 }
 
-// Command lines on the default machine, or on the given monitors and layout. `traffic` says
-// the run exchanges reports at all, so that two empty transcripts do not pass for a match.
+// `traffic`: reports are exchanged, so that two empty transcripts do not pass for a match.
 struct Case {
     const char* name;
     std::vector<std::string> arguments;
@@ -146,9 +140,8 @@ std::vector<std::string> WalkLines(const std::string& out) {
     return lines;
 }
 
-// The walks find the touch interface and each monitor once (the keyboard and the second
-// collection of the first monitor are passed over without a line), and pass over the root
-// hub with the Windows line. Linux has no last error there: it says 0.
+// The walks' lines as the simulator's, except that Linux has no last error for the root
+// hub: it says 0.
 TEST(BedWalks, VerboseListFindsWhatTheSimulatorFinds) {
     const Comparison c = RunBoth(kDefaultState, {"-L", "-v"});
     std::vector<std::string> expected = WalkLines(c.sim.out);
@@ -164,12 +157,9 @@ TEST(BedWalks, VerboseListFindsWhatTheSimulatorFinds) {
     EXPECT_EQ(c.bedTranscript, c.simTranscript);
 }
 
-// Listing decides from sysfs: it opens each monitor's node once (for the channel) and no
-// other, since opening a hidraw node powers its device up and starts polling it. Passed
-// over: a uhid keyboard with no USB device above it, and a node whose descriptor cannot be
-// parsed (with a line saying so). A Bluetooth monitor paired with a USB dongle is no USB
-// device: it has no release number (0000) and keeps its own serial, however the dongle is
-// named.
+// Listing opens each monitor's node once and no other (opening powers a device up). Passed
+// over: a uhid keyboard, a broken descriptor (with a line). A Bluetooth monitor behind a USB
+// dongle has release 0000 and its own serial, nothing of the dongle.
 TEST(BedWalks, ListingOpensOnlyTheMonitorsAndPassesOverTheRest) {
     std::vector<sim::SimMonitor> monitors = sim::DefaultMonitors();
     monitors.push_back(monitors[1]);

@@ -1,12 +1,8 @@
-// The unchanged Windows program end to end on the emulated machine, through Wine's own HID
-// stack (its udev bus, SetupAPI, hid.dll, class driver and overlapped I/O), compared with
-// marvanecfgutil-sim on the same monitors: the same console bytes (line ends aside), exit
-// status, INI file and reports on the wire. Set-up only, never in the product: the prefix's
-// hid.dll answers HidD_FlushQueue itself (Wine 8 lacks the flush) and forwards the rest to
-// Wine's; each node has one collection (Wine 8 joins a node's collections into one
-// interface); and the controllers carry no report ids, the only kind the program can talk to
-// through Windows' feature requests. Each case has a prefix of its own and starts its
-// wineserver inside its own emulated machine, so that Wine's bus sees that machine.
+// The Windows program under Wine's own HID stack on the bed, against marvanecfgutil-sim on
+// the same monitors: console bytes (line ends aside), status, INI file and reports. For Wine
+// 8 only: the prefix's hid.dll adds HidD_FlushQueue, each node has one collection, and the
+// controllers carry no report ids. Each case starts its own prefix and wineserver inside its
+// own machine, so that Wine's bus sees that machine.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -63,8 +59,8 @@ void StopServer() {
     RunProcess("/usr/bin/wineserver", {"-w"}, "/");
 }
 
-// A new prefix in `dir` for every program started from here on, its Wine stopped, with the
-// test's hid.dll in place of Wine's own, which stays beside it as hidwine.dll.
+// A new prefix for programs started from here on, with the test's hid.dll (Wine's own
+// beside it as hidwine.dll).
 std::string MakePrefix(const std::string& dir) {
     for (const std::string& file : {kExe, kProbe, kTestHid, std::string("/usr/bin/wine")}) {
         if (!FileExists(file)) {
@@ -95,22 +91,18 @@ std::string MakePrefix(const std::string& dir) {
     return made && !error ? "" : "making the prefix failed " + error.message();
 }
 
-// Monitors with one collection each and no report ids; a fault line belongs to the monitor
-// above it.
 const char kTwoMonitors[] = "monitor 41-A0001\nmonitor 41-A0002\n";
 const char kThreeFaulted[] =
     "monitor 41-A0001\nfault 5 no-answer\nmonitor 41-A0002\nfault 5 status 40\n"
     "monitor 41-A0003\nfault 5 disconnect\n";
 
-// What one command line gave: console, status, the INI file and its own reports.
 struct Outcome {
     ProcessResult result;
     std::string ini;
     std::vector<std::string> transcript;
 };
 
-// Runs the command lines one after the other; "{ini}" in them is the INI file, holding
-// changed settings before an -i run. `run` runs one and returns the whole transcript so far.
+// "{ini}": the INI file, holding changed settings before -i. `run` returns the transcript.
 template <typename RunOne>
 std::vector<Outcome> RunSteps(const std::vector<std::vector<std::string>>& steps,
                               const std::string& ini, bool windowsPath, RunOne run) {
@@ -143,8 +135,8 @@ protected:
         ASSERT_EQ(failed, "");
     }
 
-    // The command lines by the Windows program under Wine on the bed laid out for `state`
-    // (one Wine session) and by marvanecfgutil-sim; every one without -v is compared.
+    // The command lines under Wine (one session) and by the simulator; those without -v
+    // are compared.
     std::vector<Outcome> Compare(const std::string& state,
                                  const std::vector<std::vector<std::string>>& steps) {
         std::vector<sim::SimMonitor> monitors;
@@ -156,9 +148,7 @@ protected:
         {
             bed::Machine machine(monitors);
             EXPECT_TRUE(machine.ok()) << machine.error();
-            // A wineserver and Wine's device services started inside this machine; the bus
-            // brings its devices up in the background, so wait until it lists every node (the
-            // keyboard, the touch controller and the monitors) rather than for a fixed time.
+            // Wine's bus brings the nodes up in the background: wait until it lists them all.
             RunProcess("/usr/bin/wineserver", {"-p"}, "/");
             Wine({"cmd", "/c", "exit"}, wineDir.path());
             for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -206,8 +196,6 @@ protected:
     TempDir prefix;
 };
 
-// Two monitors, a keyboard, the touch controller and a hub: a verbose listing (what Wine's
-// walk finds, not compared), then the listing, a save and the update of one serial.
 TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorGives) {
     const std::vector<Outcome> wine = Compare(kTwoMonitors, {{"-L", "-v"},
                                                              {"-L"},
@@ -222,9 +210,8 @@ TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorGives) {
     }
     EXPECT_EQ(Count(wine[3].result.out, "updated successfully"), 1u);
 
-    // The walk finds the touch interface and both monitors; the keyboard is passed over
-    // without a line. Wine's HID devices have no parent the configuration manager can
-    // return, so the hub walk has nothing to say.
+    // The walk finds touch and both monitors, not the keyboard; Wine's HID devices have no
+    // parent, so the hub walk says nothing.
     const std::string& out = wine[0].result.out;
     const std::string found = "found supported flash chip - vid=";
     for (const auto& [text, count] : std::vector<std::pair<std::string, size_t>>{
@@ -237,12 +224,9 @@ TEST_F(WineOnBed, EveryModeGivesWhatTheSimulatorGives) {
     EXPECT_EQ(wine[0].result.exitStatus, 0);
 }
 
-// One update of three monitors, each meeting a fault at its third record (exchange 5): no
-// answer (the 7 s wait runs out), a refused record (status 0x40) and the monitor gone (its
-// node then fails reads and writes as a removed device's does; no removal event reaches
-// Wine's bus, so Wine's device object stays). Each fails with its line and the others still
-// run. Not a row here: a stale report before a record. Wine's bus reads the nodes in turn,
-// so the report reaches Wine's queue only after the flush that should drop it.
+// Three monitors meeting at their third record no answer, a refusal and removal: each fails
+// with its line, the others still run. (A stale report is no case: Wine's bus queues it only
+// after the flush that should drop it.)
 TEST_F(WineOnBed, FaultsDuringAnUpdateGiveWhatTheSimulatorGives) {
     const std::vector<Outcome> wine = Compare(kThreeFaulted, {{"-i", "{ini}"}});
     ASSERT_EQ(wine.size(), 1u);

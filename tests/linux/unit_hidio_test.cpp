@@ -1,7 +1,5 @@
-// The channel over hidraw on a scripted node, for what the bed's emulated nodes never do:
-// interrupted waits and empty wake-ups, hang-ups, errors only some buses give, writes refused
-// for the moment, a device that never stops sending, and descriptors left open. Whole runs
-// (report ids, collections, unplugging, time-outs) go through the bed.
+// The hidraw channel on a scripted node, for what the bed's nodes never do: interrupted and
+// empty waits, hang-ups, bus-specific errors, refused writes, endless input, open descriptors.
 #include <gtest/gtest.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
@@ -32,8 +30,8 @@ struct Poll {  // one poll of the device: what it says, after how long
     bool terminate = false;
 };
 
-// Polls run their script, then say ready at once while reads are queued and otherwise use up
-// their whole time-out; the clock moves only there.
+// Polls run their script, then are ready while reads are queued, else time out; the clock
+// moves only there.
 struct Node {
     Bytes descriptor = descriptors::kMonitor;
     std::deque<Poll> polls;

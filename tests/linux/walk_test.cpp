@@ -1,8 +1,6 @@
-// The Linux walks in this process, on machines of emulated kernel devices (umockdev) laid
-// out here, with tables of the test's own: the product's tables list no hub, no USB device
-// and no interface the hub placement rule applies to, so the program on the bed never gets
-// that far. libudev reads the emulated machine only through umockdev's preload library,
-// loaded at the start: main() starts the test program again with it when it is missing.
+// The Linux walks in this process on umockdev machines, with tables of the test's own (the
+// product's list no hub placement rule the bed could reach). main() restarts the program
+// under umockdev's preload library, which libudev needs.
 #include <gtest/gtest.h>
 #include <umockdev.h>
 #include <unistd.h>
@@ -128,8 +126,6 @@ TEST_F(WalkTest, HubPlacementOnlyForUsbDevicesBelowTheHub) {
     EXPECT_EQ(Count("continuing", false), 0u);
 }
 
-// The touch controller 03eb:212c on port 1 of the hub 04b3:4675, as a table listing both
-// would have them, with what varies between the cases.
 struct PortCase {
     const char* name;
     std::string serialBytes;    // the serial attribute's bytes; empty: none
@@ -144,15 +140,12 @@ struct PortCase {
 // splitting a pair. A port counts only with one of its first two interfaces free for user
 // space.
 TEST_F(WalkTest, UsbPortsOfAListedHub) {
-    auto times = [](int n, const auto& piece) {
-        std::basic_string<std::decay_t<decltype(piece[0])>> text;
-        while (n-- > 0) {
-            text += piece;
-        }
-        return text;
-    };
-    const std::string euros = times(100, "\xE2\x82\xAC"), emoji = times(64, "\xF0\x9F\x98\x80");
-    const std::wstring euroText = times(100, L"\u20AC"), emojiText = times(63, L"\U0001F600");
+    std::string euros, emoji;
+    std::wstring euroText(100, L'\u20AC'), emojiText;
+    for (int k = 0; k < 100; ++k) {
+        euros += "\xE2\x82\xAC", emoji += k < 64 ? "\xF0\x9F\x98\x80" : "";
+        emojiText += k < 63 ? L"\U0001F600" : L"";
+    }
     const PortCase cases[] = {
         {"no serial", "", "usbhid", false, false, L"Unknown"},
         {"malformed", "A\xFF\xC3Z\n", "usbhid", false, false, L"A\uFFFD\uFFFDZ"},

@@ -1,6 +1,4 @@
-// Report descriptors for the tests of the Linux backend's parser and channel and for the bed:
-// a builder of vendor collections as the simulated monitors declare theirs, the monitor's
-// video controller, a second collection written out byte by byte, and a boot keyboard.
+// Report descriptors for the Linux backend's tests and the bed.
 #pragma once
 
 #include <algorithm>
