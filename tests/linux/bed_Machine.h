@@ -76,11 +76,9 @@ inline void PrependToEnvironment(const char* name, const std::string& value,
 struct Extras {
     bool virtualKeyboard = false;        // by uhid, no USB device above it; after the monitors
     bool brokenTouchDescriptor = false;  // cut in the middle of an item
-    // The last monitor is a Bluetooth HID device (bus 0005, its serial as HID_UNIQ) paired
-    // with a USB dongle (0a12:0001, release 8891, serial BT-DONGLE-0001) on its hub port.
+    // The last monitor on Bluetooth, behind a USB dongle 0a12:0001 (8891, BT-DONGLE-0001).
     bool bluetoothMonitor = false;
-    // A second collection on a monitor's node (one that numbers its reports) sends an input
-    // report (id f0, status 01) after every report the controller takes, before its answer.
+    // A numbered node's second collection sends report f0 01 before every answer.
     bool chattySecondCollection = false;
 };
 
