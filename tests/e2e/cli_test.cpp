@@ -1,5 +1,7 @@
-// The command line of the real programs: help, refusals, exit statuses, -g, the run lock.
+// The command line of the real programs: help, refusals, exit statuses, -g, relative names,
+// the run lock.
 #include <filesystem>
+#include <random>
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/ProfileCases.h"
@@ -10,6 +12,33 @@
 #endif
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// Relative INI file names: taken from the current directory on POSIX, from the program's own
+// directory on Windows.
+TEST_F(EndToEnd, RelativeIniNamesFollowTheRuleOfTheBuild) {
+    const std::string name = "marvane-" + std::to_string(std::random_device{}()) + ".ini";
+    fs::path folder = dir.path(), elsewhere = fs::path(BuiltProgram(kSimProgram)).parent_path();
+#ifdef _WIN32
+    std::swap(folder, elsewhere);
+#endif
+    ProcessResult result = Sim({"-g", name});
+    EXPECT_EQ(result.exitStatus, 0) << result.out;
+    EXPECT_TRUE(FileExists((folder / name).string()));
+    EXPECT_FALSE(FileExists((elsewhere / name).string()));
+    // The same name reaches the same file when applied; a missing one is reported with the
+    // full path it was looked for at.
+    result = Sim({"-i", name});
+    EXPECT_EQ(result.exitStatus, 0) << result.out;
+    EXPECT_EQ(result.out.find("Error"), std::string::npos) << result.out;
+    result = Sim({"-i", "none-" + name});
+    EXPECT_NE(result.out.find("Error: File [" + (folder / ("none-" + name)).string() +
+                              "] does not exist.\n"),
+              std::string::npos)
+        << result.out;
+    fs::remove(folder / name);
+}
 
 TEST_F(EndToEnd, DefaultsFileAndIntoAMissingFolder) {
     const std::string ini = dir.file("defaults.ini");
@@ -23,7 +52,7 @@ TEST_F(EndToEnd, DefaultsFileAndIntoAMissingFolder) {
     EXPECT_NE(Sim({"-v", "-g", ini}).out.find("*\n\nCheck the generated"), std::string::npos);
 
     const std::string missing =
-        dir.file("missing") + static_cast<char>(std::filesystem::path::preferred_separator);
+        dir.file("missing") + static_cast<char>(fs::path::preferred_separator);
     result = Sim({"-g", missing + "x.ini"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "Generating default HW configuration to \"" + missing +
@@ -131,9 +160,9 @@ TEST_F(EndToEnd, WithoutRootTheRunIsRefusedBeforeAnythingElse) {
         GTEST_SKIP() << "needs root to run the program as another user";
     }
     // A copy in the scratch folder: the build tree may sit where nobody else can enter.
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    fs::permissions(dir.path(), fs::perms::all);
     const std::string program = dir.file(kSimProgram);
-    std::filesystem::copy_file(BuiltProgram(kSimProgram), program);
+    fs::copy_file(BuiltProgram(kSimProgram), program);
     const ProcessResult result =
         RunProcess("/usr/bin/setpriv",
                    {"--reuid=65534", "--regid=65534", "--clear-groups", program, "-L"}, dir.path());
