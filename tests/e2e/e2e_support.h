@@ -62,6 +62,11 @@ inline size_t QueriesOnly(const std::string& transcript) {
     return queries;
 }
 
+// What a Volume of 0x29 in the file gets.
+inline const std::string kTooHigh =
+    "Error: Item \"Volume\" is too high 41 (0x29). Check the configuration file used.\n"
+    "- Min: 0 (0x00)\n- Max: 40 (0x28)\n- Default: 32 (0x20)\n";
+
 // What -i prints for a monitor it updates.
 inline std::string UpdateText(const std::string& ini, const std::string& serial) {
     return "\nFirmware file found:  " + ini + "\n  Device - PID: 302c  COMP: 03 (SN='" + serial +

@@ -36,11 +36,7 @@ TEST_F(EndToEnd, CheckPrintsEachDifferenceInFileOrderAndExits2ForDrift) {
          "",
          "Error: Unknown serial number. Please try again.\n",
          1},
-        {{"--check", dir.file("bad.ini")},
-         "Error: Item \"Volume\" is too high 41 (0x29). Check the configuration file used.\n"
-         "- Min: 0 (0x00)\n- Max: 40 (0x28)\n- Default: 32 (0x20)\n",
-         "",
-         1},
+        {{"--check", dir.file("bad.ini")}, kTooHigh, "", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));
@@ -60,11 +56,8 @@ TEST_F(EndToEnd, IfNeededUpdatesOnlyTheMonitorThatDiffers) {
     WriteFileBytes(ini, IniWith("", ""));
     ProcessResult result = Sim({"--if-needed", "-i", ini});
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out.find("Device '41-A0001' already matches, not updated.\n\n"
-                              "Firmware file found:  " +
-                              ini + "\n  Device - PID: 302c  COMP: 03 (SN='41-A0002')"),
-              0u)
-        << result.out;
+    EXPECT_EQ(result.out,
+              "Device '41-A0001' already matches, not updated.\n" + UpdateText(ini, "41-A0002"));
     EXPECT_EQ(Sim({"--check", ini}).exitStatus, 0);
     result = Sim({"-i", ini, "--if-needed"});
     EXPECT_EQ(result.exitStatus, 0);

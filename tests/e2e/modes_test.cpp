@@ -87,9 +87,7 @@ TEST_F(EndToEnd, SerialPicksTheMonitorAndAnUnknownOneIsAnError) {
 // The range messages are the settings tests' concern; here each monitor is tried and
 // refuses the file before anything is sent.
 TEST_F(EndToEnd, BadSettingsFilesReachNoMonitor) {
-    const std::string message =
-        "Error: Item \"Volume\" is too high 41 (0x29). Check the configuration file used.\n"
-        "- Min: 0 (0x00)\n- Max: 40 (0x28)\n- Default: 32 (0x20)\n";
+    const std::string& message = kTooHigh;
     const std::string ini = dir.file("bad.ini");
     WriteFileBytes(ini, IniWith("Volume=20", "Volume=29"));
     ProcessResult result = Sim({"-i", ini});
