@@ -61,10 +61,9 @@ TEST_F(EndToEnd, DefaultsFileAndIntoAMissingFolder) {
     EXPECT_FALSE(FileExists(missing));
 }
 
-// Another run holds the simulator's lock while this one starts: a run waits for it, then goes
-// on; a run beside another state file does not wait, nor does a refused command line (the
-// parser's own table covers the options one by one; here the program's wiring of it), which
-// prints the usage or the help, ends with 1 and sends nothing.
+// Another run holds the simulator's lock: a run waits for it; a run beside another state file
+// does not, nor does a refused command line, which prints the usage or the help, ends with 1
+// and sends nothing.
 TEST_F(EndToEnd, ARunWaitsWhileAnotherHoldsTheMonitorsUnlessItNeedsNone) {
     const ProcessResult plain = Sim({"-L"});
     ASSERT_EQ(plain.exitStatus, 0);
@@ -98,14 +97,12 @@ TEST_F(EndToEnd, ARunWaitsWhileAnotherHoldsTheMonitorsUnlessItNeedsNone) {
             EXPECT_EQ(held.out, c.out);
         }
     }
-    // Each listing asked each monitor once; the refused runs, none.
-    EXPECT_EQ(QueriesOnly(Transcript()), 3u * 2u);
+    EXPECT_EQ(QueriesOnly(Transcript()), 3u * 2u);  // the listings'; a refused run sends none
 }
 
 #ifndef _WIN32
-// The holder sets Volume=05 while the waiting run (already started, the state read) is to
-// apply the factory file: that run must apply it to the monitors as the holder left them, and
-// save the factory value even though it is what the run saw before it waited.
+// The holder sets Volume=05 while the waiting run (its state already read) is to apply the
+// factory file: it must apply it over the holder's change, though it saw the factory value.
 TEST_F(EndToEnd, AWaitingRunAppliesItsFileOverTheChangesOfTheRunBeforeIt) {
     TempDir other;
     const std::string factory = dir.file("factory.ini");
@@ -117,10 +114,9 @@ TEST_F(EndToEnd, AWaitingRunAppliesItsFileOverTheChangesOfTheRunBeforeIt) {
         0);
     ASSERT_EQ(Sim({"-L"}).exitStatus, 0);  // the factory state file
 
-    // The shell holds the lock (flock(1)'s way), starts the run without the lock's
-    // descriptor, waits until the program (not the shell's child before its exec, which still
-    // has the descriptor) has the lock file open, by when it has read the state; then it puts
-    // in the state with Volume=05 and lets go.
+    // The shell holds the lock, starts the run without its descriptor, waits until the program
+    // itself (past exec) has the lock file open, so has read the state, then puts in the
+    // Volume=05 state and lets go.
     const std::string script =
         "exec 9>>marvanecfgutil-sim.lock && flock 9 || exit 9\n"
         "\"$0\" -i \"$1\" 9>&- & run=$!\n"

@@ -67,18 +67,17 @@ struct Outcome {
     std::string resetLine, writeLine;
 };
 
-const std::string kTimeout = "timeout revc";
-const std::string kRecvFailed = "KemoVideoFlash::writeKemoHWConfigBytes, recvInputReport failed";
-const std::string kResetSendFailed =
-    "KemoVideoFlash::startUpdate, sendOutputReport MCU RESET failed";
-const std::string kWriteStuck =
-    "HidIo::sendOutputReport - GetOverlappedResult - timeout - bytes written 0 - error=0x000003e4";
-const std::string kFlushFailed = "HidIo::flushDeviceQueue - failed, error=0x0000001f";
-const std::string kBadReset = "KemoVideoFlash::startUpdate, bad status 0x";
-const std::string kBadWrite = "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x";
-const char kLeft[] = "KemoVideoFlash::writeKemoHWConfigBytes, update failed, update mode left";
-const char kNotLeft[] =
-    "KemoVideoFlash::writeKemoHWConfigBytes, update failed, leaving update mode failed";
+const std::string kStart = "KemoVideoFlash::startUpdate, ",
+                  kWrite = "KemoVideoFlash::writeKemoHWConfigBytes, ";
+const std::string kTimeout = "timeout revc", kRecvFailed = kWrite + "recvInputReport failed",
+                  kResetSendFailed = kStart + "sendOutputReport MCU RESET failed",
+                  kWriteStuck =
+                      "HidIo::sendOutputReport - GetOverlappedResult - timeout - "
+                      "bytes written 0 - error=0x000003e4",
+                  kFlushFailed = "HidIo::flushDeviceQueue - failed, error=0x0000001f",
+                  kBadReset = kStart + "bad status 0x", kBadWrite = kWrite + "bad write status 0x",
+                  kLeft = kWrite + "update failed, update mode left",
+                  kNotLeft = kWrite + "update failed, leaving update mode failed";
 
 using F = FaultKind;
 sim::ScriptedFault Fault(F kind, uint8_t status = 0, uint32_t delayMs = 0) {
