@@ -1,5 +1,7 @@
-// The command line of the real programs: help, refusals, exit statuses, -g, the run lock.
+// The command line of the real programs: help, refusals, exit statuses, -g, relative names,
+// the run lock.
 #include <filesystem>
+#include <random>
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/ProfileCases.h"
@@ -10,6 +12,33 @@
 #endif
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// Relative INI file names: taken from the current directory on POSIX, from the program's own
+// directory on Windows.
+TEST_F(EndToEnd, RelativeIniNamesFollowTheRuleOfTheBuild) {
+    const std::string name = "marvane-" + std::to_string(std::random_device{}()) + ".ini";
+    fs::path folder = dir.path(), elsewhere = fs::path(BuiltProgram(kSimProgram)).parent_path();
+#ifdef _WIN32
+    std::swap(folder, elsewhere);
+#endif
+    ProcessResult result = Sim({"-g", name});
+    EXPECT_EQ(result.exitStatus, 0) << result.out;
+    EXPECT_TRUE(FileExists((folder / name).string()));
+    EXPECT_FALSE(FileExists((elsewhere / name).string()));
+    // The same name reaches the same file when applied; a missing one is reported with the
+    // full path it was looked for at.
+    result = Sim({"-i", name});
+    EXPECT_EQ(result.exitStatus, 0) << result.out;
+    EXPECT_EQ(result.out.find("Error"), std::string::npos) << result.out;
+    result = Sim({"-i", "none-" + name});
+    EXPECT_NE(result.out.find("Error: File [" + (folder / ("none-" + name)).string() +
+                              "] does not exist.\n"),
+              std::string::npos)
+        << result.out;
+    fs::remove(folder / name);
+}
 
 TEST_F(EndToEnd, DefaultsFileAndIntoAMissingFolder) {
     const std::string ini = dir.file("defaults.ini");
@@ -23,7 +52,7 @@ TEST_F(EndToEnd, DefaultsFileAndIntoAMissingFolder) {
     EXPECT_NE(Sim({"-v", "-g", ini}).out.find("*\n\nCheck the generated"), std::string::npos);
 
     const std::string missing =
-        dir.file("missing") + static_cast<char>(std::filesystem::path::preferred_separator);
+        dir.file("missing") + static_cast<char>(fs::path::preferred_separator);
     result = Sim({"-g", missing + "x.ini"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "Generating default HW configuration to \"" + missing +
@@ -32,10 +61,9 @@ TEST_F(EndToEnd, DefaultsFileAndIntoAMissingFolder) {
     EXPECT_FALSE(FileExists(missing));
 }
 
-// Another run holds the simulator's lock while this one starts: a run waits for it, then goes
-// on; a run beside another state file does not wait, nor does a refused command line (the
-// parser's own table covers the options one by one; here the program's wiring of it), which
-// prints the usage or the help, ends with 1 and sends nothing.
+// Another run holds the simulator's lock: a run waits for it; a run beside another state file
+// does not, nor does a refused command line, which prints the usage or the help, ends with 1
+// and sends nothing.
 TEST_F(EndToEnd, ARunWaitsWhileAnotherHoldsTheMonitorsUnlessItNeedsNone) {
     const ProcessResult plain = Sim({"-L"});
     ASSERT_EQ(plain.exitStatus, 0);
@@ -69,14 +97,12 @@ TEST_F(EndToEnd, ARunWaitsWhileAnotherHoldsTheMonitorsUnlessItNeedsNone) {
             EXPECT_EQ(held.out, c.out);
         }
     }
-    // Each listing asked each monitor once; the refused runs, none.
-    EXPECT_EQ(QueriesOnly(Transcript()), 3u * 2u);
+    EXPECT_EQ(QueriesOnly(Transcript()), 3u * 2u);  // the listings'; a refused run sends none
 }
 
 #ifndef _WIN32
-// The holder sets Volume=05 while the waiting run (already started, the state read) is to
-// apply the factory file: that run must apply it to the monitors as the holder left them, and
-// save the factory value even though it is what the run saw before it waited.
+// The holder sets Volume=05 while the waiting run (its state already read) is to apply the
+// factory file: it must apply it over the holder's change, though it saw the factory value.
 TEST_F(EndToEnd, AWaitingRunAppliesItsFileOverTheChangesOfTheRunBeforeIt) {
     TempDir other;
     const std::string factory = dir.file("factory.ini");
@@ -88,10 +114,9 @@ TEST_F(EndToEnd, AWaitingRunAppliesItsFileOverTheChangesOfTheRunBeforeIt) {
         0);
     ASSERT_EQ(Sim({"-L"}).exitStatus, 0);  // the factory state file
 
-    // The shell holds the lock (flock(1)'s way), starts the run without the lock's
-    // descriptor, waits until the program (not the shell's child before its exec, which still
-    // has the descriptor) has the lock file open, by when it has read the state; then it puts
-    // in the state with Volume=05 and lets go.
+    // The shell holds the lock, starts the run without its descriptor, waits until the program
+    // itself (past exec) has the lock file open, so has read the state, then puts in the
+    // Volume=05 state and lets go.
     const std::string script =
         "exec 9>>marvanecfgutil-sim.lock && flock 9 || exit 9\n"
         "\"$0\" -i \"$1\" 9>&- & run=$!\n"
@@ -131,9 +156,9 @@ TEST_F(EndToEnd, WithoutRootTheRunIsRefusedBeforeAnythingElse) {
         GTEST_SKIP() << "needs root to run the program as another user";
     }
     // A copy in the scratch folder: the build tree may sit where nobody else can enter.
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    fs::permissions(dir.path(), fs::perms::all);
     const std::string program = dir.file(kSimProgram);
-    std::filesystem::copy_file(BuiltProgram(kSimProgram), program);
+    fs::copy_file(BuiltProgram(kSimProgram), program);
     const ProcessResult result =
         RunProcess("/usr/bin/setpriv",
                    {"--reuid=65534", "--regid=65534", "--clear-groups", program, "-L"}, dir.path());

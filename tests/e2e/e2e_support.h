@@ -62,6 +62,22 @@ inline size_t QueriesOnly(const std::string& transcript) {
     return queries;
 }
 
+// What a Volume of 0x29 in the file gets.
+inline const std::string kTooHigh =
+    "Error: Item \"Volume\" is too high 41 (0x29). Check the configuration file used.\n"
+    "- Min: 0 (0x00)\n- Max: 40 (0x28)\n- Default: 32 (0x20)\n";
+
+// What -i prints for a monitor it updates.
+inline std::string UpdateText(const std::string& ini, const std::string& serial) {
+    return "\nFirmware file found:  " + ini + "\n  Device - PID: 302c  COMP: 03 (SN='" + serial +
+           "')\n    Starting firmware update of Product ID 302c COMP: 3\n"
+           "Updating Firmware in USB Device 302c component 3\n"
+           ".. %50  complete\n.. %100 complete\n"
+           "Firmware update of Product ID 302c COMP: 3 finished\n"
+           "Firmware in USB Device 302c component 3 updated successfully\n"
+           "Reset to be done for PID 302c\nPreparing the device for normal use...\n";
+}
+
 // The factory settings as a user writes them, with `replace` replaced by `by`.
 inline std::string IniWith(const std::string& replace, const std::string& by) {
     std::string text =

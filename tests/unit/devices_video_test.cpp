@@ -1,11 +1,9 @@
-// The device objects on a simulated monitor, whose transport runs the real channel: reports
-// on the wire, status rules, component table, failed starts, updates with every exchange
-// failing, no file from a bad read.
+// The video controller on a simulated monitor over the real channel: reports on the wire,
+// status rules, failed starts, updates with every exchange failing, no file from a bad read.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
-#include <memory>
 
 #include "devices/KemoVideoFlash.h"
 #include "discovery/ZelHidDisplayList.h"
@@ -30,8 +28,7 @@ std::string OutLine(std::initializer_list<uint8_t> head) {
     return kSerial + " OUT " + sim::HexBytes(bytes.data(), bytes.size());
 }
 
-// Every value differs from the factory default, so a wrong source, or the update applied in
-// part, shows.
+// Every value differs from the factory default, so a wrong source or a partial update shows.
 const char kApplyIni[] =
     "[General]\r\nVolume=15\r\nBrightness=1a\r\nRmtPwrCtrl=00\r\nExtBLEn=00\r\n"
     "[BeepOnTouch]\r\nBOTFreq=03\r\nBOTDur=05\r\nBOTVol=10\r\nBOTEvent=02\r\n"
@@ -70,24 +67,22 @@ struct Outcome {
     std::string resetLine, writeLine;
 };
 
-const std::string kTimeout = "timeout revc";
-const std::string kRecvFailed = "KemoVideoFlash::writeKemoHWConfigBytes, recvInputReport failed";
-const std::string kResetSendFailed =
-    "KemoVideoFlash::startUpdate, sendOutputReport MCU RESET failed";
-const std::string kWriteStuck =
-    "HidIo::sendOutputReport - GetOverlappedResult - timeout - bytes written 0 - error=0x000003e4";
-const std::string kFlushFailed = "HidIo::flushDeviceQueue - failed, error=0x0000001f";
-const std::string kBadReset = "KemoVideoFlash::startUpdate, bad status 0x";
-const std::string kBadWrite = "KemoVideoFlash::writeKemoHWConfigBytes, bad write status 0x";
-const char kLeft[] = "KemoVideoFlash::writeKemoHWConfigBytes, update failed, update mode left";
-const char kNotLeft[] =
-    "KemoVideoFlash::writeKemoHWConfigBytes, update failed, leaving update mode failed";
-
-sim::ScriptedFault Fault(FaultKind kind, uint8_t status = 0, uint32_t delayMs = 0) {
-    return {0, kind, status, delayMs};
-}
+const std::string kStart = "KemoVideoFlash::startUpdate, ",
+                  kWrite = "KemoVideoFlash::writeKemoHWConfigBytes, ";
+const std::string kTimeout = "timeout revc", kRecvFailed = kWrite + "recvInputReport failed",
+                  kResetSendFailed = kStart + "sendOutputReport MCU RESET failed",
+                  kWriteStuck =
+                      "HidIo::sendOutputReport - GetOverlappedResult - timeout - "
+                      "bytes written 0 - error=0x000003e4",
+                  kFlushFailed = "HidIo::flushDeviceQueue - failed, error=0x0000001f",
+                  kBadReset = kStart + "bad status 0x", kBadWrite = kWrite + "bad write status 0x",
+                  kLeft = kWrite + "update failed, update mode left",
+                  kNotLeft = kWrite + "update failed, leaving update mode failed";
 
 using F = FaultKind;
+sim::ScriptedFault Fault(F kind, uint8_t status = 0, uint32_t delayMs = 0) {
+    return {0, kind, status, delayMs};
+}
 const unsigned kPasses = kResetPasses | kWritePasses | kReaches | kActed;
 const sim::ScriptedFault kRefusal = Fault(F::Status, 0x80);
 const std::string kGoneLine = "HidIo::sendOutputReport - Device Not connected #0";
@@ -114,8 +109,7 @@ const Outcome kOutcomes[] = {
 class VideoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        GetLogSettings().fileName = logPath;
-        GetLogSettings().level = LogTrace;
+        GetLogSettings() = {.level = LogTrace, .fileName = logPath};
         VerboseFlag() = 0;
         WriteFileBytes(iniPath, kApplyIni);
     }
@@ -128,8 +122,8 @@ protected:
     static sim::SimBus& Bus() { return sim::SimBus::instance(); }
     static sim::SimMonitor& Monitor() { return Bus().monitors.at(0); }
 
-    // A new machine and log with monitor kSerial, as `setup` makes it, through discovery.
-    // Returns its video controller (null if none was kept); `from` marks the transcript.
+    // A new machine and log with monitor kSerial as `setup` makes it, through discovery: its
+    // video controller (null if none was kept); `from` marks the transcript.
     KemoVideoFlash* Start(const std::function<void(sim::SimMonitor&)>& setup = {}) {
         list.reset();
         CloseLogHandler();
@@ -162,7 +156,7 @@ protected:
         CloseLogHandler();
         const std::string log = ReadFileBytes(logPath), line = "\t" + text + "\r\n";
         long n = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
+        for (size_t at = 0; (at = log.find(line, at)) != std::string::npos; ++at) {
             ++n;
         }
         return n;
@@ -222,8 +216,7 @@ TEST_F(VideoTest, QueryAndResetStatusRule) {
     for (const uint8_t status : {uint8_t{0x00}, uint8_t{0x01}, uint8_t{0x81}, uint8_t{0xfe}}) {
         SCOPED_TRACE(int(status));
         const bool passes = (status & 1) != 0;
-        KemoVideoFlash* device =
-            Start({{2, FaultKind::Status, status}, {3, FaultKind::Status, status}});
+        KemoVideoFlash* device = Start({{2, F::Status, status}, {3, F::Status, status}});
         ASSERT_NE(device, nullptr);
         EXPECT_EQ(device->flash(kSelectorConfiguration).has_value(), passes);
         EXPECT_EQ(device->startUpdate(1, 0), passes);
@@ -236,35 +229,28 @@ TEST_F(VideoTest, QueryAndResetStatusRule) {
 // A monitor that cannot be driven is dropped before a report is sent; one whose first
 // exchange fails is dropped with its channel closed.
 TEST_F(VideoTest, FailedInitialiseLeavesNothingOpen) {
+    // No command value capability, an output report other than 264 bytes, then a first
+    // exchange unanswered, disconnected or with its feature report refused.
     const struct {
-        const char* name;
         bool capsMatch;
         uint16_t outputLength;
-        FaultKind fault;  // on the first exchange; status 0x01 is the model's own answer
-        uint8_t status;
-        uint32_t writes;  // reports handed to the device, taken or refused
-    } cases[] = {
-        {"no command value capability", false, 264, FaultKind::Status, 0x01, 0},
-        {"output report of 64", true, 64, FaultKind::Status, 0x01, 0},
-        {"output report of 265", true, 265, FaultKind::Status, 0x01, 0},
-        {"no answer", true, 264, FaultKind::NoAnswer, 0, 1},
-        {"disconnected", true, 264, FaultKind::Disconnect, 0, 1},
-        {"feature report refused", true, 264, FaultKind::FeatureFails, 0, 1},
-    };
+        FaultKind fault;  // status 0x01 is the model's own answer
+    } cases[] = {{false, 264, F::Status},    {true, 64, F::Status},
+                 {true, 265, F::Status},     {true, 264, F::NoAnswer},
+                 {true, 264, F::Disconnect}, {true, 264, F::FeatureFails}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(testing::Message() << c.capsMatch << " " << c.outputLength << int(c.fault));
         CaptureOutput capture;
-        KemoVideoFlash* device = Start([&](sim::SimMonitor& m) {
-            m.outputValueCapsMatch = c.capsMatch;
-            m.outputReportLength = c.outputLength;
-            m.faults = {{1, c.fault, c.status}};
-        });
-        const std::string out = capture.out();
-        EXPECT_EQ(device, nullptr);
+        EXPECT_EQ(Start([&](sim::SimMonitor& m) {
+                      m.outputValueCapsMatch = c.capsMatch;
+                      m.outputReportLength = c.outputLength;
+                      m.faults = {{1, c.fault, 0x01}};
+                  }),
+                  nullptr);
         EXPECT_EQ(Bus().openHandles, 0);
-        EXPECT_EQ(Monitor().exchanges, c.writes);
-        if (c.fault == FaultKind::NoAnswer) {
-            EXPECT_EQ(out, "timeout revc\n");
+        EXPECT_EQ(Monitor().exchanges, c.fault == F::Status ? 0u : 1u);  // reports handed over
+        if (c.fault == F::NoAnswer) {
+            EXPECT_EQ(capture.out(), "timeout revc\n");
             EXPECT_GE(Bus().clockMs, 3000u);  // the whole time-out was waited
         }
     }
@@ -350,24 +336,19 @@ TEST_F(VideoTest, UpdateWithEveryExchangeFailingOrPassing) {
 
 // The leaving reset is tried once; when it fails too, that is logged and nothing else goes out.
 TEST_F(VideoTest, AFailedLeavingResetIsLoggedAndLeftAlone) {
-    const std::vector<sim::ScriptedFault> faults[] = {
-        {{5, FaultKind::Status, 0x80}, {6, FaultKind::NoAnswer, 0}},
-        {{5, FaultKind::Status, 0x80}, {6, FaultKind::Status, 0x00}},
-        {{5, FaultKind::Status, 0x80}, {6, FaultKind::WritePending, 0}},
-    };
-    for (const auto& f : faults) {
-        SCOPED_TRACE(int(f[1].kind));
-        KemoVideoFlash* device = Start(f);
+    for (const FaultKind kind : {F::NoAnswer, F::Status, F::WritePending}) {
+        SCOPED_TRACE(int(kind));
+        KemoVideoFlash* device = Start({{5, F::Status, 0x80}, {6, kind, 0x00}});
         ASSERT_NE(device, nullptr);
         EXPECT_FALSE(Update(device, iniPath));
         std::vector<std::string> sent(kUpdateOuts.begin(), kUpdateOuts.begin() + 4);
-        if (f[1].kind != FaultKind::WritePending) {
+        if (kind != F::WritePending) {
             sent.push_back(kUpdateOuts.back());
         }
         EXPECT_EQ(Outs(from), sent);
         EXPECT_EQ(Count(kNotLeft), 1);
         // Only the reset whose answer was lost was acted on.
-        EXPECT_EQ(Monitor().updateMode, f[1].kind != FaultKind::NoAnswer);
+        EXPECT_EQ(Monitor().updateMode, kind != F::NoAnswer);
     }
 }
 
@@ -379,7 +360,7 @@ TEST_F(VideoTest, SavingTheConfigurationNeedsAWholeAnswer) {
         SCOPED_TRACE(testing::Message() << length << " " << refused);
         KemoVideoFlash* device = Start([&](sim::SimMonitor& m) {
             m.featureReportLength = length;
-            m.faults = {{refused ? 2u : 0u, FaultKind::FeatureFails, 0}};
+            m.faults = {{refused ? 2u : 0u, F::FeatureFails, 0}};
         });
         ASSERT_NE(device, nullptr);
         const bool written = length == 71 && !refused;

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "log/Log.h"
@@ -61,8 +59,7 @@ protected:
     void SetUp() override {
         CloseLogHandler();
         VerboseFlag() = 0;
-        GetLogSettings().fileName = dir.file("hidio.log");
-        GetLogSettings().level = LogTrace;
+        GetLogSettings() = {.level = LogTrace, .fileName = dir.file("hidio.log")};
     }
     void TearDown() override {
         CloseLogHandler();

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,22 +25,20 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
-// One overlapped transfer on the device's end; cancelled when it does not finish in time.
-std::optional<DWORD> Exchange(HANDLE pipe, bool write, void* data, DWORD length, DWORD ms) {
+// One overlapped write on the device's end, cancelled when it does not finish within 1 s.
+bool Write(HANDLE pipe, Bytes& report) {
     const Handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.get();
     DWORD count = 0;
-    const BOOL done = write ? WriteFile(pipe, data, length, &count, &overlapped)
-                            : ReadFile(pipe, data, length, &count, &overlapped);
-    if (!done && GetLastError() != ERROR_IO_PENDING) {
-        return std::nullopt;
+    if (!WriteFile(pipe, report.data(), DWORD(report.size()), &count, &overlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        return false;
     }
-    if (WaitForSingleObject(event.get(), ms) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(event.get(), 1000) != WAIT_OBJECT_0) {
         CancelIo(pipe);
     }
-    return GetOverlappedResult(pipe, &overlapped, &count, TRUE) ? std::optional<DWORD>(count)
-                                                                : std::nullopt;
+    return GetOverlappedResult(pipe, &overlapped, &count, TRUE);
 }
 
 class HidIoPipeTest : public ::testing::Test {
@@ -50,8 +47,7 @@ protected:
         ASSERT_TRUE(HidLib::initialise());
         CloseLogHandler();
         VerboseFlag() = 0;
-        GetLogSettings().fileName = dir.file("hidio.log");
-        GetLogSettings().level = LogTrace;
+        GetLogSettings() = {.level = LogTrace, .fileName = dir.file("hidio.log")};
         saved = HidLib::functions();
         HidFunctions& table = const_cast<HidFunctions&>(HidLib::functions());
         table.HidD_SetNumInputBuffers = [](HidHandle, uint32_t count) -> HidBoolean {
@@ -93,7 +89,7 @@ protected:
     bool Deliver(Bytes report) {
         bool sent = true;
         for (const Handle& end : pipe) {
-            sent = Exchange(end.get(), true, report.data(), DWORD(report.size()), 1000) && sent;
+            sent = Write(end.get(), report) && sent;
         }
         return sent;
     }

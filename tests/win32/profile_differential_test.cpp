@@ -1,6 +1,5 @@
-// Our own private-profile code against the Windows functions: the same files, the same
-// calls, and they must agree. Writing is compared through the settings tests, which read
-// each written file back and pin our bytes on POSIX.
+// Our own private-profile reading against the Windows functions on the same files must
+// agree (writing: the settings tests read each written file back and pin our bytes).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -26,8 +25,7 @@ TEST(ProfileDifferentialTest, ReadTableAgrees) {
         // The system caches files by name: each case gets a name of its own.
         const std::wstring path = dir.wfile("r" + std::to_string(n++) + ".ini");
         WriteFileBytes(Narrow(path), c.file);
-        // All names in one reading of the file, as the settings read them. What each build
-        // reads alone is pinned by the settings tests of that build.
+        // All names in one reading of the file, as the settings read them.
         std::vector<ProfileQuery> queries{{L"OpPannel", L"IconBright", L"junk", 7}};
         for (const auto& [section, key] : kOtherNames) {
             queries.push_back({section, key, L"junk", 7});

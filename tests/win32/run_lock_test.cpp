@@ -1,5 +1,5 @@
 // The Windows program's run lock: a Global mutex left abandoned by a run that died holding
-// it is taken over. Waiting for a live holder is seen end to end (tests/e2e/product_test.cpp).
+// it is taken over. Waiting for a live holder: hidlib_planted_test.cpp.
 #include <gtest/gtest.h>
 #include <windows.h>
 
