@@ -43,14 +43,12 @@ Parsed Parse(std::vector<std::string> args) {
     return parsed;
 }
 
-class OptionsTest : public ::testing::Test {
-protected:
+struct OptionsTest : ::testing::Test {
     void TearDown() override { FreshRun(); }
 };
 
 TEST_F(OptionsTest, EachCommandLineRunsOneModeSilentlyOrPrintsHelpAndEndsWithOne) {
-    // The buffers of the command line hold 259 characters and a terminator: written out, so
-    // that a limit moved by one in either direction fails here.
+    // 259 characters fit the buffers, 260 do not.
     const std::string longest(259, 'a');
     const std::string tooLong(260, 'a');
     const std::string illegal = "opalquix: illegal option -- ";

@@ -68,9 +68,8 @@ TEST_F(LogTest, LineHasTimeIdsPaddedLevelTextAndCrLf) {
     }
 }
 
-// Without a file name nothing is created, but -v still echoes formatted messages (cut at
-// 1023 characters); fixed texts never echo and are never cut. Lines are kept up to the
-// handler's level, appended to what the file held.
+// Without a file name -v still echoes; formatted messages are cut at 1023 characters, fixed
+// texts never echo nor are cut; lines up to the level are appended.
 TEST_F(LogTest, LevelFilterConsoleEchoCutAndAppending) {
     GetLogSettings().fileName.clear();
     CaptureOutput unlogged;
@@ -116,9 +115,8 @@ TEST_F(LogTest, FileAtTheCapReceivesNothingMoreInThisRun) {
     }
 }
 
-// A directory, a device or a FIFO (even with a reader waiting) takes no line and the console
-// stays quiet. The program runs as root: a symbolic link where the log goes is not followed,
-// to an existing file or to none yet.
+// A directory, a device or a FIFO (even with a reader) takes no line, silently; nor does a
+// symbolic link, to a file or to none (the program runs as root).
 TEST_F(LogTest, NonRegularOrLinkedLogPathLosesLinesSilently) {
     std::vector<std::string> names = {dir.path()};
 #ifndef _WIN32
