@@ -102,16 +102,15 @@ TEST_F(ListTest, HubPlacement) {
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.parentId));
         Fresh(false);
-        sim::SimInterface touch;
-        touch.path = L"\\\\?\\hid#vid_04e7&pid_0030#7&1";
-        touch.vid = c.vid;
-        touch.pid = c.pid;
-        touch.usagePage = 0x000D;
-        touch.usage = 0x0004;
         const int controller = AddNode(L"PCI\\VEN_8086&DEV_A36D\\3&1", L"USB Controller", -1);
-        touch.parentNode = AddNode(L"HID\\VID_04E7&PID_0030\\7&1", L"HID touch screen",
-                                   AddNode(c.parentId, c.parentDescription, controller));
-        Bus().interfaces.push_back(touch);
+        const int hub = AddNode(c.parentId, c.parentDescription, controller);
+        Bus().interfaces.push_back(
+            {.path = L"\\\\?\\hid#vid_04e7&pid_0030#7&1",
+             .vid = c.vid,
+             .pid = c.pid,
+             .usagePage = 0x000D,
+             .usage = 0x0004,
+             .parentNode = AddNode(L"HID\\VID_04E7&PID_0030\\7&1", L"HID touch screen", hub)});
         EXPECT_TRUE(Discover(ids).empty());  // no object for it in any case
         EXPECT_EQ(Count("found supported flash chip"), 1u);
         EXPECT_EQ(Count("Debug\tZelHidDisplayList::addZelHidFlash\r\n"), c.added);

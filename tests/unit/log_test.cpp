@@ -46,13 +46,7 @@ protected:
 };
 
 TEST_F(LogTest, LineHasTimeIdsPaddedLevelTextAndCrLf) {
-    CLogRecord record;
-    record.level = LogDebug;
-    record.text = "HidDisplayManager Constructed";
-    record.time.seconds = 1700000000;
-    record.time.milliseconds = 45;
-    record.processId = 0x1a2c;
-    record.threadId = 0xf3c;
+    CLogRecord record{LogDebug, "HidDisplayManager Constructed", {1700000000, 45}, 0xf3c, 0x1a2c};
     EXPECT_TRUE(std::regex_match(
         CFileLogHandler::FormatLine(record),
         std::regex(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.045\tP\[1a2c\] T\[0f3c\]\tDebug\t)"
