@@ -13,18 +13,12 @@
 #include "log/Log.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The parser's messages go to the log; build the handler now, at level Off, so that a
-    // fuzzed -l never makes it create files.
-    GetLogHandler();
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        std::abort();
-    }
-    return 0;
+    GetLogHandler();  // built now at level Off, so that a fuzzed -l creates no file
+    return std::freopen("/dev/null", "w", stdout) == nullptr;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Words are separated by NUL bytes; each is its own allocation, so that the sanitizer
-    // sees a read past any of them.
+    // NUL-separated words, each its own allocation so the sanitizer sees a read past any.
     std::vector<std::string> words{"marvanecfgutil", ""};
     for (size_t i = 0; i < size && words.size() < 17; ++i) {
         data[i] == 0 ? (void)words.emplace_back()

@@ -1,7 +1,6 @@
-// Arbitrary bytes as an INI file: through the settings reader (file, range checks, write
-// block) and through our private-profile reader and writer, which must keep their promises
-// on any input: a value read fits the 260-character buffer, several names read in one pass
-// read as each alone, a written value reads back, and a write changes no other value.
+// Arbitrary bytes as an INI file, through the settings reader and our profile functions: a
+// value fits the 260-character buffer, one pass reads as single reads, a written value reads
+// back and a write changes no other value.
 #include <unistd.h>
 
 #include <cstdint>
@@ -34,8 +33,8 @@ std::pair<const wchar_t*, const wchar_t*> NameAt(size_t index) {
                           : extra[index - kItems];
 }
 
-// Writes one name and checks it and three others, all chosen by the input's last bytes
-// (checking every name on every input would slow the bounded runs down too much).
+// Writes one name and checks it and three others, chosen by the input's last bytes (all of
+// them on every input would be too slow).
 void FuzzProfileText(const std::string& bytes) {
     size_t checked[4];
     for (size_t i = 0; i < 4; ++i) {
@@ -51,7 +50,6 @@ void FuzzProfileText(const std::string& bytes) {
         Check(count == before[i].size() && count <= 259, "count wrong or over the buffer");
         queries.push_back({section, key, L"junk", 7});
     }
-    // The settings ask for all their values in one pass: it must answer each as alone.
     portable_profile::ReadStringsFromBytes(bytes, queries);
     for (size_t i = 0; i < 4; ++i) {
         Check(queries[i].value == before[i] && queries[i].count == before[i].size(),
@@ -92,17 +90,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzProfileText(bytes);
 
     FILE* file = std::fopen(iniPath.c_str(), "wb");
-    if (file == nullptr) {
-        return 0;
-    }
-    const bool complete = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    if (std::fclose(file) != 0 || !complete) {
-        return 0;
-    }
+    Check(file != nullptr && std::fwrite(bytes.data(), 1, size, file) == size &&
+              std::fclose(file) == 0,
+          "scratch file");
     KemoHWData settings;
     const auto blockBefore = settings.CfgBlock();
     if (settings.SetCfgBytes(std::wstring(iniPath.begin(), iniPath.end()))) {
-        // Nothing outside the ranges may reach the block.
         for (const SettingsItem& item : kSettingsItems) {
             const uint8_t value = settings.CfgBlock()[item.blockOffset];
             Check(value >= item.min && value <= item.max, "block holds a value out of range");

@@ -1,7 +1,5 @@
-// Arbitrary bytes as a simulator state file, and then as monitors: the parser must refuse
-// or accept safely and round-trip what it accepts; the monitors it describes (any feature
-// report length, component table, configuration bytes, fault on any exchange) must be
-// discovered and read without a crash.
+// Arbitrary bytes as a simulator state file: refused cleanly or round-tripped, and the
+// monitors it describes discovered and read without a crash.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -53,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bus.loadMonitors(monitors);
     Check(HidLib::initialise(), "HID library");
     {
-        // A hub and a device listed, as no product table does yet, so that monitors given
-        // their ids reach the USB walk's port steps.
+        // A hub and a USB device listed, so that monitors with their ids reach the port steps.
         SupportedIds ids = ZelHidDisplayList::productIds();
         ids.hubIds = {{0x04B3, 0x4675}};
         ids.usbDeviceIds = {{0x03EB, 0x212C}};

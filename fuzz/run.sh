@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of a fuzz build (preset "fuzz") side by side for a bounded number of
-# runs, starting from its kept inputs in fuzz/corpus/<name>/, and fails when any target
-# crashes, leaks, trips a sanitizer or hangs. A crashing input is left in
-# <build>/fuzz-artifacts/<target>/; once fixed, copy it into fuzz/corpus/<name>/ so that every
-# later run replays it.
-#
-#   fuzz/run.sh [build-dir] [runs]      (defaults: build/fuzz and 200000)
+# Runs every fuzz target side by side from its kept inputs in fuzz/corpus/<name>/; fails on a
+# crash, leak, sanitizer report or hang. Crashing inputs land in <build>/fuzz-artifacts/<target>/
+# (copy them into the corpus once fixed).  Usage: fuzz/run.sh [build-dir] [runs]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-$here/../build/fuzz}
@@ -18,8 +14,7 @@ for target in $targets; do
     name=$(basename "$target")
     artifacts=$build/fuzz-artifacts/$name
     mkdir -p "$artifacts"
-    # New inputs go to a scratch corpus; the kept inputs are only read.
-    work=$(mktemp -d)
+    work=$(mktemp -d)  # new inputs go here; the kept corpus is only read
     (
         "$target" -runs="$runs" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
             -artifact_prefix="$artifacts/" -print_final_stats=1 "$work" \

@@ -3,30 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/Options.h"
 #include "platform/Text.h"
 #include "settings/SettingsItems.h"
+#include "tests/support/ConsoleAndFiles.h"
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-const std::string kHelp = ReadText(MARVANE_HELP_FILE);
-const std::string kGuide = ReadText(MARVANE_DOCS_DIR "/marvanecfgutil-guide.txt");
+const std::string kHelp = ReadFileBytes(MARVANE_HELP_FILE);
+const std::string kGuide = ReadFileBytes(MARVANE_DOCS_DIR "/marvanecfgutil-guide.txt");
 // The manual page with "\-" read as "-".
-const std::string kManual =
-    std::regex_replace(ReadText(MARVANE_DOCS_DIR "/marvanecfgutil.1"), std::regex(R"(\\-)"), "-");
+const std::string kManual = std::regex_replace(ReadFileBytes(MARVANE_DOCS_DIR "/marvanecfgutil.1"),
+                                               std::regex(R"(\\-)"), "-");
 
 // The text from the line that starts with `first` up to the line that starts with `next`.
 std::string Section(const std::string& text, const std::string& first, const std::string& next) {
@@ -45,8 +38,8 @@ std::vector<std::string> All(const std::string& text, const char* pattern, const
     return found;
 }
 
-std::set<std::string> AsSet(const std::vector<std::string>& items) {
-    return {items.begin(), items.end()};
+std::set<std::string> AsSet(const std::vector<std::string>& v) {
+    return {v.begin(), v.end()};
 }
 
 // Each option as "-o <" when it takes a value, "-L" when not.

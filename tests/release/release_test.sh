@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# The release artifacts: two builds from scratch give the same bytes; the zip and the Debian
-# package hold what users get, and their programs print the help and the guide's session.
-# Exits non-zero when any check fails.
-#
-#   bash tests/release/release_test.sh [--once]    (--once: one build, no comparison)
+# Two release builds give the same bytes; the zip and the Debian package hold what users get
+# and their programs print the help and the guide's session.  Usage: release_test.sh [--once]
 set -u
 runs="a b"
 [ "${1:-}" = "--once" ] && runs="a"
@@ -13,16 +10,8 @@ source_dir=$PWD
 ensure_packages "${NATIVE_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${RELEASE_PACKAGES[@]}" || exit 1
 
 failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-# check WHAT COMMAND...: passes when the command succeeds.
-check() {
-    local what=$1
-    shift
-    if "$@"; then echo "ok: $what"; else fail "$what"; fi
-}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else fail "$what"; fi; }
 
 tmp=$(mktemp -d)
 export WINEPREFIX=${WINEPREFIX:-$source_dir/build/windows/wineprefix} WINEDEBUG=-all
@@ -37,11 +26,8 @@ help=$source_dir/tests/data/app/help.txt
 
 for run in $runs; do
     start=$SECONDS
-    if ! bash scripts/release.sh --build-root "$tmp/$run" --out "$tmp/$run/dist" >"$tmp/$run.log" 2>&1; then
-        cat "$tmp/$run.log"
-        echo "FAIL: release run $run"
-        exit 1
-    fi
+    bash scripts/release.sh --build-root "$tmp/$run" --out "$tmp/$run/dist" >"$tmp/$run.log" 2>&1 ||
+        { cat "$tmp/$run.log"; echo "FAIL: release run $run"; exit 1; }
     echo "release run $run: $((SECONDS - start)) s"
 done
 cat "$tmp/a.log"
@@ -51,17 +37,16 @@ for artifact in "$zip_name.zip" "$deb_name"; do
 done
 dist=$tmp/a/dist
 
-# Runs "$@" in a folder: its exit status, and its output equal to a file, both without
-# carriage returns and trailing blank lines.
+# expect_run WHAT STATUS EXPECTED-FILE DIR COMMAND...: status and output, ignoring CRs and
+# trailing blank lines.
+trim() { sed 's/\r$//' "$1" | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
 expect_run() {
-    local what=$1 status=$2 expected=$3 dir=$4 result file from
+    local what=$1 status=$2 expected=$3 dir=$4 result
     shift 4
     (cd "$dir" && "$@") </dev/null >"$tmp/actual.txt" 2>&1
     result=$?
-    for file in expected actual; do
-        [ $file = expected ] && from=$expected || from=$tmp/actual.txt
-        sed 's/\r$//' "$from" | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}' >"$tmp/$file.trimmed"
-    done
+    trim "$expected" >"$tmp/expected.trimmed"
+    trim "$tmp/actual.txt" >"$tmp/actual.trimmed"
     if [ "$result" -ne "$status" ]; then
         fail "$what: exit status $result, expected $status"
     elif ! diff -u "$tmp/expected.trimmed" "$tmp/actual.trimmed" >"$tmp/diff.txt"; then

@@ -1,6 +1,5 @@
-// What a test sees of the console and the file system: the output captured at the descriptor
-// level (so everything printed through the console path is seen exactly), a scratch folder,
-// and whole files read and written as bytes.
+// Output captured at the descriptor level (all the console path prints), a scratch folder,
+// and whole files as bytes.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// INI files read and written: the same tables drive the settings tests and the comparison of
-// our own private-profile functions with the Windows ones.
+// INI files read and written, for the settings tests and the comparison of our profile
+// functions with the Windows ones.
 #pragma once
 
 #include <string>
@@ -63,8 +63,7 @@ inline std::vector<ReadCase> ReadCases() {
     };
 }
 
-// The settings writer's 17 default values, one write each, into a new file and over files
-// edited by hand.
+// The 17 default values as the settings writer writes them into a new file.
 inline const std::string kDefaultFile =
     "[General]\r\nVolume=20\r\nBrightness=1d\r\nRmtPwrCtrl=01\r\nExtBLEn=01\r\n"
     "[BeepOnTouch]\r\nBOTFreq=02\r\nBOTDur=02\r\nBOTVol=18\r\nBOTEvent=01\r\n"

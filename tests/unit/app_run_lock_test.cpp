@@ -35,7 +35,6 @@ TEST(FileLockTest, OnlyARegularFileOfOurOwnIsLocked) {
     alarm(20);  // opening a FIFO must not wait for a reader
     EXPECT_EQ(lock.lock(fifo, 0), FileLockStatus::Failed);
     alarm(0);
-    // A link planted at the lock's name is not followed to whatever it names.
     const std::string target = dir.file("target");
     ASSERT_EQ(symlink(target.c_str(), dir.file("link.lock").c_str()), 0);
     EXPECT_EQ(lock.lock(dir.file("link.lock"), 0), FileLockStatus::Failed);
@@ -56,9 +55,7 @@ TEST(FileLockTest, OnlyARegularFileOfOurOwnIsLocked) {
 #endif
 }
 
-// The driver in this process, on the simulated monitors, in a scratch directory that holds
-// the simulator's lock file; usage errors, which take no lock, are run beside a holder end to
-// end.
+// The driver on the simulated monitors, in a scratch directory holding the simulator's lock.
 TEST(RunLockTest, WhileAnotherRunHoldsTheLockNoModeReachesAMonitor) {
     TempDir dir;
     const std::filesystem::path saved = std::filesystem::current_path();

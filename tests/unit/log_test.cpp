@@ -46,13 +46,7 @@ protected:
 };
 
 TEST_F(LogTest, LineHasTimeIdsPaddedLevelTextAndCrLf) {
-    CLogRecord record;
-    record.level = LogDebug;
-    record.text = "HidDisplayManager Constructed";
-    record.time.seconds = 1700000000;
-    record.time.milliseconds = 45;
-    record.processId = 0x1a2c;
-    record.threadId = 0xf3c;
+    CLogRecord record{LogDebug, "HidDisplayManager Constructed", {1700000000, 45}, 0xf3c, 0x1a2c};
     EXPECT_TRUE(std::regex_match(
         CFileLogHandler::FormatLine(record),
         std::regex(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.045\tP\[1a2c\] T\[0f3c\]\tDebug\t)"
@@ -68,9 +62,8 @@ TEST_F(LogTest, LineHasTimeIdsPaddedLevelTextAndCrLf) {
     }
 }
 
-// Without a file name nothing is created, but -v still echoes formatted messages (cut at
-// 1023 characters); fixed texts never echo and are never cut. Lines are kept up to the
-// handler's level, appended to what the file held.
+// Without a file name -v still echoes; formatted messages are cut at 1023 characters, fixed
+// texts never echo nor are cut; lines up to the level are appended.
 TEST_F(LogTest, LevelFilterConsoleEchoCutAndAppending) {
     GetLogSettings().fileName.clear();
     CaptureOutput unlogged;
@@ -116,9 +109,8 @@ TEST_F(LogTest, FileAtTheCapReceivesNothingMoreInThisRun) {
     }
 }
 
-// A directory, a device or a FIFO (even with a reader waiting) takes no line and the console
-// stays quiet. The program runs as root: a symbolic link where the log goes is not followed,
-// to an existing file or to none yet.
+// A directory, a device or a FIFO (even with a reader) takes no line, silently; nor does a
+// symbolic link, to a file or to none (the program runs as root).
 TEST_F(LogTest, NonRegularOrLinkedLogPathLosesLinesSilently) {
     std::vector<std::string> names = {dir.path()};
 #ifndef _WIN32

@@ -1,5 +1,4 @@
-// The settings: range-check messages, INI files read into the image and the configuration
-// write block, and INI files written.
+// The settings: range-check messages, INI files read into the image and write block, written.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -39,7 +38,6 @@ TEST(SettingsItemsTest, RangeCheckMessages) {
 
 class SettingsIniTest : public ::testing::Test {
 protected:
-    // Runs one settings call with what it prints going to output.
     template <typename Call>
     bool Printing(Call call) {
         CaptureOutput capture;
@@ -83,8 +81,7 @@ TEST_F(SettingsIniTest, ReadTable) {
 }
 
 // Every byte of the block from a file where every item differs from the defaults, several at
-// the ends of their ranges (the default block goes out in the video controller's tests).
-// Bytes the device reported that are not items must not reach the block.
+// the ends of their ranges; reported bytes that are not items must not reach the block.
 TEST_F(SettingsIniTest, WriteBlockByteForByte) {
     const std::vector<uint8_t> answer(80, 0xAA);
     data.StoreRawCfg(answer.data(), 80);
@@ -138,9 +135,8 @@ TEST_F(SettingsIniTest, WriteTable) {
     }
 }
 
-// Reported with the full path (a relative name taken from the current directory on POSIX) and
-// the system's error code, and the file keeps its bytes. Root under Wine may write read-only
-// files, so there the file is held open as an editor would.
+// Reported with the full path and the system's error code; the file keeps its bytes. Under
+// Wine root may write read-only files, so the file is held open as an editor would.
 TEST_F(SettingsIniTest, UnwritableFileIsReportedAndLeftUntouched) {
     const std::string before = "[General]\r\nVolume=05\r\n";
     const std::string path = dir.file("ro.ini");
