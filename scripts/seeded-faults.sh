@@ -85,7 +85,7 @@ hid-linux-eio-write-gone~hid/linux/HidLibLinux.cpp~(fromRead && error == EIO)~er
 hid-linux-unnumbered-offset~hid/linux/HidTransportLinux.cpp~uint8_t* target = numberedReports ? buffer : buffer + 1;~uint8_t* target = buffer;
 hid-linux-other-collection-kept~hid/linux/HidTransportLinux.cpp~if (declares(kHidpInput, buffer[0])) {~if (true) {
 hid-linux-collection-path~hid/linux/HidLibLinux.cpp~"%s%02zu"~"%s%zu"
-hid-linux-write-no-retry~hid/linux/HidTransportLinux.cpp~            if (error == EAGAIN || error == EWOULDBLOCK) {~            if (false) {
+hid-linux-write-no-retry~hid/linux/HidTransportLinux.cpp~if (error != EAGAIN && error != EWOULDBLOCK) {~if (true) {
 hid-linux-late-reports-unbounded~hid/linux/HidTransportLinux.cpp~++lateReports > kQueuedReports~++lateReports > 100000
 hid-any-error-gone~hid/HidIo.cpp~    if (error != kErrorDeviceNotConnected) {~    if (error == 0) {
 hid-late-read-gone-logged~hid/HidIo.cpp~if (gone(error) && how.end == HidWaitEnd::AtOnce) {~if (gone(error)) {

@@ -137,14 +137,11 @@ public:
                 return 0;
             }
             const int error = errno;
-            if (error == EINTR) {
+            uint32_t ended = 0;
+            if (retryAfter(error, deadline, how, ended)) {
                 continue;
             }
-            if (error == EAGAIN || error == EWOULDBLOCK) {
-                uint32_t ended = 0;
-                if (pauseToRetry(deadline, how, ended)) {
-                    continue;
-                }
+            if (ended != 0) {
                 return ended;
             }
             LogMessage(LogDebug, "HidIo::sendOutputReport - write(%s) failed, error=0x%08x",
@@ -207,14 +204,11 @@ public:
                 continue;
             }
             error = got == 0 ? EAGAIN : errno;
-            if (error == EINTR) {
+            uint32_t ended = 0;
+            if (retryAfter(error, deadline, how, ended)) {
                 continue;
             }
-            if (error == EAGAIN || error == EWOULDBLOCK) {
-                uint32_t ended = 0;
-                if (pauseToRetry(deadline, how, ended)) {
-                    continue;
-                }
+            if (ended != 0) {
                 return ended;
             }
             std::memset(buffer, 0, length);
@@ -251,19 +245,26 @@ private:
         }
     }
 
-    // After a transfer the device refused for the moment: true to try it again, otherwise
-    // `error` and how.end say how the transfer ended.
-    bool pauseToRetry(int64_t deadline, HidTransfer& how, uint32_t& error) const {
+    // After a failed write or read: true to try it again (interrupted, or refused for the
+    // moment and a short pause passed quietly). Otherwise `ended` and how.end say how a pause
+    // ended the transfer, or `ended` stays 0 for an error that is no reason to wait.
+    bool retryAfter(int error, int64_t deadline, HidTransfer& how, uint32_t& ended) const {
+        if (error == EINTR) {
+            return true;
+        }
+        if (error != EAGAIN && error != EWOULDBLOCK) {
+            return false;
+        }
         switch (pause(deadline)) {
             case Wait::Ready:
                 return true;
             case Wait::Terminated:
                 how.end = HidWaitEnd::Terminated;
-                error = kErrorOperationAborted;
+                ended = kErrorOperationAborted;
                 return false;
             default:
                 how.end = HidWaitEnd::TimedOut;
-                error = kErrorIoIncomplete;
+                ended = kErrorIoIncomplete;
                 return false;
         }
     }
